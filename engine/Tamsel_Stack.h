@@ -1,0 +1,22 @@
+// Running work on a thread with a very large stack.
+//
+// Tidy's parser and the converter's walks recurse once per level of element
+// nesting. Pasted documents can nest far deeper than an ordinary 8 MiB stack
+// allows, so every conversion runs on a thread that reserves a large stack;
+// only the pages actually touched cost memory.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace tamsel {
+
+inline constexpr std::size_t kLargeStackBytes = std::size_t{1} << 30;
+
+// Runs work on a fresh thread with a stack of stackBytes and waits for it.
+// An exception thrown by work is rethrown on the caller's thread. When no such
+// thread can be made, work runs on the caller's thread instead.
+void RunWithLargeStack(const std::function<void()>& work,
+                       std::size_t stackBytes = kLargeStackBytes);
+
+} // namespace tamsel

@@ -1,0 +1,274 @@
+// Node dispatch and container walks.
+//
+// The state byte records what a walk wrote last: 0 nothing, 1 text, 2 an inline
+// construct, 3 a block. Only 3 is ever tested: it puts a blank line before the
+// next text or inline element.
+#include "Tamsel_Internal.h"
+
+namespace tamsel {
+
+using namespace detail;
+
+bool IsInlineTag(TidyTagId id) {
+  switch (id) {
+  case TidyTag_A:
+  case TidyTag_ABBR:
+  case TidyTag_ACRONYM:
+  case TidyTag_B:
+  case TidyTag_BDO:
+  case TidyTag_BIG:
+  case TidyTag_BR:
+  case TidyTag_BUTTON:
+  case TidyTag_CITE:
+  case TidyTag_CODE:
+  case TidyTag_DEL:
+  case TidyTag_DFN:
+  case TidyTag_EM:
+  case TidyTag_FONT:
+  case TidyTag_I:
+  case TidyTag_IMG:
+  case TidyTag_INPUT:
+  case TidyTag_INS:
+  case TidyTag_KBD:
+  case TidyTag_LABEL:
+  case TidyTag_MAP:
+  case TidyTag_OBJECT:
+  case TidyTag_Q:
+  case TidyTag_S:
+  case TidyTag_SAMP:
+  case TidyTag_SCRIPT:
+  case TidyTag_SELECT:
+  case TidyTag_SMALL:
+  case TidyTag_SPAN:
+  case TidyTag_STRIKE:
+  case TidyTag_STRONG:
+  case TidyTag_SUB:
+  case TidyTag_SUP:
+  case TidyTag_TEXTAREA:
+  case TidyTag_TT:
+  case TidyTag_U:
+  case TidyTag_VAR:
+    return true;
+  default:
+    return false;
+  }
+}
+
+void TTamsel::WriteBody(TidyNode node, std::uint8_t& state) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    switch (tidyNodeGetType(child)) {
+    case TidyNode_Text:
+      if (state == kStateBlock) {
+        ResetBreaks();
+        NeedBreaks(2);
+      }
+      WriteText(child);
+      state = kStateText;
+      break;
+    case TidyNode_Start:
+    case TidyNode_StartEnd:
+      if (IsInlineTag(tidyNodeGetId(child))) {
+        if (state == kStateBlock) {
+          ResetBreaks();
+          NeedBreaks(2);
+        }
+        WriteNode(child, state, kNoBlocks);
+      } else {
+        ResetBreaks();
+        NeedBreaks(2);
+        WriteBlock(child, state);
+      }
+      break;
+    default:
+      break;
+    }
+  }
+}
+
+void TTamsel::WriteBlock(TidyNode node, std::uint8_t& state) {
+  switch (tidyNodeGetId(node)) {
+  case TidyTag_BLOCKQUOTE:
+    WriteQuote(node, 1);
+    break;
+  case TidyTag_DL:
+    WriteDefinitionList(node, 1);
+    break;
+  case TidyTag_H1:
+    WriteHeading(node, 6);
+    break;
+  case TidyTag_H2:
+    WriteHeading(node, 5);
+    break;
+  case TidyTag_H3:
+    WriteHeading(node, 4);
+    break;
+  case TidyTag_H4:
+    WriteHeading(node, 3);
+    break;
+  case TidyTag_H5:
+    WriteHeading(node, 2);
+    break;
+  case TidyTag_HR:
+    WriteRule();
+    break;
+  case TidyTag_OL:
+    WriteList(node, 1, TidyTag_OL);
+    break;
+  case TidyTag_UL:
+    WriteList(node, 1, TidyTag_UL);
+    break;
+  case TidyTag_P:
+    WriteParagraph(node);
+    break;
+  case TidyTag_PRE:
+    WriteCode(node);
+    break;
+  case TidyTag_TABLE:
+    WriteTable(node);
+    break;
+  default:
+    WriteBody(node, state);
+    break;
+  }
+  state = kStateBlock;
+}
+
+void TTamsel::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  switch (tidyNodeGetType(node)) {
+  case TidyNode_Text:
+    OpenLinkWrap();
+    WriteText(node);
+    state = kStateText;
+    CloseLinkWrap();
+    return;
+  case TidyNode_Start:
+    break;
+  case TidyNode_StartEnd:
+    switch (tidyNodeGetId(node)) {
+    case TidyTag_BR:
+      WriteLineBreak();
+      state = kStateInline;
+      break;
+    case TidyTag_IMG:
+      OpenLinkWrap();
+      WriteImage(node);
+      state = kStateInline;
+      CloseLinkWrap();
+      break;
+    default:
+      break;
+    }
+    return;
+  default:
+    return;
+  }
+
+  const TidyTagId id = tidyNodeGetId(node);
+  switch (id) {
+  case TidyTag_A:
+    WriteLink(node, state, kLinkContent);
+    return;
+  case TidyTag_B:
+  case TidyTag_STRONG:
+    WriteBold(node);
+    break;
+  case TidyTag_I:
+    WriteItalic(node);
+    break;
+  case TidyTag_U:
+    WriteUnderline(node);
+    break;
+  case TidyTag_CODE:
+  case TidyTag_TT:
+    WriteMonospace(node);
+    break;
+  case TidyTag_DEL:
+  case TidyTag_S:
+  case TidyTag_STRIKE:
+    WriteDeleted(node);
+    break;
+  case TidyTag_SUB:
+    WriteSubscript(node);
+    break;
+  case TidyTag_SUP:
+    WriteSuperscript(node);
+    break;
+  case TidyTag_FONT:
+    WriteFont(node);
+    break;
+  case TidyTag_BR:
+    WriteLineBreak();
+    break;
+  case TidyTag_IMG:
+    OpenLinkWrap();
+    WriteImage(node);
+    state = kStateInline;
+    CloseLinkWrap();
+    return;
+  default:
+    if (blocks.Contains(id)) {
+      WriteBlock(node, state);
+    } else if (IsInlineTag(id)) {
+      WriteInlineChildren(node, state, kNoBlocks);
+    } else {
+      AppendSpaceOnce(Output, ' ');
+      WriteInlineChildren(node, state, kNoBlocks);
+      AppendSpaceOnce(Output, ' ');
+    }
+    return;
+  }
+  state = kStateInline;
+}
+
+void TTamsel::WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    if (state == kStateBlock) {
+      ResetBreaks();
+      NeedBreaks(2);
+    }
+    WriteNode(child, state, blocks);
+  }
+}
+
+void TTamsel::WriteInline(TidyNode node, const TBlockSet& blocks) {
+  std::uint8_t state = 0;
+  WriteInlineChildren(node, state, blocks);
+}
+
+void TTamsel::WriteInlineNode(TidyNode node, const TBlockSet& blocks) {
+  std::uint8_t state = 0;
+  WriteNode(node, state, blocks);
+}
+
+void TTamsel::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    switch (tidyNodeGetType(child)) {
+    case TidyNode_Text:
+      WriteText(child);
+      state = kStateText;
+      break;
+    case TidyNode_Start: {
+      const TidyTagId id = tidyNodeGetId(child);
+      if (blocks.Contains(id)) {
+        WriteBlock(child, state);
+      } else if (IsInlineTag(id)) {
+        WriteContentChildren(child, state, kNoBlocks);
+      } else {
+        AppendSpaceOnce(Output, ' ');
+        WriteContentChildren(child, state, kNoBlocks);
+        AppendSpaceOnce(Output, ' ');
+      }
+      break;
+    }
+    default:
+      break;
+    }
+  }
+}
+
+void TTamsel::WriteContent(TidyNode node) {
+  std::uint8_t state = 0;
+  WriteContentChildren(node, state, kNoBlocks);
+}
+
+} // namespace tamsel
