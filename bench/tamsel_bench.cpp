@@ -1,0 +1,220 @@
+// Conversion speed against the floor set by Tidy's parse of the same bytes.
+//
+// For every document size the program times Tidy alone (a document created
+// with the converter's options, the bytes parsed, the document released) and
+// the whole conversion with a fresh converter, as the window runs it on every
+// keystroke. A conversion can never be cheaper than the parse inside it, so
+// the ratio of the two says how much the walk and the text emission add; the
+// cost per byte at growing sizes says whether anything scales worse than
+// linearly. Both are printed as counters per row and once more as a table at
+// the end.
+#include "Tamsel.h"
+#include "bench_doc.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using tamsel::bench::MakeDocument;
+using tamsel::bench::SizeName;
+
+const std::vector<std::size_t> kSizes = {10u << 10, 100u << 10, 1u << 20, 10u << 20};
+
+const std::string& Document(std::size_t bytes) {
+  static std::map<std::size_t, std::string> cache;
+  auto it = cache.find(bytes);
+  if (it == cache.end()) it = cache.emplace(bytes, MakeDocument(bytes)).first;
+  return it->second;
+}
+
+// Tidy's share of a conversion, set up exactly as TTamsel::ConvertBuffer sets
+// it up; keep the two in step.
+void ParseOnly(const std::string& html) {
+  TidyDoc doc = tidyCreate();
+  tidyOptSetInt(doc, TidyInCharEncoding, TidyEncUtf8);
+  tidyOptSetBool(doc, TidyDropEmptyElems, no);
+  tidyOptSetBool(doc, TidyDropEmptyParas, no);
+  tidyOptSetBool(doc, TidyFixUri, no);
+  tidyOptSetInt(doc, TidyOutCharEncoding, TidyEncUtf8);
+  tidyOptSetBool(doc, TidyQuoteAmpersand, no);
+  tidyOptSetBool(doc, TidyQuoteNbsp, no);
+  tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
+  tidyOptSetInt(doc, TidyWrapLen, 0);
+  tidyOptSetInt(doc, TidyNewline, TidyCRLF);
+  TidyBuffer errors;
+  tidyBufInit(&errors);
+  tidySetErrorBuffer(doc, &errors);
+  TidyBuffer input;
+  tidyBufInit(&input);
+  tidyBufAttach(&input, reinterpret_cast<byte*>(const_cast<char*>(html.data())),
+                static_cast<uint>(html.size()));
+  tidyParseBuffer(doc, &input);
+  tidyBufDetach(&input);
+  tidyBufFree(&input);
+  tidyBufFree(&errors);
+  benchmark::DoNotOptimize(tidyGetBody(doc));
+  tidyRelease(doc);
+}
+
+void BM_TidyParse(benchmark::State& state, std::size_t bytes) {
+  const std::string& html = Document(bytes);
+  for (auto _ : state)
+    ParseOnly(html);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
+}
+
+// A new converter for every conversion, as the window does it: the pattern is
+// compiled inside the timed loop.
+void BM_Convert(benchmark::State& state, std::size_t bytes) {
+  const std::string& html = Document(bytes);
+  std::size_t out = 0;
+  for (auto _ : state) {
+    tamsel::TTamsel converter;
+    std::string result = converter.ConvertAnsi(html, tamsel::kEncUtf8);
+    out = result.size();
+    benchmark::DoNotOptimize(result.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
+  state.counters["out_bytes"] = static_cast<double>(out);
+}
+
+// The same with one converter for all conversions: the difference to Convert
+// is what setting up a converter costs.
+void BM_ConvertReused(benchmark::State& state, std::size_t bytes) {
+  const std::string& html = Document(bytes);
+  tamsel::TTamsel converter;
+  for (auto _ : state) {
+    std::string result = converter.ConvertAnsi(html, tamsel::kEncUtf8);
+    benchmark::DoNotOptimize(result.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
+}
+
+void BM_NewConverter(benchmark::State& state) {
+  for (auto _ : state) {
+    tamsel::TTamsel converter;
+    benchmark::DoNotOptimize(converter.EscapePattern);
+  }
+}
+
+struct TFigures {
+  double ParseSeconds = 0;
+  double ConvertSeconds = 0;
+};
+
+// The console report plus the two derived figures: ratio conversion/parse and
+// CPU nanoseconds per input byte. CPU time rather than wall time, because the
+// machines this runs on are shared with builds.
+class TReporter : public benchmark::ConsoleReporter {
+public:
+  explicit TReporter(OutputOptions options) : ConsoleReporter(options) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    std::vector<Run> shown = runs;
+    for (Run& run : shown) {
+      if (run.error_occurred) continue;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean" &&
+          run.aggregate_name != "median")
+        continue;
+      const std::string name = run.run_name.function_name;
+      const auto slash = name.find('/');
+      if (slash == std::string::npos) continue;
+      const std::string family = name.substr(0, slash), size = name.substr(slash + 1);
+      const std::size_t bytes = BytesOf(size);
+      if (bytes == 0) continue;
+      const double seconds =
+          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      run.counters["ns/B"] = seconds * 1e9 / static_cast<double>(Document(bytes).size());
+      // Only the plain rows (or the medians of repeated ones) go to the table.
+      const bool tabled =
+          run.run_type == Run::RT_Iteration ? run.repetitions <= 1 : run.aggregate_name == "median";
+      const std::string key = size + "/" + run.aggregate_name;
+      if (family == "TidyParse") {
+        Parse[key] = seconds;
+        if (tabled) Table[bytes].ParseSeconds = seconds;
+      } else if (family == "Convert") {
+        if (auto it = Parse.find(key); it != Parse.end())
+          run.counters["ratio"] = seconds / it->second;
+        if (tabled) Table[bytes].ConvertSeconds = seconds;
+      }
+    }
+    ConsoleReporter::ReportRuns(shown);
+  }
+
+  void Finalize() override {
+    std::ostream& out = GetOutputStream();
+    if (Table.empty()) return;
+    char line[160];
+    out << "\nConversion against Tidy's parse of the same bytes (CPU time, fresh converter):\n";
+    std::snprintf(line, sizeof line, "%8s %10s %12s %12s %12s %12s %8s\n", "size", "bytes",
+                  "parse MB/s", "convert MB/s", "parse ns/B", "convert ns/B", "ratio");
+    out << line;
+    for (const auto& [bytes, f] : Table) {
+      const double n = static_cast<double>(Document(bytes).size());
+      auto rate = [n](double s) { return s > 0 ? n / s / 1e6 : 0.0; };
+      auto perByte = [n](double s) { return s * 1e9 / n; };
+      std::snprintf(line, sizeof line, "%8s %10.0f %12.1f %12.1f %12.1f %12.1f %8.2f\n",
+                    SizeName(bytes).c_str(), n, rate(f.ParseSeconds), rate(f.ConvertSeconds),
+                    perByte(f.ParseSeconds), perByte(f.ConvertSeconds),
+                    f.ParseSeconds > 0 ? f.ConvertSeconds / f.ParseSeconds : 0.0);
+      out << line;
+    }
+    const auto one = Table.find(1u << 20);
+    if (one != Table.end() && one->second.ParseSeconds > 0 && one->second.ConvertSeconds > 0) {
+      std::snprintf(line, sizeof line, "ratio at 1MB: %.2f (goal: at most 1.30)\n",
+                    one->second.ConvertSeconds / one->second.ParseSeconds);
+      out << line;
+    }
+    const auto small = Table.find(100u << 10), big = Table.find(10u << 20);
+    if (small != Table.end() && big != Table.end() && small->second.ConvertSeconds > 0 &&
+        big->second.ConvertSeconds > 0) {
+      const double a = small->second.ConvertSeconds / Document(100u << 10).size();
+      const double b = big->second.ConvertSeconds / Document(10u << 20).size();
+      std::snprintf(line, sizeof line,
+                    "cost per byte, 10MB against 100KB: %.2fx (goal: at most 1.20x)\n", b / a);
+      out << line;
+    }
+  }
+
+private:
+  static std::size_t BytesOf(const std::string& size) {
+    for (std::size_t bytes : kSizes)
+      if (SizeName(bytes) == size) return bytes;
+    return 0;
+  }
+
+  std::map<std::string, double> Parse;
+  std::map<std::size_t, TFigures> Table;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+  for (std::size_t bytes : kSizes) {
+    const std::string size = SizeName(bytes);
+    const auto unit = bytes >= (1u << 20) ? benchmark::kMillisecond : benchmark::kMicrosecond;
+    // Parse first: the conversion row of the same size reads its time.
+    benchmark::RegisterBenchmark(("TidyParse/" + size).c_str(), BM_TidyParse, bytes)->Unit(unit);
+    benchmark::RegisterBenchmark(("Convert/" + size).c_str(), BM_Convert, bytes)->Unit(unit);
+  }
+  benchmark::RegisterBenchmark("ConvertReused/10KB", BM_ConvertReused, std::size_t{10u << 10})
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("NewConverter", BM_NewConverter)->Unit(benchmark::kMicrosecond);
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int options = benchmark::ConsoleReporter::OO_None;
+  if (isatty(STDOUT_FILENO)) options |= benchmark::ConsoleReporter::OO_Color;
+  TReporter reporter(static_cast<benchmark::ConsoleReporter::OutputOptions>(options));
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
