@@ -1,0 +1,434 @@
+// The main window, driven through its real widgets as a user would.
+#include "Tamsel_FormMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <stdexcept>
+
+using namespace tamsel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The real window, with a conversion step that counts its runs and can be
+// made to fail.
+class TProbeForm : public TfrmMain {
+public:
+  int Conversions = 0;
+  enum { None, Std, Other } Failure = None;
+
+protected:
+  QString Convert(QStringView html, const TConvertChoices& choices) override {
+    ++Conversions;
+    if (Failure == Std) throw std::runtime_error("converter gave up");
+    if (Failure == Other) throw 42;
+    return TfrmMain::Convert(html, choices);
+  }
+};
+
+// Types text one character at a time, also characters that have no key of
+// their own (QTest::keyClicks only knows Latin-1).
+void Type(QWidget* widget, const QString& text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+    const QString ch = text.mid(i, n);
+    i += n - 1;
+    const char16_t c = ch[0].unicode();
+    const auto key = c >= u'a' && c <= u'z'  ? Qt::Key(Qt::Key_A + (c - u'a'))
+                     : c >= 0x20 && c < 0x7F ? Qt::Key(c)
+                                             : Qt::Key_unknown;
+    QTest::sendKeyEvent(QTest::Click, widget, key, ch, Qt::NoModifier);
+  }
+}
+
+bool AllSelected(const QPlainTextEdit* memo) {
+  const QTextCursor cursor = memo->textCursor();
+  return cursor.selectionStart() == 0 &&
+         cursor.selectionEnd() == memo->document()->characterCount() - 1;
+}
+
+void Click(QCheckBox* box) {
+  QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
+int RightGap(const QWidget* child) {
+  return child->parentWidget()->width() - child->geometry().right() - 1;
+}
+
+} // namespace
+
+class TFormMainTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TProbeForm> Form;
+
+  QString Output() const { return EditorText(*Form->memoDokuWiki); }
+  QString Input() const { return EditorText(*Form->memoHtml); }
+
+private slots:
+  void init() {
+    Form = std::make_unique<TProbeForm>();
+    Form->show();
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+    Form->memoHtml->setFocus();
+  }
+  void cleanup() { Form.reset(); }
+
+  void startsEmptyAndUnconverted() {
+    QCOMPARE(Form->Conversions, 0);
+    QVERIFY(Input().isEmpty());
+    QVERIFY(Output().isEmpty());
+    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8, Form->cbxDokuWikiNoLinks})
+      QVERIFY(!box->isChecked());
+  }
+
+  void captionsAndSizes() {
+    QCOMPARE(Form->windowTitle(), u"Tamsel [Version 2012-08-13]"_s);
+    QCOMPARE(Caption(), Form->windowTitle());
+    QCOMPARE(Form->minimumSize(), QSize(400, 400));
+    QCOMPARE(Form->size(), QSize(600, 500));
+    QCOMPARE(Form->cbxHtmlUtf8->text(), u"&UTF-8"_s);
+    QCOMPARE(Form->cbxDokuWikiUtf8->text(), u"U&TF-8"_s);
+    QCOMPARE(Form->cbxDokuWikiNoLinks->text(), u"No &Links"_s);
+    QCOMPARE(Form->pnlHtmlTop->findChild<QLabel*>()->text(), u"HTML Input"_s);
+    QCOMPARE(Form->pnlDokuWikiTop->findChild<QLabel*>()->text(), u"DokuWiki Output"_s);
+    QVERIFY(Form->pnlHtmlTop->findChild<QLabel*>()->font().bold());
+    QVERIFY(!Form->cbxHtmlUtf8->font().bold());
+    QCOMPARE(Form->pnlHtmlTop->height(), 21);
+    QCOMPARE(Form->pnlDokuWikiTop->height(), 21);
+    QCOMPARE(Form->Splitter1->handleWidth(), 3);
+    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8, Form->cbxDokuWikiNoLinks}) {
+      QCOMPARE(box->height(), 17);
+      QCOMPARE(box->y(), 2);
+      QVERIFY(box->width() >= 70);
+    }
+    QVERIFY(qAbs(Form->memoHtml->height() - Form->memoDokuWiki->height()) <= 1);
+    QCOMPARE(Form->font().pointSize(), 8);
+    for (QPlainTextEdit* memo : {Form->memoHtml, Form->memoDokuWiki}) {
+      QCOMPARE(memo->font().pointSize(), 10);
+      const QFontMetrics metrics(memo->font());
+      QCOMPARE(metrics.horizontalAdvance(u'i'), metrics.horizontalAdvance(u'W'));
+      QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+      QCOMPARE(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    }
+    QVERIFY(!Form->memoHtml->isReadOnly());
+    QVERIFY(Form->memoDokuWiki->isReadOnly());
+  }
+
+  // Check boxes stay anchored right, and the output editor takes what the
+  // window gains.
+  void resizing() {
+    const int htmlHeight = Form->memoHtml->height();
+    const int outHeight = Form->memoDokuWiki->height();
+    const int gapUtf8 = RightGap(Form->cbxDokuWikiUtf8);
+    const int gapLinks = RightGap(Form->cbxDokuWikiNoLinks);
+    QCOMPARE(gapLinks, 23);
+    QCOMPARE(Form->cbxHtmlUtf8->x(), Form->cbxDokuWikiUtf8->x());
+    Form->resize(800, 700);
+    QTRY_COMPARE(Form->memoDokuWiki->height(), outHeight + 200);
+    QCOMPARE(Form->memoHtml->height(), htmlHeight);
+    QCOMPARE(RightGap(Form->cbxDokuWikiUtf8), gapUtf8);
+    QCOMPARE(RightGap(Form->cbxDokuWikiNoLinks), gapLinks);
+    QCOMPARE(Form->cbxHtmlUtf8->x(), Form->cbxDokuWikiUtf8->x());
+  }
+
+  void typingConvertsLive() {
+    QTest::keyClicks(Form->memoHtml, "<h2>Intro</h2><p>Hello <b>world");
+    QCOMPARE(Output(), u"===== Intro =====\n\nHello **world**"_s);
+    QTest::keyClicks(Form->memoHtml, "</b>!</p>");
+    QCOMPARE(Output(), u"===== Intro =====\n\nHello **world**!"_s);
+  }
+
+  // One whole conversion per user edit of the input, none for anything else.
+  void oneConversionPerEdit() {
+    QTest::keyClicks(Form->memoHtml, "<p>abc</p>");
+    QCOMPARE(Form->Conversions, 10);
+    QCOMPARE(Output(), u"abc"_s);
+    QTest::keyClick(Form->memoHtml, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->memoHtml, Qt::Key_X, Qt::ControlModifier); // cut
+    QCOMPARE(Form->Conversions, 11);
+    QVERIFY(Output().isEmpty());
+    QTest::keyClick(Form->memoHtml, Qt::Key_V, Qt::ControlModifier); // paste
+    QCOMPARE(Form->Conversions, 12);
+    QCOMPARE(Output(), u"abc"_s);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Backspace);
+    QCOMPARE(Form->Conversions, 13);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Z, Qt::ControlModifier); // undo
+    QCOMPARE(Form->Conversions, 14);
+    QCOMPARE(Input(), u"<p>abc</p>"_s);
+    // Moving, selecting and the output editor change nothing.
+    QTest::keyClick(Form->memoHtml, Qt::Key_Left);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Home, Qt::ShiftModifier);
+    Form->memoDokuWiki->setPlainText(u"x"_s);
+    QCOMPARE(Form->Conversions, 14);
+    Click(Form->cbxDokuWikiNoLinks);
+    QCOMPARE(Form->Conversions, 15);
+  }
+
+  void clearingInputClearsOutput() {
+    QTest::keyClicks(Form->memoHtml, "<p>One</p><p>Two</p>");
+    QCOMPARE(Output(), u"One\n\nTwo"_s);
+    QTest::keyClick(Form->memoHtml, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Delete);
+    QVERIFY(Input().isEmpty());
+    QVERIFY(Output().isEmpty());
+  }
+
+  void checkBoxReconverts_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("No Links")
+        << u"cbxDokuWikiNoLinks"_s
+        << u"<p><a href=\"http://x.org/\">x</a> <a href=\"a/b.html\">p</a></p>"_s
+        << u"[[http://x.org/|x]] [[a:b|p]]"_s << u"x p"_s;
+    QTest::newRow("UTF-8 output") << u"cbxDokuWikiUtf8"_s << u"<p>ü</p>"_s << u"ü"_s << u"Ã¼"_s;
+    QTest::newRow("UTF-8 input") << u"cbxHtmlUtf8"_s << u"<p>Ã¼</p>"_s << u"Ã¼"_s << u"ü"_s;
+  }
+  void checkBoxReconverts() {
+    QFETCH(QString, box);
+    QFETCH(QString, input);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    auto* cbx = Form->findChild<QCheckBox*>(box);
+    QVERIFY(cbx);
+    Type(Form->memoHtml, input);
+    QCOMPARE(Output(), before);
+    Click(cbx);
+    QVERIFY(cbx->isChecked());
+    QCOMPARE(Output(), after);
+    Click(cbx);
+    QVERIFY(!cbx->isChecked());
+    QCOMPARE(Output(), before);
+  }
+
+  void accelerators_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("Alt+U") << int(Qt::Key_U) << u"cbxHtmlUtf8"_s;
+    QTest::newRow("Alt+T") << int(Qt::Key_T) << u"cbxDokuWikiUtf8"_s;
+    QTest::newRow("Alt+L") << int(Qt::Key_L) << u"cbxDokuWikiNoLinks"_s;
+  }
+  void accelerators() {
+    QFETCH(int, key);
+    QFETCH(QString, box);
+    auto* cbx = Form->findChild<QCheckBox*>(box);
+    QVERIFY(cbx);
+    QTest::keyClicks(Form->memoHtml, "<p>x</p>");
+    const int before = Form->Conversions;
+    QTest::keyClick(Form->memoHtml, Qt::Key(key), Qt::AltModifier);
+    QTRY_VERIFY(cbx->isChecked());
+    QCOMPARE(Form->Conversions, before + 1);
+    QCOMPARE(Input(), u"<p>x</p>"_s);
+  }
+
+  // Windows-1252 stands for the system's 8-bit code page.
+  void gruesse_data() {
+    QTest::addColumn<bool>("htmlUtf8");
+    QTest::addColumn<bool>("dokuWikiUtf8");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("both clear") << false << false << u"Grüße"_s << u"Grüße"_s;
+    QTest::newRow("output as bytes") << false << true << u"Grüße"_s << u"GrÃ¼ÃŸe"_s;
+    QTest::newRow("input as bytes") << true << false << u"GrÃ¼ÃŸe"_s << u"Grüße"_s;
+    QTest::newRow("both as bytes") << true << true << u"GrÃ¼ÃŸe"_s << u"GrÃ¼ÃŸe"_s;
+  }
+  void gruesse() {
+    QFETCH(bool, htmlUtf8);
+    QFETCH(bool, dokuWikiUtf8);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    if (htmlUtf8) Click(Form->cbxHtmlUtf8);
+    if (dokuWikiUtf8) Click(Form->cbxDokuWikiUtf8);
+    Type(Form->memoHtml, "<p>"_L1 + text + "</p>"_L1);
+    QCOMPARE(Input(), "<p>"_L1 + text + "</p>"_L1);
+    QCOMPARE(Output(), expected);
+  }
+
+  // The texts are those an X11 keyboard sends: Ctrl turns letters into
+  // control characters.
+  void selectAll_data() {
+    QTest::addColumn<bool>("output");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text");
+    for (bool output : {false, true}) {
+      const char* editor = output ? "memoDokuWiki " : "memoHtml ";
+      QTest::addRow("%sctrl", editor) << output << int(Qt::ControlModifier) << u"\x01"_s;
+      QTest::addRow("%sctrl+shift", editor)
+          << output << int(Qt::ControlModifier | Qt::ShiftModifier) << u"\x01"_s;
+      QTest::addRow("%sctrl+alt", editor)
+          << output << int(Qt::ControlModifier | Qt::AltModifier) << u"\x01"_s;
+      // Synthetic events carry the letter itself.
+      QTest::addRow("%sctrl with letter", editor) << output << int(Qt::ControlModifier) << u"a"_s;
+      QTest::addRow("%sctrl+shift with letter", editor)
+          << output << int(Qt::ControlModifier | Qt::ShiftModifier) << u"A"_s;
+    }
+  }
+  void selectAll() {
+    QFETCH(bool, output);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+    QTest::keyClicks(Form->memoHtml, "<p>One</p><ul><li>two</li></ul>");
+    const QString input = Input();
+    const QString result = Output();
+    QPlainTextEdit* memo = output ? Form->memoDokuWiki : Form->memoHtml;
+    memo->setFocus();
+    memo->moveCursor(QTextCursor::End);
+    QVERIFY(!memo->textCursor().hasSelection());
+    QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_A, text, Qt::KeyboardModifiers(modifiers));
+    QVERIFY(AllSelected(memo));
+    QCOMPARE(Input(), input);
+    QCOMPARE(Output(), result);
+  }
+
+  // AltGr as Ctrl+Alt (Qt on Windows) types a character and must not select
+  // all first, or the character would replace the whole input.
+  void altGrTypesWithoutSelectingAll() {
+    QTest::keyClicks(Form->memoHtml, "<p>x");
+    QTest::sendKeyEvent(QTest::Click, Form->memoHtml, Qt::Key_A, u"ą"_s,
+                        Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(Input(), u"<p>xą"_s);
+    QCOMPARE(Output(), u"xą"_s);
+  }
+
+  void plainATypes() {
+    QTest::keyClicks(Form->memoHtml, "<p>x");
+    QTest::keyClick(Form->memoHtml, 'a');
+    QTest::keyClick(Form->memoHtml, 'A', Qt::ShiftModifier);
+    QCOMPARE(Input(), u"<p>xaA"_s);
+    QCOMPARE(Output(), u"xaA"_s);
+    QVERIFY(!Form->memoHtml->textCursor().hasSelection());
+  }
+
+  void outputRejectsTyping() {
+    QTest::keyClicks(Form->memoHtml, "<p>keep</p>");
+    QApplication::clipboard()->setText(u"pasted"_s);
+    QPlainTextEdit* memo = Form->memoDokuWiki;
+    memo->setFocus();
+    QTest::keyClicks(memo, "typed");
+    QTest::keyClick(memo, Qt::Key_Return);
+    QTest::keyClick(memo, Qt::Key_Backspace);
+    QTest::keyClick(memo, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(memo, Qt::Key_Delete);
+    QTest::keyClick(memo, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(memo, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(Output(), u"keep"_s);
+    // Still selectable by keyboard, and copyable.
+    QVERIFY(memo->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+    QTest::keyClick(memo, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), u"keep"_s);
+  }
+
+  // Qt's own copy turns no-break spaces into spaces; in DokuWiki leading
+  // spaces make a code block.
+  void copyKeepsNoBreakSpaces() {
+    QTest::keyClicks(Form->memoHtml, "<p>&nbsp;&nbsp;a</p><p>b</p>");
+    const QString expected = u"\u00A0\u00A0a\n\nb"_s;
+    QCOMPARE(Output(), expected);
+    Form->memoDokuWiki->setFocus();
+    QTest::keyClick(Form->memoDokuWiki, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->memoDokuWiki, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), expected);
+    // Cut and paste inside the input keep them too.
+    Form->memoHtml->clear();
+    Type(Form->memoHtml, u"<p>\u00A0\u00A0a</p>"_s);
+    QCOMPARE(Output(), u"\u00A0\u00A0a"_s);
+    Form->memoHtml->setFocus();
+    QTest::keyClick(Form->memoHtml, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->memoHtml, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(Form->memoHtml, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(Output(), u"\u00A0\u00A0a"_s);
+  }
+
+  void shiftEnterIsALineBreak() {
+    QTest::keyClicks(Form->memoHtml, "<pre>a");
+    QTest::keyClick(Form->memoHtml, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(Form->memoHtml, "b</pre>");
+    QCOMPARE(Input(), u"<pre>a\nb</pre>"_s);
+    QCOMPARE(Output(), u"<code>\na\nb\n</code>"_s);
+  }
+
+  void tabMovesBetweenEditorsOnly() {
+    QTest::keyClicks(Form->memoHtml, "<p>x</p>");
+    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Form->memoDokuWiki);
+    QTest::keyClick(Form->memoDokuWiki, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), Form->memoDokuWiki);
+    QTest::keyClick(Form->memoDokuWiki, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
+    QCOMPARE(Input(), u"<p>x</p>"_s);
+  }
+
+  void failedConversionKeepsOutput_data() {
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("std::exception") << int(TProbeForm::Std) << u"converter gave up"_s;
+    QTest::newRow("other") << int(TProbeForm::Other) << u"The conversion failed."_s;
+  }
+  void failedConversionKeepsOutput() {
+    QFETCH(int, failure);
+    QFETCH(QString, message);
+    QString shown;
+    QTimer closer;
+    closer.setInterval(10);
+    connect(&closer, &QTimer::timeout, [&shown] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        shown = box->text();
+        box->done(QMessageBox::Ok);
+      }
+    });
+    closer.start();
+
+    QTest::keyClicks(Form->memoHtml, "<p>old</p>");
+    Form->Failure = decltype(Form->Failure)(failure);
+    QTest::keyClicks(Form->memoHtml, "<p>new</p>");
+    QCOMPARE(Input(), u"<p>old</p><p>new</p>"_s);
+    QCOMPARE(Output(), u"old"_s);
+    QTRY_COMPARE(shown, message);
+
+    // The program stays usable.
+    Form->Failure = TProbeForm::None;
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QTest::keyClick(Form->memoHtml, Qt::Key_Space);
+    QCOMPARE(Output(), u"old\n\nnew"_s);
+  }
+
+  // A picture of the window with a sample document, for a person to look at.
+  void grabWindow() {
+    Form->memoHtml->setPlainText(QString::fromUtf8(
+        "<h1>Release notes</h1>\n"
+        "<p>Tamsel turns <b>HTML</b> into <i>DokuWiki</i> markup while you type.\n"
+        "See <a href=\"http://www.dokuwiki.org/syntax\">the syntax page</a> or the\n"
+        "<a href=\"manual/intro.html\">introduction</a>.</p>\n"
+        "<ul><li>Headings, lists and tables</li><li>Links &amp; images</li></ul>\n"
+        "<table><tr><th>Name</th><th>Grüße</th></tr><tr><td>Jörg</td><td "
+        "align=\"right\">42</td></tr></table>\n"
+        "<pre>int main() { return 0; }</pre>"));
+    QVERIFY(Output().startsWith(u"====== Release notes ======"_s));
+    Form->cbxDokuWikiNoLinks->setChecked(false);
+    QPixmap shot = Form->grab();
+    QCOMPARE(shot.size() / shot.devicePixelRatio(), Form->size());
+    QVERIFY(shot.save(QStringLiteral(TAMSEL_WINDOW_SHOT), "PNG"));
+    qInfo("window picture: %s", TAMSEL_WINDOW_SHOT);
+  }
+};
+
+QTEST_MAIN(TFormMainTest)
+#include "formmain_tests.moc"
