@@ -1,93 +1,105 @@
-// tamsel-cli: HTML in, DokuWiki markup out.
+// tamsel-cli: HTML in, DokuWiki markup out; one document, or a whole site.
+#include "Cli_Convert.h"
+#include "Cli_Files.h"
+#include "Cli_Options.h"
+#include "Cli_Site.h"
+
 #include "Tamsel.h"
-#include "Tamsel_Stack.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <thread>
 
 #include <unistd.h>
 
 namespace {
 
-const char* const kUsage =
-    "Usage: tamsel-cli [OPTIONS] [FILE | -]...\n"
-    "Converts HTML (UTF-8) to DokuWiki markup on standard output.\n"
-    "With no FILE, or when FILE is -, reads standard input.\n"
-    "\n"
-    "  --no-links   write link texts without wiki links\n"
-    "  --help       show this help and exit\n"
-    "  --version    show the version and exit\n";
+using namespace tamsel::cli;
 
-bool ReadAll(std::istream& in, std::string& out) {
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  out = std::move(buffer).str();
-  return !in.bad();
+const char* const kProgram = "tamsel-cli";
+
+void Say(const std::string& line) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+}
+
+int ConvertOne(const TOptions& options) {
+  const std::string shownName = options.Input == "-" ? "standard input" : options.Input;
+  std::string bytes, error;
+  if (!ReadWholeFile(options.Input, bytes, error)) {
+    Say("cannot read " + shownName + ": " + error);
+    return 1;
+  }
+  TDocumentResult document;
+  try {
+    tamsel::TTamsel converter;
+    document = ConvertDocument(converter, bytes, options.Document);
+  } catch (const std::exception& e) {
+    Say("cannot convert " + shownName + ": " + e.what());
+    return 1;
+  }
+  if (!options.Quiet)
+    for (const std::string& warning : document.Warnings)
+      Say(shownName + ": " + warning);
+  if (options.Verbose) Say(shownName + ": read as " + document.EncodingDescription);
+
+  if (!options.Output.empty()) {
+    switch (WriteWholeFile(options.Output, document.Text, true, error)) {
+    case TWriteResult::Written:
+    case TWriteResult::Unchanged:
+      return 0;
+    default:
+      Say("cannot write " + options.Output + ": " + error);
+      return 1;
+    }
+  }
+  const std::size_t written = std::fwrite(document.Text.data(), 1, document.Text.size(), stdout);
+  if (written != document.Text.size() || std::fflush(stdout) != 0) {
+    Say(std::string("cannot write standard output: ") + std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+int MigrateSiteCommand(const TOptions& options) {
+  TSiteOptions site;
+  site.Source = options.SiteDir;
+  site.Pages = options.PagesDir;
+  site.Media = options.MediaDir;
+  site.Jobs = options.Jobs ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
+  site.Force = options.Force;
+  site.Document = options.Document;
+  site.Verbose = options.Verbose;
+  site.Quiet = options.Quiet;
+  site.ProgressBar = isatty(STDERR_FILENO) != 0;
+  TSiteSummary summary;
+  const int status = MigrateSite(site, summary);
+  if (status != 2 && !options.Quiet) Say(FormatSummary(summary));
+  return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-  std::uint8_t linkOptions = 7;
-  std::vector<std::string> files;
-  bool onlyFiles = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (!onlyFiles && arg == "--help") {
-      std::cout << kUsage;
-      return 0;
-    } else if (!onlyFiles && arg == "--version") {
-      std::cout << "tamsel-cli " << tamsel::kVersion << "\n";
-      return 0;
-    } else if (!onlyFiles && arg == "--no-links") {
-      linkOptions = 0;
-    } else if (!onlyFiles && arg == "--") {
-      onlyFiles = true;
-    } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
-      std::cerr << "tamsel-cli: unknown option '" << arg << "'\nTry 'tamsel-cli --help'.\n";
-      return 2;
-    } else {
-      files.push_back(arg);
-    }
+  TOptions options;
+  try {
+    options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const TUsageError& e) {
+    Say(e.Message);
+    std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+    return 2;
   }
-  if (files.empty()) files.push_back("-");
-
-  int status = 0;
-  for (const std::string& name : files) {
-    std::string html;
-    if (name == "-") {
-      if (!ReadAll(std::cin, html)) {
-        std::cerr << "tamsel-cli: cannot read standard input\n";
-        status = 1;
-        continue;
-      }
-    } else {
-      std::ifstream in(name, std::ios::binary);
-      errno = 0;
-      if (!in || !ReadAll(in, html)) {
-        std::cerr << "tamsel-cli: cannot read '" << name << "': "
-                  << (errno ? std::strerror(errno) : "read error") << "\n";
-        status = 1;
-        continue;
-      }
-    }
-    std::string result;
-    tamsel::RunWithLargeStack([&] {
-      tamsel::TTamsel converter;
-      converter.LinkOptions = linkOptions;
-      result = converter.ConvertAnsi(html, tamsel::kEncUtf8);
-    });
-    std::cout << result;
-    // A pipe gets the converter's bytes exactly; a terminal gets a final line end.
-    if (!result.empty() && isatty(STDOUT_FILENO)) std::cout << "\r\n";
+  switch (options.Mode) {
+  case TMode::Help:
+    std::fputs(UsageText(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  case TMode::Version:
+    std::printf("%s %s\n", kProgram, tamsel::kVersion);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  case TMode::Site:
+    return MigrateSiteCommand(options);
+  case TMode::Document:
+    break;
   }
-  std::cout.flush();
-  return std::cout ? status : 1;
+  return ConvertOne(options);
 }

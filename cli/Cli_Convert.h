@@ -1,0 +1,45 @@
+// One document through the converter, from file bytes to the text written.
+#pragma once
+
+#include "Cli_Encoding.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamsel {
+class TTamsel;
+}
+
+namespace tamsel::cli {
+
+enum class TNewline { Lf, CrLf };
+
+// The converter ends its lines with CR LF; a file gets the chosen line end
+// instead, and a final one when it holds anything. A lone LF (none is known
+// to occur) counts as a line end. A lone CR comes only from a "&#13;"
+// reference in the HTML, which browsers show as a space; as a line end it
+// would cut a table row or a list item in two, so it becomes a space.
+std::string FinishText(std::string_view converted, TNewline newline);
+
+struct TDocumentOptions {
+  std::optional<TEncoding> Encoding; // nullopt: detect
+  std::uint8_t LinkOptions = 7;
+  TNewline Newline = TNewline::Lf;
+};
+
+struct TDocumentResult {
+  std::string Text;
+  std::string EncodingDescription;
+  std::vector<std::string> Warnings;
+};
+
+// Decodes bytes and converts them with converter (whose link resolvers the
+// caller has set), on a thread with a stack large enough for deep nesting.
+// Exceptions of the converter pass to the caller.
+TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
+                                const TDocumentOptions& options);
+
+} // namespace tamsel::cli

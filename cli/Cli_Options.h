@@ -1,0 +1,42 @@
+// The command line of tamsel-cli.
+#pragma once
+
+#include "Cli_Convert.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamsel::cli {
+
+enum class TMode { Document, Site, Help, Version };
+
+struct TOptions {
+  TMode Mode = TMode::Document;
+  std::string Input = "-"; // a file, or "-" for standard input
+  std::string Output;      // empty: standard output
+  TDocumentOptions Document;
+  std::string EncodingName = "auto";
+  // Whole sites.
+  std::string SiteDir;
+  std::string PagesDir;
+  std::string MediaDir; // empty: images are not copied
+  unsigned Jobs = 0;    // 0: one per core
+  bool Force = false;
+  // Messages.
+  bool Verbose = false;
+  bool Quiet = false;
+};
+
+// Thrown for a bad command line; main reports it with exit code 2.
+struct TUsageError {
+  std::string Message;
+};
+
+// Reads argv. Throws TUsageError.
+TOptions ParseOptions(const std::vector<std::string>& args);
+
+// The text of --help.
+const char* UsageText();
+
+} // namespace tamsel::cli

@@ -1,0 +1,268 @@
+#include "Cli_SiteIndex.h"
+#include "Cli_DokuId.h"
+
+#include <algorithm>
+
+namespace tamsel::cli {
+
+namespace {
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool HasOtherScheme(std::string_view s) {
+  // scheme ":" with a scheme of a letter and then letters, digits, "+-."
+  if (s.empty() || !((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z'))) return false;
+  for (char c : s) {
+    if (c == ':') return true;
+    const bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    if (!schemeChar) return false;
+  }
+  return false;
+}
+
+std::string WithoutExtension(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+    return std::string(path);
+  return std::string(path.substr(0, dot));
+}
+
+std::string ColonPath(std::string_view path) {
+  std::string out(path);
+  std::replace(out.begin(), out.end(), '/', ':');
+  return out;
+}
+
+bool HasExtension(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  return dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
+}
+
+std::string WithFragment(std::string target, const TReference& ref) {
+  if (ref.HasFragment && !ref.Fragment.empty()) target += "#" + SectionId(ref.Fragment);
+  return target;
+}
+
+} // namespace
+
+void TLinkCounts::Add(const TLinkCounts& other) {
+  Resolved += other.Resolved;
+  MissingPages += other.MissingPages;
+  Kept += other.Kept;
+  Images += other.Images;
+  MissingImages += other.MissingImages;
+}
+
+std::string PercentDecode(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    int high, low;
+    if (s[i] == '%' && i + 2 < s.size() && (high = HexValue(s[i + 1])) >= 0 &&
+        (low = HexValue(s[i + 2])) >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::optional<TReference> ResolveReference(std::string_view pagePath, std::string_view href) {
+  // Browsers drop surrounding white space and every tab and line end, and
+  // read a backslash as a slash.
+  std::string s;
+  for (char c : href)
+    if (c != '\t' && c != '\n' && c != '\r') s += c == '\\' ? '/' : c;
+  const std::size_t first = s.find_first_not_of(" \f");
+  s = first == std::string::npos ? std::string()
+                                 : s.substr(first, s.find_last_not_of(" \f") - first + 1);
+
+  TReference ref;
+  if (const std::size_t hash = s.find('#'); hash != std::string::npos) {
+    ref.HasFragment = true;
+    ref.Fragment = PercentDecode(std::string_view(s).substr(hash + 1));
+    s.resize(hash);
+  }
+  if (const std::size_t query = s.find('?'); query != std::string::npos) s.resize(query);
+  if (s.rfind("//", 0) == 0 || HasOtherScheme(s)) return std::nullopt;
+  if (s.empty()) {
+    ref.SamePage = true;
+    ref.Path = std::string(pagePath);
+    return ref;
+  }
+
+  std::vector<std::string> segments;
+  if (s[0] != '/') {
+    std::string_view base = pagePath;
+    const std::size_t slash = base.rfind('/');
+    base = slash == std::string_view::npos ? std::string_view() : base.substr(0, slash);
+    for (std::size_t start = 0; !base.empty() && start <= base.size();) {
+      const std::size_t end = std::min(base.find('/', start), base.size());
+      segments.emplace_back(base.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  bool directory = false;
+  for (std::size_t start = s[0] == '/' ? 1 : 0; start <= s.size();) {
+    const std::size_t end = std::min(s.find('/', start), s.size());
+    const std::string segment = PercentDecode(std::string_view(s).substr(start, end - start));
+    start = end + 1;
+    const bool last = end == s.size();
+    if (segment.find('/') != std::string::npos || segment.find('\0') != std::string::npos)
+      return std::nullopt;
+    directory = last && (segment.empty() || segment == "." || segment == "..");
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+  }
+  for (const std::string& segment : segments) {
+    if (!ref.Path.empty()) ref.Path += '/';
+    ref.Path += segment;
+  }
+  ref.Directory = directory || ref.Path.empty();
+  return ref;
+}
+
+bool IsPageName(std::string_view path) {
+  const std::string lower = LowerAscii(path);
+  const auto ends = [&](std::string_view suffix) {
+    return lower.size() > suffix.size() &&
+           lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  return ends(".html") || ends(".htm");
+}
+
+std::string PageIdFor(std::string_view path) {
+  return CleanId(ColonPath(WithoutExtension(path)));
+}
+
+std::string MediaIdFor(std::string_view path) {
+  return CleanId(ColonPath(path));
+}
+
+TSiteIndex::TSiteIndex(std::vector<TSiteFile> files) : AllFiles(std::move(files)) {
+  std::sort(AllFiles.begin(), AllFiles.end(),
+            [](const TSiteFile& a, const TSiteFile& b) { return a.Path < b.Path; });
+  std::map<std::string, std::size_t> pageIds, mediaIds;
+  for (std::size_t i = 0; i < AllFiles.size(); ++i) {
+    TSiteFile& file = AllFiles[i];
+    ByPath.emplace(file.Path, i);
+    ByLowerPath.emplace(LowerAscii(file.Path), i);
+    file.Page = IsPageName(file.Path);
+    file.Id = file.Page ? PageIdFor(file.Path) : MediaIdFor(file.Path);
+    if (file.Id.empty()) {
+      file.Problem = "its name leaves no DokuWiki id";
+      continue;
+    }
+    auto& taken = file.Page ? pageIds : mediaIds;
+    if (auto [it, added] = taken.emplace(file.Id, i); !added) {
+      file.Problem = std::string(file.Page ? "page" : "media") + " id '" + file.Id +
+                     "' is taken by " + AllFiles[it->second].Path;
+      file.Id.clear();
+    }
+  }
+}
+
+std::optional<std::size_t> TSiteIndex::Find(const std::string& path) const {
+  if (auto it = ByPath.find(path); it != ByPath.end()) return it->second;
+  if (auto it = ByLowerPath.find(LowerAscii(path)); it != ByLowerPath.end()) return it->second;
+  return std::nullopt;
+}
+
+std::optional<std::size_t> TSiteIndex::FindPage(const TReference& ref) const {
+  const std::string prefix = ref.Path.empty() ? std::string() : ref.Path + "/";
+  if (!ref.Directory)
+    if (auto found = Find(ref.Path)) return found;
+  for (const char* index : {"index.html", "index.htm"})
+    if (auto found = Find(prefix + index); found && AllFiles[*found].Page) return found;
+  // Servers often leave the extension out of their links.
+  if (!ref.Directory && !HasExtension(ref.Path))
+    for (const char* extension : {".html", ".htm"})
+      if (auto found = Find(ref.Path + extension)) return found;
+  return std::nullopt;
+}
+
+bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href, std::string& result,
+                             TLinkCounts& counts, std::string& note) const {
+  const std::optional<TReference> ref = ResolveReference(pagePath, href);
+  if (!ref) {
+    ++counts.Kept;
+    return false;
+  }
+  if (ref->SamePage && ref->HasFragment) {
+    if (ref->Fragment.empty()) {
+      ++counts.Kept;
+      return false;
+    }
+    result = WithFragment("", *ref);
+    ++counts.Resolved;
+    return true;
+  }
+  if (const auto found = FindPage(*ref)) {
+    const TSiteFile& file = AllFiles[*found];
+    if (file.Page && !file.Id.empty()) {
+      result = WithFragment(":" + file.Id, *ref);
+      ++counts.Resolved;
+      return true;
+    }
+    ++counts.Kept;
+    if (file.Page)
+      note = "link '" + std::string(href) + "' leads to " + file.Path + ", which has no page";
+    return false;
+  }
+  if (!ref->Directory && IsPageName(ref->Path)) {
+    if (const std::string id = PageIdFor(ref->Path); !id.empty()) {
+      result = WithFragment(":" + id, *ref);
+      ++counts.MissingPages;
+      note = "link '" + std::string(href) + "' leads to " + ref->Path + ", which does not exist";
+      return true;
+    }
+  }
+  ++counts.Kept;
+  note = "link '" + std::string(href) + "' leads to nothing in the site";
+  return false;
+}
+
+bool TSiteIndex::ResolveImage(std::string_view pagePath, std::string_view src, std::string& result,
+                              std::size_t& fileIndex, TLinkCounts& counts,
+                              std::string& note) const {
+  const std::optional<TReference> ref = ResolveReference(pagePath, src);
+  if (!ref || ref->SamePage || ref->Directory) return false;
+  const auto found = Find(ref->Path);
+  if (!found || AllFiles[*found].Page) {
+    ++counts.MissingImages;
+    note = "image '" + std::string(src) + "' is not in the site";
+    return false;
+  }
+  const TSiteFile& file = AllFiles[*found];
+  if (file.Id.empty()) {
+    ++counts.MissingImages;
+    note = "image '" + std::string(src) + "' has no media id: " + file.Problem;
+    return false;
+  }
+  ++counts.Images;
+  fileIndex = *found;
+  result = ":" + file.Id;
+  return true;
+}
+
+} // namespace tamsel::cli

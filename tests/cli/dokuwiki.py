@@ -1,0 +1,88 @@
+"""A throw-away DokuWiki around the installed Debian package.
+
+DokuWiki finds its configuration through DOKU_CONF, which Debian's
+inc/preload.php sets only when nothing defined it before. PHP's
+auto_prepend_file runs a file of ours first that defines it, pointing at a
+temporary conf folder whose local.php names a temporary data folder. The
+system's installation is not touched: its dokuwiki.php still supplies the
+defaults, our local.php only moves savedir and turns ACLs off.
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+
+DOKU_INC = "/usr/share/dokuwiki"
+DATA_DIRS = ("pages", "media", "meta", "cache", "index", "locks", "tmp", "attic",
+             "media_attic", "media_meta", "log")
+
+
+def available():
+    return shutil.which("php") is not None and os.path.exists(
+        os.path.join(DOKU_INC, "bin", "render.php"))
+
+
+class Wiki:
+    def __init__(self, root=None):
+        self.root = root or tempfile.mkdtemp(prefix="tamsel-dokuwiki-")
+        self.conf = os.path.join(self.root, "conf")
+        self.data = os.path.join(self.root, "data")
+        os.makedirs(self.conf, exist_ok=True)
+        for d in DATA_DIRS:
+            os.makedirs(os.path.join(self.data, d), exist_ok=True)
+        self.prepend = os.path.join(self.root, "prepend.php")
+        with open(self.prepend, "w") as f:
+            f.write("<?php\ndefine('DOKU_CONF', %s);\n" % php_string(self.conf + "/"))
+        with open(os.path.join(self.conf, "local.php"), "w") as f:
+            f.write("<?php\n$conf['savedir'] = %s;\n$conf['useacl'] = 0;\n" %
+                    php_string(self.data))
+
+    @property
+    def pages(self):
+        return os.path.join(self.data, "pages")
+
+    @property
+    def media(self):
+        return os.path.join(self.data, "media")
+
+    def php(self, script_args, stdin_bytes):
+        cmd = ["php", "-d", "auto_prepend_file=" + self.prepend,
+               "-d", "error_reporting=E_ALL & ~E_DEPRECATED"] + script_args
+        result = subprocess.run(cmd, input=stdin_bytes, capture_output=True, timeout=120)
+        if result.returncode != 0 or b"DokuWiki Setup Error" in result.stdout:
+            raise RuntimeError("php failed: %s\n%s" % (result.stdout[-2000:], result.stderr[-2000:]))
+        return result.stdout
+
+    def render(self, text):
+        """The XHTML DokuWiki renders for a page's text."""
+        return self.php([os.path.join(DOKU_INC, "bin", "render.php")], text).decode("utf-8")
+
+    def clean_ids(self, names):
+        """DokuWiki's (cleanID, sectionID) for each name (bytes)."""
+        script = os.path.join(self.root, "ids.php")
+        with open(script, "w") as f:
+            f.write(IDS_PHP % php_string(DOKU_INC + "/"))
+        stdin = b"".join(n.hex().encode() + b"\n" for n in names)
+        out = self.php([script], stdin).decode().split("\n")
+        pairs = [tuple(bytes.fromhex(x) for x in line.split("\t")) for line in out if line]
+        assert len(pairs) == len(names), (len(pairs), len(names))
+        return pairs
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+IDS_PHP = r"""<?php
+if (!defined('DOKU_INC')) define('DOKU_INC', %s);
+define('NOSESSION', 1);
+require_once(DOKU_INC . 'inc/init.php');
+while (($line = fgets(STDIN)) !== false) {
+    $name = hex2bin(rtrim($line, "\n"));
+    $check = false;
+    echo bin2hex(cleanID($name)), "\t", bin2hex(sectionID($name, $check)), "\n";
+}
+"""
+
+
+def php_string(s):
+    return "'" + s.replace("\\", "\\\\").replace("'", "\\'") + "'"
