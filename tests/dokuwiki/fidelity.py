@@ -1,0 +1,730 @@
+#!/usr/bin/env python3
+"""DokuWiki fidelity check: HTML in, DokuWiki's own rendering out, compared.
+
+Every case is converted by the tamsel_dw_convert driver, which also dumps the
+element tree that Tidy built for the converter. The markup is rendered by the
+installed DokuWiki (render_pages.php, one PHP process for all pages), and the
+rendered XHTML is compared with the Tidy tree:
+
+- text: the visible text, white space collapsed and DokuWiki's typography
+  folded back to ASCII on both sides ("--" and the en dash compare equal);
+- one check per element class (strong, em, u, code, del, sub, sup, h1 to h5,
+  pre, blockquote, hr, li, th, td, tr, a, img): the list of texts of all
+  elements of the class, in document order, so that a count mismatch, a
+  construct that swallowed a neighbour's text or a link with a wrong target
+  all show.
+
+The HTML side is modelled as a browser shows it, limited to what DokuWiki can
+express at all: a heading cannot hold links or formatting, a table cell cannot
+hold a list, and so on (see ALLOWED_INSIDE). Everything else that goes missing
+is a failure.
+
+Case files (*.cases) hold many cases:
+
+    === name
+    !links 0                      LinkOptions for the converter (default 7)
+    !browser-styles               also expect what browsers make of em, ins, kbd,
+                                  samp, var, cite, dfn and q
+    !xfail CHECK[,CHECK] reason   these checks are known to fail, see FINDINGS.md
+    <p>HTML ...
+
+Document files (*.html) are one case each and take the same "!" lines inside
+HTML comments at their top: <!-- !xfail text reason -->.
+
+An expected failure counts as passing and is reported as XFAIL; a check marked
+as expected to fail that passes is reported as XPASS, a warning. Exit status 1
+when any unexpected failure occurs, 77 when DokuWiki or PHP is missing.
+"""
+
+import argparse
+import difflib
+import html
+import json
+import os
+import re
+import shutil
+import subprocess
+import unicodedata
+import sys
+import urllib.parse
+from html.parser import HTMLParser
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DOKUWIKI = "/usr/share/dokuwiki/inc/init.php"
+
+# ---------------------------------------------------------------- case files
+
+
+class Case:
+    def __init__(self, name, html, source):
+        self.name = name
+        self.html = html
+        self.source = source
+        self.links = 7
+        self.browser_styles = False
+        self.xfail = {}  # check -> reason
+
+    def option(self, line):
+        words = line[1:].split(None, 2)
+        if words and words[0] == "links" and len(words) == 2:
+            self.links = int(words[1])
+        elif words == ["browser-styles"]:
+            self.browser_styles = True
+        elif words and words[0] == "xfail" and len(words) == 3:
+            for check in words[1].split(","):
+                self.xfail[check] = words[2]
+        else:
+            raise ValueError(f"{self.source}: bad option line in {self.name}: {line}")
+
+
+def load_cases(path):
+    base = os.path.splitext(os.path.basename(path))[0]
+    with open(path, encoding="utf-8") as f:
+        content = f.read()
+    if path.endswith(".html"):
+        case = Case(base, content, path)
+        for m in re.finditer(r"<!--\s*(![^\n]*?)\s*-->", content):
+            case.option(m.group(1))
+        return [case]
+    cases = []
+    case, lines = None, []
+    for line in content.split("\n"):
+        if line.startswith("=== "):
+            if case:
+                case.html = "\n".join(lines).strip("\n")
+            case, lines = Case(f"{base}/{line[4:].strip()}", "", path), []
+            cases.append(case)
+        elif case is None:
+            continue  # comments before the first case
+        elif line.startswith("!") and not lines:
+            case.option(line)
+        else:
+            lines.append(line)
+    if case:
+        case.html = "\n".join(lines).strip("\n")
+    names = [c.name for c in cases]
+    dupes = {n for n in names if names.count(n) > 1}
+    if dupes:
+        raise ValueError(f"{path}: duplicate case names {sorted(dupes)}")
+    return cases
+
+
+# ------------------------------------------------------- convert and render
+
+
+def convert(cases, driver, work):
+    os.makedirs(work, exist_ok=True)
+    manifest = []
+    for i, case in enumerate(cases):
+        stem = os.path.join(work, f"{i:03d}")
+        with open(stem + ".html", "w", encoding="utf-8") as f:
+            f.write(case.html)
+        manifest.append(f"{case.links}\t{stem}.html\t{stem}\n")
+        case.stem = stem
+    subprocess.run([driver], input="".join(manifest), text=True, check=True)
+    for case in cases:
+        with open(case.stem + ".txt", "rb") as f:
+            case.wiki = f.read().decode("utf-8", errors="replace")
+        with open(case.stem + ".tree.json", "rb") as f:
+            case.tree = json.loads(f.read().decode("utf-8", errors="replace"))
+
+
+def render(cases):
+    pages = {case.stem: case.wiki for case in cases}
+    php = subprocess.run(
+        ["php", os.path.join(HERE, "render_pages.php")],
+        input=json.dumps(pages),
+        capture_output=True,
+        text=True,
+    )
+    if php.returncode != 0:
+        sys.exit(f"render_pages.php failed ({php.returncode}):\n{php.stderr}")
+    out = json.loads(php.stdout)
+    for case in cases:
+        case.xhtml = out[case.stem]
+        with open(case.stem + ".xhtml", "w", encoding="utf-8") as f:
+            f.write(case.xhtml)
+
+
+# ------------------------------------------------------------------- trees
+
+
+class Elem:
+    def __init__(self, tag, attrs, kids=None):
+        self.tag = tag
+        self.attrs = attrs
+        self.kids = kids if kids is not None else []
+
+    def cls(self):
+        return (self.attrs.get("class") or "").split()
+
+
+def tree_from_json(j):
+    # Tidy keeps an ampersand that came from a reference as "&amp;" in the
+    # text, and attribute values as written in the source.
+    if isinstance(j, str):
+        return j.replace("&amp;", "&")
+    attrs = {k: html.unescape(v) if v is not None else None for k, v in j["attrs"].items()}
+    return Elem(j["tag"], attrs, [tree_from_json(k) for k in j["kids"]])
+
+
+VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source", "wbr"}
+
+
+class XhtmlTree(HTMLParser):
+    def __init__(self, xhtml):
+        super().__init__(convert_charrefs=True)
+        self.root = Elem("body", {})
+        self.stack = [self.root]
+        self.feed(xhtml)
+        self.close()
+
+    def handle_starttag(self, tag, attrs):
+        e = Elem(tag, {k: (v if v is not None else "") for k, v in attrs})
+        self.stack[-1].kids.append(e)
+        if tag not in VOID:
+            self.stack.append(e)
+
+    def handle_startendtag(self, tag, attrs):
+        self.stack[-1].kids.append(Elem(tag, {k: (v if v is not None else "") for k, v in attrs}))
+
+    def handle_endtag(self, tag):
+        for i in range(len(self.stack) - 1, 0, -1):
+            if self.stack[i].tag == tag:
+                del self.stack[i:]
+                return
+
+    def handle_data(self, data):
+        self.stack[-1].kids.append(data)
+
+
+# ------------------------------------------------------------ normalising
+
+# DokuWiki's typography (conf/entities.conf, the multiply entity and the
+# "typography" quotes), folded back to what an author types. Both sides are
+# folded, so an en dash in the HTML and the "--" that DokuWiki turns into one
+# compare equal.
+TYPOGRAPHY = [
+    ("\u2194", "<->"), ("\u2192", "->"), ("\u2190", "<-"), ("\u21d4", "<=>"),
+    ("\u21d2", "=>"), ("\u21d0", "<="), ("\u00bb", ">>"), ("\u00ab", "<<"),
+    ("\u2014", "---"), ("\u2013", "--"), ("\u00a9", "(c)"), ("\u2122", "(tm)"),
+    ("\u00ae", "(r)"), ("\u2026", "..."), ("\u00d7", "x"),
+    ("\u201c", '"'), ("\u201d", '"'), ("\u201e", '"'), ("\u2018", "'"), ("\u2019", "'"),
+]
+IMG_MARK = "\ue000"  # an image's place in the text flow; shown in link texts only
+
+
+def fold(s):
+    for a, b in TYPOGRAPHY:
+        s = s.replace(a, b)
+    return s
+
+
+def norm(s, images=False):
+    s = fold(s)
+    s = s.replace(IMG_MARK, " [img] " if images else " ")
+    return re.sub(r"\s+", " ", s).strip()
+
+
+def norm_pre(s):
+    # Browsers drop one line end right after <pre>, in the HTML and in the
+    # rendering alike; trailing white space is not seen.
+    s = s.replace("\r\n", "\n")
+    if s.startswith("\n"):
+        s = s[1:]
+    lines = [line.rstrip() for line in s.split("\n")]
+    while lines and not lines[-1]:
+        lines.pop()
+    return "\n".join(lines)
+
+
+def clean_id(s):
+    """Roughly DokuWiki's cleanID for the plain ids the cases use."""
+    s = s.lower().replace(" ", "_")
+    for a, b in (("ä", "ae"), ("ö", "oe"), ("ü", "ue"), ("ß", "ss")):
+        s = s.replace(a, b)
+    s = "".join(c for c in unicodedata.normalize("NFKD", s) if not unicodedata.combining(c))
+    s = re.sub(r"[^a-z0-9_.:\-]", "_", s)
+    s = re.sub(r"_+", "_", s)
+    s = re.sub(r"[:_.]*:[:_.]*", ":", s)
+    return s.strip(":_")
+
+
+def resolve_path(path):
+    """A site path as a page or media id: root-relative, '.' and '..' resolved."""
+    parts = []
+    for seg in re.split(r"[/\\]", path):
+        if seg in ("", "."):
+            continue
+        if seg == "..":
+            if parts:
+                parts.pop()
+            continue
+        parts.append(seg)
+    return parts
+
+
+def html_link_target(href, links):
+    """Where a browser's link goes, as DokuWiki would name it; None for no link."""
+    if href.lower().startswith("mailto:"):
+        return "mail " + href[7:] if links & 2 else None
+    if "://" in href or re.match(r"[A-Za-z][A-Za-z0-9+.\-]*:", href):
+        return "url " + href if links & 4 else None  # tel: and the like are no pages either
+    if not links & 1:
+        return None
+    path, _, frag = href.partition("#")
+    path = path.split("?", 1)[0]
+    # DokuWiki's section ids have no '.' and ':'.
+    frag = "#" + re.sub(r"[.:]", "", clean_id(frag)) if frag else ""
+    parts = resolve_path(path)
+    if not parts:
+        return "page " + (frag or "start")
+    parts[-1] = re.sub(r"\.[A-Za-z0-9]+$", "", parts[-1])
+    return "page " + clean_id(":".join(parts)) + frag
+
+
+def html_image_source(src):
+    if "://" in src:
+        return src
+    return clean_id(":".join(resolve_path(src.split("?", 1)[0])))
+
+
+def rendered_link_target(href):
+    if href.startswith("/doku.php?id="):
+        page, _, frag = href[len("/doku.php?id="):].partition("#")
+        return "page " + urllib.parse.unquote(page) + ("#" + frag if frag else "")
+    if href.startswith("#"):
+        return "page " + href
+    if href.lower().startswith("mailto:"):
+        return "mail " + href[7:]
+    return "url " + href
+
+
+def rendered_image_source(src):
+    query = urllib.parse.urlparse(src).query
+    media = urllib.parse.parse_qs(query).get("media")
+    return media[0] if media else src
+
+
+def is_autolink(target, text):
+    # DokuWiki links bare URLs, www. names and e-mail addresses in text by
+    # itself; such links are left out on both sides.
+    kind, _, address = target.partition(" ")
+    return text in (address, "http://" + text) or "http://" + text == address
+
+
+# ----------------------------------------------------------------- models
+
+HTML_INLINE = {
+    "a", "abbr", "acronym", "b", "bdi", "bdo", "big", "button", "cite", "code", "data", "del",
+    "dfn", "em", "font", "i", "img", "input", "ins", "kbd", "label", "map", "mark", "nobr",
+    "object", "output", "q", "s", "samp", "select", "small", "span", "strike", "strong", "sub",
+    "sup", "textarea", "time", "tt", "u", "var", "wbr",
+}
+HIDDEN = {"script", "style", "template", "head", "title"}
+HEADINGS = ("h1", "h2", "h3", "h4", "h5")
+CHECKS = ("text",) + HEADINGS + ("strong", "em", "u", "code", "del", "sub", "sup", "pre",
+                                 "blockquote", "hr", "li", "tr", "th", "td", "a", "img")
+INLINE_CLASSES = {"strong", "em", "u", "code", "del", "sub", "sup", "a", "img"}
+ALL_CLASSES = set(CHECKS) - {"text"} | {"table"}
+# What DokuWiki can hold inside a construct at all. A class missing here is
+# not expected inside the element, however the HTML nests it.
+ALLOWED_INSIDE = {
+    **{h: set() for h in HEADINGS},
+    "pre": set(),
+    "li": INLINE_CLASSES | {"pre", "li"},
+    "dd": INLINE_CLASSES | {"pre", "li"},
+    "dt": INLINE_CLASSES - {"strong"},  # a term is bold already
+    "td": INLINE_CLASSES | {"pre"},
+    "th": INLINE_CLASSES | {"pre"},
+    "caption": INLINE_CLASSES,
+    "blockquote": INLINE_CLASSES | {"pre", "blockquote"},
+    "a": INLINE_CLASSES - {"a"},
+}
+HTML_CLASS = {
+    **{h: h for h in HEADINGS},
+    "b": "strong", "strong": "strong", "i": "em", "u": "u", "code": "code", "tt": "code",
+    "del": "del", "s": "del", "strike": "del", "sub": "sub", "sup": "sup", "pre": "pre",
+    "blockquote": "blockquote", "hr": "hr",
+}
+# Elements without markup of their own in DokuWiki that browsers still show
+# in italics, underlined or monospaced; checked with !browser-styles.
+BROWSER_CLASS = {"em": "em", "cite": "em", "var": "em", "dfn": "em", "ins": "u", "kbd": "code",
+                 "samp": "code"}
+ALIGN_CLASS = {"left": "leftalign", "center": "centeralign", "right": "rightalign"}
+
+
+class Record:
+    """One element of a checked class: its text is taken from the text flow."""
+
+    def __init__(self, check, start, extra=""):
+        self.check = check
+        self.segments = [[start, None]]
+        self.extra = extra
+        self.has_image = False
+        self.row = None  # the row record of a table cell
+
+    def text(self, flow):
+        raw = "".join(flow[a:b] for a, b in self.segments)
+        if self.check == "pre":
+            return norm_pre(fold(raw).replace(IMG_MARK, ""))
+        return norm(raw, images=self.check == "a")
+
+    def label(self, flow):
+        t = self.text(flow)
+        return t + self.extra if self.extra else t
+
+
+class Model:
+    def __init__(self):
+        self.flow = []  # text pieces; positions are offsets into "".join
+        self.size = 0
+        self.records = []
+        self.links = []  # (target, Record)
+        self.row = None
+
+    def put(self, s):
+        self.flow.append(s)
+        self.size += len(s)
+
+    def open(self, check, extra=""):
+        r = Record(check, self.size, extra)
+        self.records.append(r)
+        if check in ("th", "td"):
+            r.row = self.row
+        elif check == "tr":
+            self.row = r
+        return r
+
+    def close(self, r):
+        r.segments[-1][1] = self.size
+
+    def finish(self):
+        flow = "".join(self.flow)
+        self.text = norm(flow.replace(IMG_MARK, " "))
+        # A link cut into pieces around formatting or images, or two links
+        # side by side to one target, is one link to the reader.
+        merged = []
+        for target, r in self.links:
+            last = merged[-1] if merged else None
+            if last and last[0] == target and not flow[last[1].segments[-1][1]:r.segments[0][0]].strip():
+                last[1].segments[-1][1] = r.segments[-1][1]
+                continue
+            merged.append((target, r))
+        out = {c: [] for c in CHECKS if c != "text"}
+        # DokuWiki fills short rows up with empty cells; a browser leaves the
+        # space blank. Trailing empty cells are therefore not compared.
+        padding = set()
+        for r in reversed(self.records):
+            if r.check in ("th", "td"):
+                if r.row not in padding and not r.label(flow) and not r.has_image:
+                    padding.add(id(r))
+                    continue
+                padding.add(r.row)
+        for r in self.records:
+            if r.check == "a" or id(r) in padding:
+                continue
+            label = r.label(flow)
+            if r.check in ("hr", "tr", "th", "td") or label or r.has_image:
+                out[r.check].append(label)
+        for target, r in merged:
+            text = r.text(flow)
+            if (text and not is_autolink(target, text)) or r.has_image:
+                out["a"].append(f"{target} <- {text}")
+        self.lists = out
+        return self
+
+
+def walk_html(node, m, allowed, links, in_li=None):
+    """The browser's view of Tidy's tree."""
+    if isinstance(node, str):
+        m.put(node)
+        return
+    tag = node.tag
+    if tag in HIDDEN:
+        return
+    if tag == "br":
+        m.put("\n")
+        return
+    if tag == "img":
+        if node.attrs.get("src"):
+            m.put(IMG_MARK)
+            for r in m.open_stack:
+                r.has_image = True
+            if "img" in allowed:
+                align = (node.attrs.get("align") or "").lower()
+                extra = html_image_source(node.attrs["src"])
+                extra += " align=" + (align if align in ALIGN_CLASS else "none")
+                for dim in ("width", "height"):
+                    v = (node.attrs.get(dim) or "").strip()
+                    if v.isdigit():
+                        extra += f" {dim}={v}"
+                if node.attrs.get("alt"):
+                    extra += " alt=" + node.attrs["alt"]
+                m.records.append(Record("img", m.size, extra))
+                m.close(m.records[-1])
+        return
+    block = tag not in HTML_INLINE
+    if block:
+        m.put("\n")
+    inner = allowed & ALLOWED_INSIDE.get(tag, ALL_CLASSES)
+    opened = []
+    cls = m.tag_class.get(tag)
+    if cls and cls in allowed:
+        opened.append(m.open(cls))
+    if tag == "a" and "a" in allowed and node.attrs.get("href") is not None:
+        target = html_link_target(node.attrs["href"], links)
+        if target is not None:
+            r = Record("a", m.size)
+            m.links.append((target, r))
+            opened.append(r)
+    if tag in ("th", "td") and "table" in allowed:
+        extra = cell_extra(node.attrs.get("colspan"), node.attrs.get("rowspan"),
+                           node.attrs.get("align") or getattr(node, "row_align", ""))
+        opened.append(m.open(tag, extra))
+    if tag == "tr" and "table" in allowed:
+        opened.append(m.open("tr"))
+        for k in node.kids:
+            if isinstance(k, Elem) and k.tag in ("td", "th"):
+                k.row_align = node.attrs.get("align") or ""
+    m.open_stack.extend(opened)
+    if tag == "q" and m.quotes:
+        m.put('"')
+    if tag == "li" and "li" in allowed:
+        in_li = [m.open("li")]
+        m.open_stack.append(in_li[0])
+
+    if tag == "dl" and "li" in allowed:
+        walk_definitions(node, m, inner, links)
+    else:
+        for k in node.kids:
+            if (isinstance(k, Elem) and k.tag in ("ul", "ol", "dl") and in_li is not None
+                    and "li" in inner):
+                # A nested list's lines are items of their own, and DokuWiki
+                # cannot go on with the outer item after them: what follows
+                # the nested list is a line of its own.
+                m.close(in_li[0])
+                m.open_stack.remove(in_li[0])
+                walk_html(k, m, inner, links)
+                in_li[0] = m.open("li")
+                m.open_stack.append(in_li[0])
+            else:
+                walk_html(k, m, inner, links, in_li)
+    if tag == "li" and "li" in allowed:
+        m.close(in_li[0])
+        m.open_stack.remove(in_li[0])
+    if tag == "q" and m.quotes:
+        m.put('"')
+    for r in opened:
+        m.close(r)
+        m.open_stack.remove(r)
+    if block:
+        m.put("\n")
+
+
+def walk_definitions(dl, m, inner, links):
+    # A term and its definitions read as one bulleted line with a bold term;
+    # definitions before any term make a line of their own.
+    item = None
+    for k in dl.kids:
+        if not isinstance(k, Elem) or k.tag not in ("dt", "dd"):
+            walk_html(k, m, inner, links)
+            continue
+        if k.tag == "dt" or item is None:
+            item = [m.open("li")]
+        else:
+            item[0].segments.append([m.size, None])
+        m.open_stack.append(item[0])
+        if k.tag == "dt":
+            term = m.open("strong")
+            m.open_stack.append(term)
+            walk_html(k, m, inner, links)
+            m.close(term)
+            m.open_stack.remove(term)
+        else:
+            walk_html(k, m, inner, links, in_li=item)
+        m.close(item[0])
+        m.open_stack.remove(item[0])
+
+
+def cell_extra(colspan, rowspan, align):
+    extra = ""
+    for name, v in (("colspan", colspan), ("rowspan", rowspan)):
+        v = (v or "").strip()
+        if v.isdigit() and int(v) > 1:
+            extra += f" {name}={int(v)}"
+    align = (align or "").lower()
+    if align in ALIGN_CLASS:
+        extra += " align=" + align
+    return extra
+
+
+def html_model(tree, links, browser_styles):
+    m = Model()
+    m.open_stack = []
+    m.tag_class = {**HTML_CLASS, **BROWSER_CLASS} if browser_styles else HTML_CLASS
+    m.quotes = browser_styles
+    if tree is not None:
+        for k in tree.kids:
+            walk_html(k, m, ALL_CLASSES, links)
+    return m.finish()
+
+
+def walk_xhtml(node, m):
+    """DokuWiki's rendering, read with the same eyes."""
+    if isinstance(node, str):
+        m.put(node)
+        return
+    tag, cls = node.tag, node.cls()
+    if tag == "br":
+        m.put("\n")
+        return
+    if tag == "img":
+        if "smiley" in cls or "icon" in cls:
+            m.put(node.attrs.get("alt", ""))
+            return
+        m.put(IMG_MARK)
+        for r in m.open_stack:
+            r.has_image = True
+        align = next((a for a, c in (("left", "medialeft"), ("right", "mediaright"),
+                                     ("center", "mediacenter")) if c in cls), "none")
+        extra = rendered_image_source(node.attrs.get("src", "")) + " align=" + align
+        for dim in ("width", "height"):
+            if node.attrs.get(dim):
+                extra += f" {dim}={node.attrs[dim]}"
+        if node.attrs.get("alt"):
+            extra += " alt=" + node.attrs["alt"]
+        m.records.append(Record("img", m.size, extra))
+        m.close(m.records[-1])
+        return
+    block = tag not in HTML_INLINE
+    if block:
+        m.put("\n")
+    opened = []
+    check = {"em": "u" if "u" in cls else "em"}.get(tag, tag)
+    if check in ALL_CLASSES and check not in ("li", "a", "th", "td", "table"):
+        opened.append(m.open(check))
+    if tag in ("th", "td"):
+        align = next((a for a, c in ALIGN_CLASS.items() if c in cls), "")
+        opened.append(m.open(tag, cell_extra(node.attrs.get("colspan"),
+                                             node.attrs.get("rowspan"), align)))
+    href = node.attrs.get("href", "")
+    if tag == "a" and "/lib/exe/detail.php" not in href and "/lib/exe/fetch.php" not in href:
+        r = Record("a", m.size)
+        m.links.append((rendered_link_target(href), r))
+        opened.append(r)
+    m.open_stack.extend(opened)
+    for k in node.kids:
+        if tag == "li" and isinstance(k, Elem) and k.tag == "div" and "li" in k.cls():
+            r = m.open("li")
+            m.open_stack.append(r)
+            walk_xhtml(k, m)
+            m.close(r)
+            m.open_stack.remove(r)
+        else:
+            walk_xhtml(k, m)
+    for r in opened:
+        m.close(r)
+        m.open_stack.remove(r)
+    if block:
+        m.put("\n")
+
+
+def xhtml_model(xhtml):
+    m = Model()
+    m.open_stack = []
+    walk_xhtml(XhtmlTree(xhtml).root, m)
+    return m.finish()
+
+
+# ---------------------------------------------------------------- compare
+
+
+def text_difference(want, got):
+    a, b = want.split(" "), got.split(" ")
+    for op, i1, i2, j1, j2 in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes():
+        if op != "equal":
+            ctx = " ".join(a[max(0, i1 - 4):i1])
+            return (f"after '...{ctx}': HTML shows {' '.join(a[i1:i2])!r}, "
+                    f"DokuWiki shows {' '.join(b[j1:j2])!r}")
+    return "differs"
+
+
+def list_difference(want, got):
+    for i, (w, g) in enumerate(zip(want, got)):
+        if w != g:
+            return f"#{i + 1}: HTML {w!r}, DokuWiki {g!r} ({len(want)} vs {len(got)})"
+    if len(want) > len(got):
+        return f"{len(want)} in HTML, {len(got)} rendered; missing {want[len(got)]!r}"
+    return f"{len(want)} in HTML, {len(got)} rendered; extra {got[len(want)]!r}"
+
+
+def compare(case):
+    want = html_model(tree_from_json(case.tree), case.links, case.browser_styles)
+    got = xhtml_model(case.xhtml)
+    failures = {}
+    if want.text != got.text:
+        failures["text"] = text_difference(want.text, got.text)
+    for check in CHECKS[1:]:
+        if want.lists[check] != got.lists[check]:
+            failures[check] = list_difference(want.lists[check], got.lists[check])
+    return failures
+
+
+# ------------------------------------------------------------------- main
+
+
+def show(case, failures):
+    print(f"  --- HTML\n{indent(case.html)}\n  --- DokuWiki markup\n{indent(case.wiki)}")
+    print(f"  --- rendered\n{indent(case.xhtml.strip())}")
+
+
+def indent(s):
+    return "\n".join("    " + line for line in s.replace("\r\n", "\n").split("\n"))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--driver", required=True, help="the tamsel_dw_convert executable")
+    ap.add_argument("--work", required=True, help="directory for the pages and renderings")
+    ap.add_argument("--verbose", action="store_true", help="show markup and rendering of failures")
+    ap.add_argument("files", nargs="+")
+    args = ap.parse_args()
+    if not shutil.which("php") or not os.path.exists(DOKUWIKI):
+        print("SKIP: needs php-cli and the dokuwiki package")
+        return 77
+
+    cases = [c for path in args.files for c in load_cases(path)]
+    convert(cases, args.driver, args.work)
+    render(cases)
+    failed = xfailed = xpassed = 0
+    for case in cases:
+        failures = compare(case)
+        unexpected = {c: msg for c, msg in failures.items() if c not in case.xfail}
+        passing = [c for c in case.xfail if c not in failures]
+        for c in case.xfail:
+            if c not in CHECKS:
+                unexpected[c] = "unknown check name in !xfail"
+        if unexpected:
+            failed += 1
+            print(f"FAIL  {case.name}")
+            for c, msg in unexpected.items():
+                print(f"      {c}: {msg}")
+            if args.verbose:
+                show(case, failures)
+        elif failures:
+            xfailed += 1
+            print(f"XFAIL {case.name}: {'; '.join(sorted(set(case.xfail[c] for c in failures)))}")
+        else:
+            print(f"PASS  {case.name}")
+        for c in passing:
+            xpassed += 1
+            print(f"XPASS {case.name}: '{c}' passes although marked: {case.xfail[c]}"
+                  " -- WARNING: remove the mark?")
+    print(f"{len(cases)} cases: {len(cases) - failed - xfailed} passed, {xfailed} expected "
+          f"failures, {failed} failed, {xpassed} unexpected passes")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
