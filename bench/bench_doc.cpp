@@ -503,6 +503,34 @@ std::string MakeDocument(std::size_t bytes, std::uint64_t seed) {
   return TWriter(bytes, seed).Document();
 }
 
+std::string MakeMessyDocument(std::size_t bytes, std::uint64_t seed) {
+  const std::string clean = MakeDocument(bytes, seed);
+  struct TEdit {
+    std::string_view From, To;
+  };
+  static constexpr TEdit kEdits[] = {{"</i>", ""},
+                                     {"</li>", ""},
+                                     {"</strong>", "</b>"},
+                                     {"<p>", "<p foo=\"1\" style=x>"},
+                                     {"<td>", "<td><font face=x>"},
+                                     {"</h2>", "</h3>"}};
+  std::string out;
+  out.reserve(clean.size() + clean.size() / 8);
+  for (std::size_t i = 0; i < clean.size();) {
+    bool edited = false;
+    if (clean[i] == '<')
+      for (const TEdit& e : kEdits)
+        if (clean.compare(i, e.From.size(), e.From) == 0) {
+          out += e.To;
+          i += e.From.size();
+          edited = true;
+          break;
+        }
+    if (!edited) out += clean[i++];
+  }
+  return out;
+}
+
 std::string SizeName(std::size_t bytes) {
   if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + "MB";
   if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + "KB";

@@ -24,6 +24,12 @@ std::string MakeDocument(std::size_t bytes, std::uint64_t seed = 1);
 // before and after a change on inputs that reach every escaping rule.
 std::string MakeDenseDocument(std::size_t bytes, std::uint64_t seed = 1);
 
+// MakeDocument's page as sloppy editors and old sites write it: unclosed and
+// misnested inline elements, stray end tags, attributes HTML does not know.
+// Tidy repairs it and reports every repair, so this is the input for which
+// its message reporting costs most.
+std::string MakeMessyDocument(std::size_t bytes, std::uint64_t seed = 1);
+
 // "10KB", "1MB": sizes the benchmarks are named by.
 std::string SizeName(std::size_t bytes);
 

@@ -4,6 +4,7 @@
 //
 //   tamsel-bench-tool gen SIZE [SEED]     document of SIZE bytes (k/m suffix ok)
 //   tamsel-bench-tool dense SIZE [SEED]   the same, packed with escaping cases
+//   tamsel-bench-tool messy SIZE [SEED]   the same page as sloppy HTML
 //   tamsel-bench-tool convert FILE...     each file's DokuWiki, in turn, on stdout
 #include "Tamsel.h"
 #include "bench_doc.h"
@@ -26,7 +27,7 @@ std::size_t ParseSize(const std::string& s) {
 }
 
 int Usage() {
-  std::cerr << "usage: tamsel-bench-tool gen|dense SIZE [SEED] | convert FILE...\n";
+  std::cerr << "usage: tamsel-bench-tool gen|dense|messy SIZE [SEED] | convert FILE...\n";
   return 2;
 }
 
@@ -35,11 +36,12 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string command = argv[1];
-  if (command == "gen" || command == "dense") {
+  if (command == "gen" || command == "dense" || command == "messy") {
     const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
     const std::size_t size = ParseSize(argv[2]);
-    std::cout << (command == "gen" ? tamsel::bench::MakeDocument(size, seed)
-                                   : tamsel::bench::MakeDenseDocument(size, seed));
+    std::cout << (command == "gen"     ? tamsel::bench::MakeDocument(size, seed)
+                  : command == "dense" ? tamsel::bench::MakeDenseDocument(size, seed)
+                                       : tamsel::bench::MakeMessyDocument(size, seed));
     return std::cout ? 0 : 1;
   }
   if (command != "convert") return Usage();

@@ -131,8 +131,8 @@ private:
 
   // Text.
   void WriteText(TidyNode node);
-  void Protect(const byte* text, std::size_t k, bool inTable, TidyBuffer& protectedText);
-  void WritePatternPass(const TidyBuffer& protectedText);
+  void Protect(const byte* text, std::size_t k, TidyNode node);
+  void WritePatternPass(const byte* protectedText, std::size_t length);
 
   // Blocks.
   void WriteHeading(TidyNode node, std::int32_t level);
@@ -174,6 +174,8 @@ private:
   void CloseLinkWrap();
 
   pcre2_match_data* MatchData = nullptr;
+  // The protected form of the text being written; kept to reuse its storage.
+  std::string ProtectedText;
 };
 
 // Buffer operations.

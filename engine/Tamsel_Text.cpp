@@ -41,6 +41,54 @@ void Put(TidyBuffer& buffer, const char* text) {
   tidyBufAppend(&buffer, const_cast<char*>(text), static_cast<uint>(std::strlen(text)));
 }
 
+// Byte classes for skipping the work that cannot change a text. The escaping
+// pattern is matched caselessly without UTF mode, and none of these bytes has
+// another case in PCRE2's default tables, so the classes are exact.
+struct TByteClasses {
+  // Bytes with which a protection rule can start.
+  bool Protect[256] = {};
+  // Bytes with which a match of the pattern can start anywhere: '<' of the
+  // tags, the set and the '/' of the run alternative (its look-behind consumes
+  // nothing), the backslash of the forced line break.
+  bool MatchStart[256] = {};
+  // The same at the very start of the text, where the anchored alternative
+  // adds rules, headings, list bullets and cell separators.
+  bool FirstByte[256] = {};
+  // The bytes of a run of the run alternative.
+  bool Run[256] = {};
+
+  constexpr TByteClasses() {
+    for (unsigned char c : {'%', '<', '^', '|'})
+      Protect[c] = true;
+    for (unsigned char c : {'<', '*', '_', '\'', '{', '[', '(', '/', '\\'})
+      MatchStart[c] = FirstByte[c] = true;
+    for (unsigned char c : {' ', '-', '=', '|', '^'})
+      FirstByte[c] = true;
+    for (unsigned char c : {'*', '_', '\'', '{', '[', '(', '/'})
+      Run[c] = true;
+  }
+};
+
+constexpr TByteClasses kClasses;
+
+// False when no match of the escaping pattern can start at p[at], judged by
+// what each alternative needs in its first bytes: at the start of the text a
+// byte with which the anchored alternative begins; anywhere "<c", "<d" or "<s"
+// in any case for the tags, two bytes of Run in a row for the run, and two
+// backslashes and a space for the line break.
+bool CanStartMatch(const byte* p, std::size_t length, std::size_t at) {
+  const byte c = p[at];
+  if (at == 0 && (c == ' ' || c == '-' || c == '=' || c == '|' || c == '^')) return true;
+  const std::size_t left = length - at;
+  if (c == '<') {
+    if (left < 2) return false;
+    const byte next = static_cast<byte>(p[at + 1] | 0x20);
+    return next == 'c' || next == 'd' || next == 's';
+  }
+  if (c == '\\') return left > 2 && p[at + 1] == '\\' && p[at + 2] == ' ';
+  return kClasses.Run[c] && left > 1 && kClasses.Run[p[at + 1]];
+}
+
 } // namespace
 
 void TTamsel::WriteText(TidyNode node) {
@@ -56,8 +104,13 @@ void TTamsel::WriteText(TidyNode node) {
 
   // Repair in place: Tidy prints '<', '>' and '&' as references, and DokuWiki
   // writes an en dash as "--". Nothing written is longer than what it replaces.
+  // Up to the first '&' or 0xE2 every byte would be written onto itself.
   byte* const text = Output.bp + start;
-  std::size_t r = 0, w = 0, m = static_cast<std::size_t>(n);
+  std::size_t r = 0, m = static_cast<std::size_t>(n);
+  while (r < m && text[r] != '&' && text[r] != 0xE2)
+    ++r;
+  std::size_t w = r;
+  m -= r;
   while (m > 0) {
     const byte c = text[r];
     std::size_t used = 1;
@@ -86,80 +139,114 @@ void TTamsel::WriteText(TidyNode node) {
     m -= used;
   }
   const std::size_t k = w;
+  Output.size = start + static_cast<uint>(k);
+  if (RawDepth > 0) return;
 
-  if (RawDepth > 0) {
-    Output.size = start + static_cast<uint>(k);
-    return;
-  }
+  // Most texts hold no byte that a protection rule or a match of the pattern
+  // could start with; both passes would then copy them unchanged.
+  bool plain = !kClasses.FirstByte[text[0]];
+  for (std::size_t i = 0; plain && i < k; ++i)
+    plain = !kClasses.Protect[text[i]] && !kClasses.MatchStart[text[i]];
+  if (plain) return;
 
-  TidyBuffer protectedText;
-  tidyBufInit(&protectedText);
-  Protect(text, k, FindEnclosingTable(node) != nullptr, protectedText);
+  Protect(text, k, node);
   Output.size = start;
-  WritePatternPass(protectedText);
-  tidyBufFree(&protectedText);
+  WritePatternPass(reinterpret_cast<const byte*>(ProtectedText.data()), ProtectedText.size());
 }
 
 // Runs of '%' go into <nowiki>; literal nowiki tags and, inside a table, runs
-// of cell separators go between "%%".
-void TTamsel::Protect(const byte* text, std::size_t k, bool inTable, TidyBuffer& out) {
-  std::size_t r = 0;
+// of cell separators go between "%%". The result goes to ProtectedText, which
+// keeps its storage from one text to the next.
+void TTamsel::Protect(const byte* text, std::size_t k, TidyNode node) {
+  std::string& out = ProtectedText;
+  out.clear();
+  auto copy = [&out](const byte* from, std::size_t count) {
+    out.append(reinterpret_cast<const char*>(from), count);
+  };
+  // Whether the text lies in a table matters only for '^' and '|'.
+  int inTable = -1;
+  std::size_t r = 0, done = 0;
   while (r < k) {
-    const std::size_t m = k - r;
     const byte c = text[r];
+    if (!kClasses.Protect[c]) {
+      ++r;
+      continue;
+    }
+    const std::size_t m = k - r;
+    std::size_t end = r;
+    const char* open = "%%";
+    const char* close = "%%";
     if (c == '%' && m >= 2 && text[r + 1] == '%') {
-      std::size_t end = r;
       while (end < k && text[end] == '%')
         ++end;
-      Put(out, "<nowiki>");
-      Put(out, text + r, end - r);
-      Put(out, "</nowiki>");
-      r = end;
+      open = "<nowiki>";
+      close = "</nowiki>";
     } else if (c == '<' && StartsWithNoCase(text + r, m, "<nowiki>", 8)) {
-      Put(out, "%%");
-      Put(out, text + r, 8);
-      Put(out, "%%");
-      r += 8;
+      end = r + 8;
     } else if (c == '<' && StartsWithNoCase(text + r, m, "</nowiki>", 9)) {
-      Put(out, "%%");
-      Put(out, text + r, 9);
-      Put(out, "%%");
-      r += 9;
-    } else if ((c == '^' || c == '|') && inTable) {
-      std::size_t end = r;
-      while (end < k && (text[end] == '^' || text[end] == '|'))
-        ++end;
-      Put(out, "%%");
-      Put(out, text + r, end - r);
-      Put(out, "%%");
-      r = end;
-    } else {
-      tidyBufPutByte(&out, c);
-      ++r;
+      end = r + 9;
+    } else if (c == '^' || c == '|') {
+      if (inTable < 0) inTable = FindEnclosingTable(node) != nullptr;
+      if (inTable)
+        while (end < k && (text[end] == '^' || text[end] == '|'))
+          ++end;
     }
+    if (end == r) {
+      ++r;
+      continue;
+    }
+    copy(text + done, r - done);
+    out += open;
+    copy(text + r, end - r);
+    out += close;
+    r = done = end;
   }
+  copy(text + done, k - done);
 }
 
 // Every stretch that DokuWiki would read as markup goes between "%%". The
 // whole subject is matched with a start offset, never a copy of its tail, so
 // that \A only holds at the true start and the look-behind sees earlier bytes.
-void TTamsel::WritePatternPass(const TidyBuffer& p) {
-  const PCRE2_SIZE length = p.size;
-  PCRE2_SIZE pos = 0;
+//
+// Searching from an offset returns the leftmost position at which the pattern
+// matches. The pattern has no start-of-match optimisation (its anchored branch
+// keeps PCRE2 from computing one), so such a search runs the whole pattern,
+// look-behind included, at every byte. Instead the positions at which a match
+// can start at all (the first byte, and bytes of kClasses.MatchStart) are found
+// here and tried one by one, anchored: the first that matches is the one the
+// search would have found, with the same match, since the pattern at a fixed
+// position does the same work either way (PCRE2's match limit counts per start
+// position). An error ends the pass as it would have ended the search.
+void TTamsel::WritePatternPass(const byte* p, std::size_t length) {
+  std::size_t pos = 0;
   if (EscapePattern && MatchData) {
-    while (pos < length) {
-      int rc = pcre2_match(EscapePattern, p.bp, length, pos, PCRE2_NOTEMPTY, MatchData, nullptr);
+    std::size_t at = 0;
+    while (at < length) {
+      if (at > 0)
+        while (at < length && !kClasses.MatchStart[p[at]])
+          ++at;
+      if (at >= length) break;
+      if (!CanStartMatch(p, length, at)) {
+        ++at;
+        continue;
+      }
+      const int rc = pcre2_match(EscapePattern, p, length, at, PCRE2_NOTEMPTY | PCRE2_ANCHORED,
+                                 MatchData, nullptr);
+      if (rc == PCRE2_ERROR_NOMATCH) {
+        ++at;
+        continue;
+      }
       if (rc <= 0) break;
       const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(MatchData);
       const PCRE2_SIZE s = ov[0], e = ov[1];
-      Put(Output, p.bp + pos, s - pos);
+      Put(Output, p + pos, s - pos);
       Put(Output, "%%");
-      Put(Output, p.bp + s, e - s);
+      Put(Output, p + s, e - s);
       Put(Output, "%%");
-      pos = e;
+      pos = at = e;
     }
   }
-  Put(Output, p.bp + pos, length - pos);
+  Put(Output, p + pos, length - pos);
 }
 
 } // namespace tamsel
