@@ -44,8 +44,11 @@ bool Inside(const fs::path& inner, const fs::path& outer) {
 
 struct TScan {
   std::vector<TSiteFile> Files;
-  std::vector<std::string> Problems;
+  std::vector<std::string> Problems;      // files lost to the migration
+  std::vector<std::string> Notes;         // nothing lost, but worth knowing
   std::set<std::pair<dev_t, ino_t>> Seen; // folders, against symbolic link loops
+  fs::path Source;                        // canonical
+  std::vector<fs::path> Outputs;          // canonical, never read as source
 };
 
 void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) {
@@ -56,9 +59,16 @@ void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) 
                             ": cannot read folder: " + ec.message());
     return;
   }
+  // Real folders before symbolic links to them, so that a folder seen twice
+  // keeps its own name, whatever order the file system lists it in.
+  std::vector<std::pair<bool, fs::path>> entries;
   for (; it != end; it.increment(ec)) {
     if (ec) break;
-    const fs::path& path = it->path();
+    std::error_code linkError;
+    entries.emplace_back(it->is_symlink(linkError), it->path());
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const auto& [isLink, path] : entries) {
     const std::string name = Utf8Name(path.filename().string());
     const std::string relative = prefix.empty() ? name : prefix + "/" + name;
     struct stat st {};
@@ -68,9 +78,23 @@ void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) 
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
+      // A link to a folder above the source, or to the output, would bring
+      // in files that are not the site's.
+      if (isLink) {
+        std::error_code linkError;
+        const fs::path target = fs::canonical(path, linkError);
+        bool outside = !linkError && Inside(scan.Source, target);
+        for (const fs::path& output : scan.Outputs)
+          outside = outside || Inside(target, output) || Inside(output, target);
+        if (outside) {
+          scan.Notes.push_back(relative + ": skipped, a symbolic link to " + target.string() +
+                               ", which holds the source or the output");
+          continue;
+        }
+      }
       if (!scan.Seen.insert({st.st_dev, st.st_ino}).second) {
-        scan.Problems.push_back(relative + ": skipped, the same folder as one seen before "
-                                           "(a symbolic link loop?)");
+        scan.Notes.push_back(relative + ": skipped, the same folder as one read before "
+                                        "(a symbolic link loop?)");
         continue;
       }
       ScanFolder(path, relative, scan);
@@ -226,11 +250,17 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
   }
 
   TScan scan;
+  scan.Source = source;
+  scan.Outputs.push_back(pages);
+  if (!media.empty()) scan.Outputs.push_back(media);
   struct stat st {};
   if (::stat(source.c_str(), &st) == 0) scan.Seen.insert({st.st_dev, st.st_ino});
   ScanFolder(source, "", scan);
   for (const std::string& problem : scan.Problems)
     Say(problem);
+  if (!options.Quiet)
+    for (const std::string& note : scan.Notes)
+      Say(note);
   summary.Failed += scan.Problems.size();
 
   const TSiteIndex index(std::move(scan.Files));

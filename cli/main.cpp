@@ -74,7 +74,12 @@ int MigrateSiteCommand(const TOptions& options) {
   site.ProgressBar = isatty(STDERR_FILENO) != 0;
   TSiteSummary summary;
   const int status = MigrateSite(site, summary);
-  if (status != 2 && !options.Quiet) Say(FormatSummary(summary));
+  if (status != 2 && !options.Quiet) {
+    Say(FormatSummary(summary));
+    const auto& links = summary.Links;
+    if (!options.Verbose && links.MissingPages + links.Kept + links.MissingImages > 0)
+      Say("--verbose lists the links and images left unresolved");
+  }
   return status;
 }
 
