@@ -26,16 +26,21 @@ std::string FinishText(std::string_view converted, TNewline newline) {
   return out;
 }
 
-TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
-                                const TDocumentOptions& options) {
+TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view bytes,
+                                           const TDocumentOptions& options) {
   TDocumentResult result;
   TPreparedInput input = PrepareInput(bytes, options.Encoding);
   result.EncodingDescription = std::move(input.Description);
   result.Warnings = std::move(input.Warnings);
-  std::string converted;
   converter.LinkOptions = options.LinkOptions;
-  RunWithLargeStack([&] { converted = converter.ConvertAnsi(input.Bytes, input.TidyEncoding); });
-  result.Text = FinishText(converted, options.Newline);
+  result.Text = FinishText(converter.ConvertAnsi(input.Bytes, input.TidyEncoding), options.Newline);
+  return result;
+}
+
+TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
+                                const TDocumentOptions& options) {
+  TDocumentResult result;
+  RunWithLargeStack([&] { result = ConvertDocumentOnThisStack(converter, bytes, options); });
   return result;
 }
 

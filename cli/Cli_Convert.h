@@ -42,4 +42,11 @@ struct TDocumentResult {
 TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
                                 const TDocumentOptions& options);
 
+// The same on the caller's thread, for callers that already run on a large
+// stack (the site's workers, each of which runs inside RunWithLargeStack:
+// a fresh 1 GiB stack for every page would make the workers queue on the
+// kernel's address space lock).
+TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view bytes,
+                                           const TDocumentOptions& options);
+
 } // namespace tamsel::cli

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,21 +124,27 @@ TWriteResult WriteWholeFile(const fs::path& path, std::string_view bytes, bool f
     }
     return TWriteResult::Written;
   }
-  // link() never replaces a file, so a file that appeared meanwhile survives.
-  if (::link(temporary.c_str(), path.c_str()) != 0) {
-    const int saved = errno;
-    ::unlink(temporary.c_str());
-    if (saved == EEXIST)
-      return SameContent(path, bytes) == 1 ? TWriteResult::Unchanged : TWriteResult::Exists;
-    // Some file systems have no hard links; there a move has to do.
-    if ((saved == EPERM || saved == ENOTSUP || saved == EOPNOTSUPP || saved == EMLINK) &&
-        !fs::exists(path, ec))
-      return WriteWholeFile(path, bytes, true, error);
-    error = std::strerror(saved);
-    return TWriteResult::Failed;
+  // A move that never replaces a file, so a file that appeared meanwhile
+  // survives. Where the file system cannot do that, link() can.
+  int saved = 0;
+  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+    return TWriteResult::Written;
+  saved = errno;
+  if (saved == EINVAL || saved == ENOSYS) {
+    if (::link(temporary.c_str(), path.c_str()) == 0) {
+      ::unlink(temporary.c_str());
+      return TWriteResult::Written;
+    }
+    saved = errno;
   }
   ::unlink(temporary.c_str());
-  return TWriteResult::Written;
+  if (saved == EEXIST)
+    return SameContent(path, bytes) == 1 ? TWriteResult::Unchanged : TWriteResult::Exists;
+  // Some file systems have neither; there a plain move has to do.
+  if ((saved == EPERM || saved == ENOTSUP || saved == EMLINK) && !fs::exists(path, ec))
+    return WriteWholeFile(path, bytes, true, error);
+  error = std::strerror(saved);
+  return TWriteResult::Failed;
 }
 
 } // namespace tamsel::cli

@@ -4,6 +4,7 @@
 #include "Cli_Progress.h"
 
 #include "Tamsel.h"
+#include "Tamsel_Stack.h"
 
 #include <algorithm>
 #include <atomic>
@@ -127,7 +128,13 @@ public:
             std::atomic<std::size_t>& next) {
     TTamsel converter;
     for (std::size_t n; (n = next++) < pages.size();) {
-      ConvertPage(converter, Index.Files()[pages[n]], out);
+      const TSiteFile& page = Index.Files()[pages[n]];
+      try {
+        ConvertPage(converter, page, out);
+      } catch (const std::exception& e) { // out of memory, most likely: the next may fit
+        Report(page.Path, std::string("failed: ") + e.what());
+        ++out.Summary.Failed;
+      }
       Progress.Step();
     }
   }
@@ -163,7 +170,7 @@ private:
     };
     TDocumentResult document;
     try {
-      document = ConvertDocument(converter, bytes, Options.Document);
+      document = ConvertDocumentOnThisStack(converter, bytes, Options.Document);
     } catch (const std::exception& e) {
       Report(page.Path, std::string("cannot convert: ") + e.what());
       ++out.Summary.Failed;
@@ -207,19 +214,18 @@ private:
 } // namespace
 
 std::string FormatSummary(const TSiteSummary& s) {
-  char line[512];
-  std::snprintf(
-      line, sizeof line,
-      "%llu pages written (%llu unchanged), %llu links resolved, %llu to missing "
-      "pages, %llu left as written, %llu images copied, %llu images not found, "
-      "%llu files failed, %.1f s",
-      static_cast<unsigned long long>(s.Pages), static_cast<unsigned long long>(s.Unchanged),
-      static_cast<unsigned long long>(s.Links.Resolved),
-      static_cast<unsigned long long>(s.Links.MissingPages),
-      static_cast<unsigned long long>(s.Links.Kept), static_cast<unsigned long long>(s.MediaCopied),
-      static_cast<unsigned long long>(s.Links.MissingImages),
-      static_cast<unsigned long long>(s.Failed), s.Seconds);
-  return line;
+  const auto n = [](std::uint64_t v) { return std::to_string(v); };
+  const std::uint64_t unresolved = s.Links.MissingPages + s.Links.Kept;
+  std::string line = n(s.Pages) + " pages written (" + n(s.Unchanged) + " unchanged), " +
+                     n(s.Links.Resolved) + " links resolved, " + n(unresolved) + " unresolved";
+  if (unresolved)
+    line += " (" + n(s.Links.MissingPages) + " to missing pages, " + n(s.Links.Kept) +
+            " left as written)";
+  line += ", " + n(s.MediaCopied) + " images copied";
+  if (s.Links.MissingImages) line += ", " + n(s.Links.MissingImages) + " images not found";
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", s.Seconds);
+  return line + ", " + n(s.Failed) + " files failed, " + seconds;
 }
 
 int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
