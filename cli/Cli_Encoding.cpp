@@ -351,14 +351,17 @@ TPreparedInput PrepareInput(std::string_view bytes, const std::optional<TEncodin
     return result;
   }
 
-  // UTF-16 without a mark still shows itself: markup starts with '<', and a
-  // NUL byte beside it never occurs in an 8-bit file.
-  if (bytes.size() >= 2 && bytes[0] == '<' && bytes[1] == '\0') {
+  // UTF-16 without a mark still shows itself: the markup starts with ASCII,
+  // and NUL bytes beside it never occur in an 8-bit file.
+  const auto ascii = [&](std::size_t i) {
+    return bytes[i] > 0 && static_cast<unsigned char>(bytes[i]) < 0x80;
+  };
+  if (bytes.size() >= 4 && ascii(0) && bytes[1] == '\0' && ascii(2) && bytes[3] == '\0') {
     result.Description = "utf16le (no byte order mark)";
     Decode(result, bytes, Tidy(kTidyUtf16le, "utf16le"));
     return result;
   }
-  if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] == '<') {
+  if (bytes.size() >= 4 && bytes[0] == '\0' && ascii(1) && bytes[2] == '\0' && ascii(3)) {
     result.Description = "utf16be (no byte order mark)";
     Decode(result, bytes, Tidy(kTidyUtf16be, "utf16be"));
     return result;

@@ -1,5 +1,6 @@
 #include "Cli_SiteIndex.h"
 #include "Cli_DokuId.h"
+#include "Cli_Encoding.h"
 
 #include <algorithm>
 
@@ -183,6 +184,10 @@ TSiteIndex::TSiteIndex(std::vector<TSiteFile> files) : AllFiles(std::move(files)
 }
 
 std::optional<std::size_t> TSiteIndex::Find(const std::string& path) const {
+  // A percent-encoded name in a legacy encoding: the index holds names in
+  // UTF-8, taking legacy names for Windows-1252 as the folder scan does.
+  if (std::string converted; !IsValidUtf8(path) && ConvertToUtf8(path, "WINDOWS-1252", converted))
+    return Find(converted);
   if (auto it = ByPath.find(path); it != ByPath.end()) return it->second;
   if (auto it = ByLowerPath.find(LowerAscii(path)); it != ByLowerPath.end()) return it->second;
   return std::nullopt;

@@ -95,7 +95,7 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
   std::vector<TSiteFile> files;
   for (const char* path :
        {"index.html", "Docs/Index.HTM", "Docs/Getting Started.html", "Docs/Sub/deep.htm",
-        "about.html", "About.htm", "files/report.pdf", "img/Logo.PNG"})
+        "about.html", "About.htm", "files/report.pdf", "img/Logo.PNG", "Caf\xC3\xA9.html"})
     files.push_back(TSiteFile{path, path, false, {}, {}});
   const TSiteIndex index(std::move(files));
 
@@ -120,6 +120,8 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
       {"index.html", "files/report.pdf", nullptr},
       {"index.html", "nothing/", nullptr},
       {"index.html", "mailto-like:x", nullptr},
+      {"index.html", "caf%C3%A9.html", ":cafe"},
+      {"index.html", "caf%E9.html", ":cafe"}, // a link written in Windows-1252
   };
   TLinkCounts counts;
   for (const Case& c : cases) {
@@ -130,7 +132,7 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
       EXPECT_EQ(result, c.Result) << c.Href;
     }
   }
-  EXPECT_EQ(counts.Resolved, 9u);
+  EXPECT_EQ(counts.Resolved, 11u);
   EXPECT_EQ(counts.MissingPages, 1u);
   EXPECT_EQ(counts.Kept, 5u);
 

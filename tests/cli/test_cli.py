@@ -128,6 +128,8 @@ def test_encodings():
         ("UTF-16BE with BOM", b"\xfe\xff" + cafe.encode("utf-16-be"), [], expect,
          ["utf16be (byte order mark)"]),
         ("UTF-16LE without BOM", cafe.encode("utf-16-le"), [], expect, ["utf16le (no byte order"]),
+        ("UTF-16BE without BOM", ("\n" + cafe).encode("utf-16-be"), [], expect,
+         ["utf16be (no byte order"]),
         ("meta charset iso-8859-1", ('<meta charset="iso-8859-1">' + "<p>café à</p>").encode("latin-1"),
          [], "café à\n".encode(), ["win1252 (declared iso-8859-1)"]),
         ("meta http-equiv", ('<meta http-equiv="Content-Type" content="text/html; charset=windows-1252">'
