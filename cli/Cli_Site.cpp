@@ -153,6 +153,14 @@ private:
     }
     TLinkCounts counts;
     std::vector<std::string> notes;
+    // The resolvers below refer to this call's locals; none may outlive it.
+    struct TResetResolvers {
+      TTamsel& Converter;
+      ~TResetResolvers() {
+        Converter.ResolveLocalLink = nullptr;
+        Converter.ResolveLocalImage = nullptr;
+      }
+    } reset{converter};
     converter.ResolveLocalLink = [&](std::string_view href, std::string& result) {
       std::string note;
       const bool resolved = Index.ResolveLink(page.Path, href, result, counts, note);
