@@ -93,7 +93,10 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
       options.Document.LinkOptions = 0;
     } else if (arg == "--encoding") {
       options.EncodingName = value();
-      if (options.EncodingName == "auto") {
+      std::string lower = options.EncodingName;
+      for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+      if (lower == "auto") {
         options.Document.Encoding.reset();
       } else if (auto encoding = ParseEncodingName(options.EncodingName)) {
         options.Document.Encoding = std::move(encoding);
