@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace tamsel::bench {
 
@@ -528,6 +529,72 @@ std::string MakeMessyDocument(std::size_t bytes, std::uint64_t seed) {
         }
     if (!edited) out += clean[i++];
   }
+  return out;
+}
+
+namespace {
+void AppendUtf8(std::string& out, unsigned c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+} // namespace
+
+std::string MakeEdgeDocument() {
+  std::string out = "<html><head><title>t&lt;x&gt;</title><style>p>a{}</style></head><body>\n";
+  std::vector<unsigned> points;
+  for (unsigned c = 1; c < 0x3000; ++c)
+    points.push_back(c);
+  for (unsigned c = 0xF000; c < 0x10000; ++c)
+    points.push_back(c);
+  for (unsigned c : {0x10000u, 0x1F600u, 0x10FFFFu})
+    points.push_back(c);
+  for (std::string_view tag : {"p", "pre", "td"}) {
+    for (std::size_t i = 0; i < points.size(); i += 64) {
+      out += '<';
+      out += tag;
+      out += ">a";
+      for (std::size_t j = i; j < i + 64 && j < points.size(); ++j) {
+        const unsigned c = points[j];
+        if (c == '<' || c == '&') continue; // would start markup; as references below
+        AppendUtf8(out, c);
+        out += "&#" + std::to_string(c) + ";";
+      }
+      out += "b</";
+      out += tag;
+      out += ">\n";
+    }
+  }
+  static constexpr std::string_view kBody =
+      "a<b && c>d\n  line2\t&amp; &lt;x&gt; \r\n third  &nbsp; end&#10;&#13;&#9;x";
+  for (std::string_view tag : {"script", "style", "textarea", "xmp", "listing", "pre", "code", "td",
+                               "li", "option", "button", "noscript", "title", "center"}) {
+    out += '<';
+    out += tag;
+    out += '>';
+    out += kBody;
+    out += "</";
+    out += tag;
+    out += ">\n";
+  }
+  out += "<pre>\n\nleading newlines\n  indented\n\n</pre>\n<pre>tabs\tand\ttabs</pre>\n";
+  out += "<![CDATA[ x<y ]]><!-- c --><p>after</p>\n";
+  out += "<p>" + std::string(300000, 'x') + "</p>\n<p>";
+  for (int i = 0; i < 50000; ++i)
+    out += i % 7 ? "word " : "&lt;&amp;&gt; \xE2\x80\x93 ";
+  out += "</p>\n</body></html>\n";
   return out;
 }
 

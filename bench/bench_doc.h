@@ -30,6 +30,13 @@ std::string MakeDenseDocument(std::size_t bytes, std::uint64_t seed = 1);
 // its message reporting costs most.
 std::string MakeMessyDocument(std::size_t bytes, std::uint64_t seed = 1);
 
+// Edge cases of Tidy's text handling rather than a page: every code point up
+// to U+2FFF and the rest of the BMP's top (as characters and as numeric
+// references) in paragraphs, preformatted text and cells, elements whose
+// content Tidy keeps raw (script, style, textarea, xmp, listing), tabs, CR and
+// LF, and text nodes hundreds of kilobytes long.
+std::string MakeEdgeDocument();
+
 // "10KB", "1MB": sizes the benchmarks are named by.
 std::string SizeName(std::size_t bytes);
 

@@ -5,6 +5,7 @@
 //   tamsel-bench-tool gen SIZE [SEED]     document of SIZE bytes (k/m suffix ok)
 //   tamsel-bench-tool dense SIZE [SEED]   the same, packed with escaping cases
 //   tamsel-bench-tool messy SIZE [SEED]   the same page as sloppy HTML
+//   tamsel-bench-tool edge                edge cases of Tidy's text handling
 //   tamsel-bench-tool convert FILE...     each file's DokuWiki, in turn, on stdout
 #include "Tamsel.h"
 #include "bench_doc.h"
@@ -27,15 +28,20 @@ std::size_t ParseSize(const std::string& s) {
 }
 
 int Usage() {
-  std::cerr << "usage: tamsel-bench-tool gen|dense|messy SIZE [SEED] | convert FILE...\n";
+  std::cerr << "usage: tamsel-bench-tool gen|dense|messy SIZE [SEED] | edge | convert FILE...\n";
   return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
+  if (argc < 2) return Usage();
   const std::string command = argv[1];
+  if (command == "edge") {
+    std::cout << tamsel::bench::MakeEdgeDocument();
+    return std::cout ? 0 : 1;
+  }
+  if (argc < 3) return Usage();
   if (command == "gen" || command == "dense" || command == "messy") {
     const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
     const std::size_t size = ParseSize(argv[2]);

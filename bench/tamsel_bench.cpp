@@ -10,6 +10,7 @@
 // the end.
 #include "Tamsel.h"
 #include "bench_doc.h"
+#include "bench_tidy.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,26 +57,14 @@ const std::string& Document(const std::string& name) {
   return input.Html;
 }
 
-Bool TIDY_CALL DeclineMessage(TidyMessage) { return no; }
-
-// Tidy's share of a conversion, set up exactly as TTamsel::ConvertBuffer sets
-// it up; keep the two in step.
+// Tidy's share of a conversion: what ConvertBuffer does before its walk and
+// after it.
 void ParseOnly(const std::string& html) {
   TidyDoc doc = tidyCreate();
-  tidyOptSetInt(doc, TidyInCharEncoding, TidyEncUtf8);
-  tidyOptSetBool(doc, TidyDropEmptyElems, no);
-  tidyOptSetBool(doc, TidyDropEmptyParas, no);
-  tidyOptSetBool(doc, TidyFixUri, no);
-  tidyOptSetInt(doc, TidyOutCharEncoding, TidyEncUtf8);
-  tidyOptSetBool(doc, TidyQuoteAmpersand, no);
-  tidyOptSetBool(doc, TidyQuoteNbsp, no);
-  tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
-  tidyOptSetInt(doc, TidyWrapLen, 0);
-  tidyOptSetInt(doc, TidyNewline, TidyCRLF);
+  tamsel::bench::SetConverterOptions(doc, TidyEncUtf8);
   TidyBuffer errors;
   tidyBufInit(&errors);
   tidySetErrorBuffer(doc, &errors);
-  tidySetMessageCallback(doc, DeclineMessage);
   TidyBuffer input;
   tidyBufInit(&input);
   tidyBufAttach(&input, reinterpret_cast<byte*>(const_cast<char*>(html.data())),

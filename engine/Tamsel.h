@@ -55,8 +55,7 @@ public:
   constexpr TBlockSet() = default;
   constexpr TBlockSet(std::initializer_list<TidyTagId> ids) {
     for (TidyTagId id : ids)
-      if (static_cast<unsigned>(id) < kBits)
-        Words[id / 64] |= std::uint64_t{1} << (id % 64);
+      if (static_cast<unsigned>(id) < kBits) Words[id / 64] |= std::uint64_t{1} << (id % 64);
   }
   constexpr bool Contains(TidyTagId id) const {
     unsigned u = static_cast<unsigned>(id);
@@ -176,6 +175,14 @@ private:
   pcre2_match_data* MatchData = nullptr;
   // The protected form of the text being written; kept to reuse its storage.
   std::string ProtectedText;
+  // A text node's bytes as Tidy's lexer holds them.
+  struct TOwnedBuffer {
+    TOwnedBuffer() { tidyBufInit(&Buffer); }
+    ~TOwnedBuffer() { tidyBufFree(&Buffer); }
+    TOwnedBuffer(const TOwnedBuffer&) = delete;
+    TOwnedBuffer& operator=(const TOwnedBuffer&) = delete;
+    TidyBuffer Buffer;
+  } TextValue;
 };
 
 // Buffer operations.

@@ -71,6 +71,8 @@ struct TByteClasses {
 
 constexpr TByteClasses kClasses;
 
+constexpr uint kKeptValueBytes = 4096;
+
 // False when no match of the escaping pattern can start at p[at], judged by
 // what each alternative needs in its first bytes: at the start of the text a
 // byte with which the anchored alternative begins; anywhere "<c", "<d" or "<s"
@@ -91,22 +93,40 @@ bool CanStartMatch(const byte* p, std::size_t length, std::size_t at) {
 
 } // namespace
 
+// The text of a node as Tidy prints it (tidyNodeGetText) is the node's bytes in
+// Tidy's lexer buffer (tidyNodeGetValue), UTF-8 with every character that the
+// printer would spell otherwise already spelled so ("&amp;" stays "&amp;"), with
+// three changes: '<' and '>' become "&lt;" and "&gt;", LF becomes CR LF, and CR
+// LF follows at the end. The printer costs more than the rest of the conversion
+// put together, so the text is taken from the lexer and only LF widened. The
+// two references need not be made, since the repair pass would at once turn
+// them back: a reference made from '<' or '>' is always repaired as a whole,
+// and a repair that starts at an '&' of the text never reaches into one (none
+// of "lt;", "gt;", "amp;", "ndash;" holds an '&'). tidy_print_check verifies
+// the equivalence against the Tidy library in use.
 void TTamsel::WriteText(TidyNode node) {
+  TidyBuffer& value = TextValue.Buffer;
+  tidyNodeGetValue(Doc, node, &value);
+  if (value.size == 0) return;
   const uint start = Output.size;
-  tidyNodeGetText(Doc, node, &Output);
-  // Tidy ends every printed text with CR LF; that line end is never emitted.
-  const long long n = static_cast<long long>(Output.size) - start - 2;
-  if (n <= 0) {
-    Output.size = start;
-    return;
+  const byte* from = value.bp;
+  const byte* const end = value.bp + value.size;
+  while (const byte* lf = static_cast<const byte*>(std::memchr(from, '\n', end - from))) {
+    Put(Output, from, lf - from);
+    Put(Output, "\r\n");
+    from = lf + 1;
   }
+  Put(Output, from, end - from);
+  // tidyNodeGetValue clears the whole of its buffer each time: keep it small.
+  if (value.allocated > kKeptValueBytes) tidyBufFree(&value);
+  const std::size_t n = Output.size - start;
   BreakCount = 0;
 
-  // Repair in place: Tidy prints '<', '>' and '&' as references, and DokuWiki
-  // writes an en dash as "--". Nothing written is longer than what it replaces.
+  // Repair in place: Tidy prints '&' as a reference, and DokuWiki writes an en
+  // dash as "--". Nothing written is longer than what it replaces.
   // Up to the first '&' or 0xE2 every byte would be written onto itself.
   byte* const text = Output.bp + start;
-  std::size_t r = 0, m = static_cast<std::size_t>(n);
+  std::size_t r = 0, m = n;
   while (r < m && text[r] != '&' && text[r] != 0xE2)
     ++r;
   std::size_t w = r;
