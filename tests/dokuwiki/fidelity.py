@@ -132,17 +132,20 @@ def convert(cases, driver, work):
             case.tree = json.loads(f.read().decode("utf-8", errors="replace"))
 
 
-def render(cases):
+def render(cases, work):
     pages = {case.stem: case.wiki for case in cases}
     php = subprocess.run(
-        ["php", os.path.join(HERE, "render_pages.php")],
+        ["php", os.path.join(HERE, "render_pages.php"), os.path.join(work, "dokuwiki")],
         input=json.dumps(pages),
         capture_output=True,
         text=True,
     )
-    if php.returncode != 0:
-        sys.exit(f"render_pages.php failed ({php.returncode}):\n{php.stderr}")
-    out = json.loads(php.stdout)
+    try:
+        if php.returncode != 0:
+            raise ValueError(f"exit status {php.returncode}")
+        out = json.loads(php.stdout)
+    except ValueError as e:  # DokuWiki reports set-up errors as an HTML page
+        sys.exit(f"render_pages.php failed ({e}):\n{php.stderr}\n{php.stdout[:2000]}")
     for case in cases:
         case.xhtml = out[case.stem]
         with open(case.stem + ".xhtml", "w", encoding="utf-8") as f:
@@ -677,7 +680,8 @@ def xhtml_model(xhtml):
 def differences(want, got, describe):
     """One message per stretch where the two sequences part."""
     out = []
-    for op, i1, i2, j1, j2 in difflib.SequenceMatcher(None, want, got, autojunk=False).get_opcodes():
+    matcher = difflib.SequenceMatcher(None, want, got, autojunk=False)
+    for op, i1, i2, j1, j2 in matcher.get_opcodes():
         if op != "equal":
             out.append(describe(want, i1, i2, got, j1, j2))
     return out
@@ -733,7 +737,8 @@ def main():
     ap.add_argument("--driver", required=True, help="the tamsel_dw_convert executable")
     ap.add_argument("--work", required=True, help="directory for the pages and renderings")
     ap.add_argument("--verbose", action="store_true", help="show markup and rendering of failures")
-    ap.add_argument("--counts", action="store_true", help="show how much of each class was compared")
+    ap.add_argument("--counts", action="store_true",
+                    help="show how much of each class was compared")
     ap.add_argument("files", nargs="+")
     args = ap.parse_args()
     if not dokuwiki_available():
@@ -742,7 +747,7 @@ def main():
 
     cases = [c for path in args.files for c in load_cases(path)]
     convert(cases, args.driver, args.work)
-    render(cases)
+    render(cases, args.work)
     failed = xfailed = xpassed = 0
     for case in cases:
         failures = compare(case)

@@ -2,10 +2,36 @@
 // Renders many DokuWiki pages in one PHP process: a JSON object of
 // name => wiki text on stdin, the same names => XHTML on stdout.
 // Starting DokuWiki once per page would cost a quarter second each.
+//
+// Argument: a scratch directory. DokuWiki gets a configuration there that is
+// the installed one with a data directory of its own, so that rendering needs
+// no access to the system wiki's data (root only) and leaves its caches alone.
+
+if ($argc != 2) {
+    fwrite(STDERR, "usage: php render_pages.php SCRATCH_DIR < pages.json\n");
+    exit(2);
+}
+$scratch = rtrim($argv[1], '/');
+$confDir = "$scratch/conf";
+$dataDir = "$scratch/data";
+$subdirs = ['pages', 'attic', 'media', 'media_attic', 'meta', 'media_meta', 'cache', 'index',
+            'locks', 'tmp', 'log'];
+foreach ($subdirs as $sub) {
+    if (!is_dir("$dataDir/$sub")) mkdir("$dataDir/$sub", 0777, true);
+}
+if (!is_dir($confDir)) mkdir($confDir, 0777, true);
+foreach (glob('/etc/dokuwiki/*') as $file) {
+    $name = basename($file);
+    if (in_array($name, ['local.php', 'acl.auth.php', 'users.auth.php'])) continue;
+    if (!file_exists("$confDir/$name")) symlink($file, "$confDir/$name");
+}
+file_put_contents("$confDir/local.php",
+    "<?php\n\$conf['savedir'] = " . var_export($dataDir, true) . ";\n\$conf['useacl'] = 0;\n");
 
 $_SERVER['HTTP_HOST'] = 'localhost';
 $_SERVER['SCRIPT_NAME'] = '/doku.php';
-if (!defined('DOKU_INC')) define('DOKU_INC', '/usr/share/dokuwiki/');
+define('DOKU_INC', '/usr/share/dokuwiki/');
+define('DOKU_CONF', "$confDir/");
 define('NOSESSION', 1);
 require_once(DOKU_INC . 'inc/init.php');
 
@@ -19,4 +45,5 @@ foreach ($pages as $name => $text) {
     $info = [];
     $out[$name] = p_render('xhtml', p_get_instructions($text), $info);
 }
-echo json_encode($out, JSON_UNESCAPED_UNICODE | JSON_UNESCAPED_SLASHES | JSON_INVALID_UTF8_SUBSTITUTE);
+echo json_encode($out,
+    JSON_UNESCAPED_UNICODE | JSON_UNESCAPED_SLASHES | JSON_INVALID_UTF8_SUBSTITUTE);

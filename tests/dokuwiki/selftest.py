@@ -55,7 +55,7 @@ def main():
     fidelity.convert(cases, args.driver, args.work)
     for case, (_, wiki, _) in zip(cases, ROWS):
         case.wiki = wiki
-    fidelity.render(cases)
+    fidelity.render(cases, args.work)
     bad = 0
     for case, (html, wiki, expected) in zip(cases, ROWS):
         found = set(fidelity.compare(case))
