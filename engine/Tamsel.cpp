@@ -112,11 +112,26 @@ void TTamsel::AppendRepeated(char c, std::int32_t count) {
 
 void TTamsel::NeedBreaks(std::uint32_t n) {
   if (Output.size != 0) {
+    // Markup written after the last breaks (a bullet, a cell, an image, a
+    // quotation's '>') ends the run of breaks just as text does; without this
+    // the next block would join that markup's line.
+    if (BreakCount > 0 && Output.size != BreakEnd) {
+      if (Output.size < BreakEnd) {
+        BreakCount = 0;
+      } else {
+        for (uint i = BreakEnd; i < Output.size; ++i)
+          if (Output.bp[i] > 0x20) {
+            BreakCount = 0;
+            break;
+          }
+      }
+    }
     while (PendingBreaks < n && BreakCount < 2) {
       AppendString(Output, LineBreak);
       ++BreakCount;
       ++PendingBreaks;
     }
+    BreakEnd = Output.size;
   } else if (PendingBreaks < n) {
     PendingBreaks = n;
   }
@@ -191,6 +206,8 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
   BreakCount = 0;
   RawDepth = 0;
   NoDashDepth = 0;
+  BreakEnd = 0;
+  CodeDepth = 0;
 
   std::uint8_t state = 0;
   WriteBody(body, state);

@@ -127,6 +127,7 @@ private:
   void WriteInlineNode(TidyNode node, const TBlockSet& blocks);
   void WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
   void WriteContent(TidyNode node);
+  void WriteContentBreak();
 
   // Text.
   void WriteText(TidyNode node);
@@ -169,10 +170,18 @@ private:
   // Links and images.
   void WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
   void WriteImage(TidyNode node);
+  void WriteLinkedImage(TidyNode node);
   void OpenLinkWrap();
-  void CloseLinkWrap();
+  // wrapAt and contentAt are the output sizes before and after OpenLinkWrap.
+  void CloseLinkWrap(std::uint32_t wrapAt, std::uint32_t contentAt);
+  void WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind);
 
   pcre2_match_data* MatchData = nullptr;
+  // Output size right after NeedBreaks last wrote: anything visible written
+  // since then means the output no longer ends in line breaks.
+  std::uint32_t BreakEnd = 0;
+  // Above 0 while the content of a preformatted block is written.
+  std::uint32_t CodeDepth = 0;
   // The protected form of the text being written; kept to reuse its storage.
   std::string ProtectedText;
   // A text node's bytes as Tidy's lexer holds them.

@@ -6,6 +6,8 @@
 // which is the form DokuWiki accepts.
 #include "Tamsel_Internal.h"
 
+#include <cstring>
+
 namespace tamsel {
 
 using namespace detail;
@@ -20,6 +22,20 @@ bool StartsWithMailto(std::string_view s) {
     if (c != kMailto[i]) return false;
   }
   return true;
+}
+// Tidy hands attribute values over with every '&' spelled "&amp;"; a URL or
+// title written so would reach DokuWiki, and the browser, with "&amp;" in it.
+std::string AttrText(const char* value) {
+  std::string out = value ? value : "";
+  std::size_t at = out.find("&amp;");
+  if (at == std::string::npos) return out;
+  std::size_t w = at;
+  for (std::size_t r = at; r < out.size();) {
+    out[w++] = out[r];
+    r += out.compare(r, 5, "&amp;") == 0 ? 5 : 1;
+  }
+  out.resize(w);
+  return out;
 }
 } // namespace
 
@@ -36,8 +52,7 @@ void TTamsel::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blo
   LinkTarget.clear();
   if (LinkOptions != 0) {
     if (TidyAttr href = tidyAttrGetById(node, TidyAttr_HREF)) {
-      const char* value = reinterpret_cast<const char*>(tidyAttrValue(href));
-      LinkTarget = value ? value : "";
+      LinkTarget = AttrText(reinterpret_cast<const char*>(tidyAttrValue(href)));
       if (StartsWithMailto(LinkTarget)) {
         if (LinkOptions & kLinkMail)
           LinkTarget.erase(0, 7);
@@ -61,11 +76,19 @@ void TTamsel::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blo
       }
     }
   }
-  BeginRaw();
-  BeginNoDash();
+  // Inside a wiki link DokuWiki reads no markup, so its text is written raw;
+  // without a target (a named anchor, links switched off) the text is
+  // ordinary text again and must be protected as such.
+  const bool linked = !LinkTarget.empty();
+  if (linked) {
+    BeginRaw();
+    BeginNoDash();
+  }
   WriteInlineChildren(node, state, blocks);
-  EndNoDash();
-  EndRaw();
+  if (linked) {
+    EndNoDash();
+    EndRaw();
+  }
   LinkTarget.clear();
 }
 
@@ -76,14 +99,34 @@ void TTamsel::OpenLinkWrap() {
   PutByte('|');
 }
 
-void TTamsel::CloseLinkWrap() {
-  if (!LinkTarget.empty()) AppendString(Output, "]]");
+// A link around nothing visible would show the target's name instead, so such
+// a wrap is taken back and only its white space, if any, stays.
+void TTamsel::CloseLinkWrap(std::uint32_t wrapAt, std::uint32_t contentAt) {
+  if (LinkTarget.empty()) return;
+  bool visible = false;
+  for (uint i = contentAt; i < Output.size && !visible; ++i)
+    visible = Output.bp[i] > 0x20;
+  if (visible) {
+    AppendString(Output, "]]");
+    return;
+  }
+  const uint blank = Output.size - contentAt;
+  std::memmove(Output.bp + wrapAt, Output.bp + contentAt, blank);
+  Output.size = wrapAt + blank;
+}
+
+void TTamsel::WriteLinkedImage(TidyNode node) {
+  const uint wrapAt = Output.size;
+  OpenLinkWrap();
+  const uint contentAt = Output.size;
+  WriteImage(node);
+  CloseLinkWrap(wrapAt, contentAt);
 }
 
 void TTamsel::WriteImage(TidyNode node) {
   const char* src = AttrValue(node, TidyAttr_SRC);
   if (!src || !*src) return;
-  std::string source = src;
+  std::string source = AttrText(src);
   if (!HasScheme(source)) {
     std::string resolved;
     if (ResolveLocalImage && ResolveLocalImage(source, resolved))
@@ -108,7 +151,7 @@ void TTamsel::WriteImage(TidyNode node) {
   if (align == 1) PutByte(' ');
   if (const char* alt = AttrValue(node, TidyAttr_ALT)) {
     PutByte('|');
-    AppendCString(Output, alt);
+    AppendString(Output, AttrText(alt));
   }
   AppendString(Output, "}}");
 }

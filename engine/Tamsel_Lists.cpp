@@ -22,8 +22,27 @@ void TTamsel::WriteListItemPrefix(std::int32_t depth, TidyTagId kind) {
 
 void TTamsel::WriteList(TidyNode node, std::int32_t depth, TidyTagId kind) {
   if (depth <= 1) NeedBreaks(2);
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
-    if (IsStartTag(child, TidyTag_LI)) WriteListItem(child, depth, kind);
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    if (IsStartTag(child, TidyTag_LI))
+      WriteListItem(child, depth, kind);
+    else if (tidyNodeGetType(child) == TidyNode_Text)
+      WriteListText(child, depth, kind);
+  }
+}
+
+// Tidy leaves text that stands in a list outside any item where it was; a
+// browser shows it, so it gets a list line of its own instead of being lost.
+void TTamsel::WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind) {
+  TidyBuffer value;
+  tidyBufInit(&value);
+  tidyNodeGetValue(Doc, node, &value);
+  bool visible = false;
+  for (uint i = 0; i < value.size && !visible; ++i)
+    visible = value.bp[i] > 0x20;
+  tidyBufFree(&value);
+  if (!visible) return;
+  WriteListItemPrefix(depth, kind);
+  WriteText(node);
 }
 
 void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
@@ -87,11 +106,17 @@ void TTamsel::WriteDefinitionTerm(TidyNode node, std::int32_t depth) {
 }
 
 void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefixWritten) {
+  // A definition that continues the line of an earlier one is set apart from
+  // it by a space, so that their words do not run together.
+  bool continuing = prefixWritten;
   auto ensurePrefix = [&] {
     if (!prefixWritten) {
       WriteListItemPrefix(depth, TidyTag_DL);
       prefixWritten = true;
+    } else if (continuing) {
+      AppendSpaceOnce(Output, ' ');
     }
+    continuing = false;
   };
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
     switch (tidyNodeGetType(child)) {

@@ -135,12 +135,15 @@ void TTamsel::WriteBlock(TidyNode node, std::uint8_t& state) {
 
 void TTamsel::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
   switch (tidyNodeGetType(node)) {
-  case TidyNode_Text:
+  case TidyNode_Text: {
+    const uint wrapAt = Output.size;
     OpenLinkWrap();
+    const uint contentAt = Output.size;
     WriteText(node);
     state = kStateText;
-    CloseLinkWrap();
+    CloseLinkWrap(wrapAt, contentAt);
     return;
+  }
   case TidyNode_Start:
     break;
   case TidyNode_StartEnd:
@@ -150,10 +153,8 @@ void TTamsel::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blo
       state = kStateInline;
       break;
     case TidyTag_IMG:
-      OpenLinkWrap();
-      WriteImage(node);
+      WriteLinkedImage(node);
       state = kStateInline;
-      CloseLinkWrap();
       break;
     default:
       break;
@@ -200,10 +201,8 @@ void TTamsel::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blo
     WriteLineBreak();
     break;
   case TidyTag_IMG:
-    OpenLinkWrap();
-    WriteImage(node);
+    WriteLinkedImage(node);
     state = kStateInline;
-    CloseLinkWrap();
     return;
   default:
     if (blocks.Contains(id)) {
@@ -247,9 +246,14 @@ void TTamsel::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBl
       WriteText(child);
       state = kStateText;
       break;
+    case TidyNode_StartEnd:
+      if (tidyNodeGetId(child) == TidyTag_BR) WriteContentBreak();
+      break;
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (blocks.Contains(id)) {
+      if (id == TidyTag_BR) {
+        WriteContentBreak();
+      } else if (blocks.Contains(id)) {
         WriteBlock(child, state);
       } else if (IsInlineTag(id)) {
         WriteContentChildren(child, state, kNoBlocks);
@@ -264,6 +268,15 @@ void TTamsel::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBl
       break;
     }
   }
+}
+
+// Plain content has no forced line breaks: a line break in a preformatted
+// block starts a new line, elsewhere (headings, terms) it parts the words.
+void TTamsel::WriteContentBreak() {
+  if (CodeDepth > 0)
+    AppendString(Output, LineBreak);
+  else
+    AppendSpaceOnce(Output, ' ');
 }
 
 void TTamsel::WriteContent(TidyNode node) {
