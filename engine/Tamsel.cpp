@@ -1,6 +1,8 @@
 // The converter object, the conversion run and the output buffer.
 #include "Tamsel.h"
+#include "Tamsel_Stack.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +15,15 @@ namespace tamsel {
 
 namespace {
 
-// The allocator runs inside Tidy's C frames, so no exception may leave it, and
-// Tidy's buffer code writes through the pointer it gets back without checking
-// it for null. Running out of memory while the output grows therefore cannot
-// be reported to the caller; like Tidy's own default allocator, which panics
-// and exits, it ends the process with a message.
-[[noreturn]] void OutOfMemory(std::size_t n) {
-  std::fprintf(stderr, "tamsel: out of memory (output buffer of %zu bytes)\n", n);
+// Allocators run inside Tidy's C frames, so no exception may leave them, and
+// Tidy writes through the pointers they return without checking them for null.
+// A failure there cannot be reported to the caller; like Tidy's own default
+// allocator, which panics and exits, they end the process with a message. The
+// output buffer never gets here: MakeRoom reserves its storage beforehand,
+// outside Tidy, where running out of memory throws std::bad_alloc to the
+// caller, so that its allocator only ever resizes within reserved storage.
+[[noreturn]] void OutOfMemory(const char* what, std::size_t n) {
+  std::fprintf(stderr, "tamsel: out of memory (%s, %zu bytes)\n", what, n);
   std::abort();
 }
 
@@ -28,7 +32,7 @@ void* TIDY_CALL StrAlloc(TidyAllocator* self, std::size_t n) {
   try {
     a->Data.assign(n, '\0');
   } catch (...) {
-    OutOfMemory(n);
+    OutOfMemory("output buffer", n);
   }
   return a->Data.data();
 }
@@ -39,7 +43,7 @@ void* TIDY_CALL StrRealloc(TidyAllocator* self, void* /*block*/, std::size_t n) 
   try {
     a->Data.resize(n);
   } catch (...) {
-    OutOfMemory(n);
+    OutOfMemory("output buffer", n);
   }
   return a->Data.data();
 }
@@ -54,6 +58,107 @@ void TIDY_CALL StrPanic(TidyAllocator* /*self*/, ctmbstr /*msg*/) {}
 Bool TIDY_CALL DeclineMessage(TidyMessage /*message*/) { return no; }
 
 const TidyAllocatorVtbl kStrAllocatorVtbl = {StrAlloc, StrRealloc, StrFree, StrPanic};
+
+// The memory of one Tidy document. Tidy 5.6 forgets to free some of what it
+// allocates (the attributes of a misplaced "<?xml ...>", for one); every block
+// therefore sits on a list, and whatever is left once the document has been
+// released is freed with the heap, so that no input leaks.
+class TTidyHeap : public TidyAllocator {
+public:
+  TTidyHeap();
+  TTidyHeap(const TTidyHeap&) = delete;
+  TTidyHeap& operator=(const TTidyHeap&) = delete;
+  ~TTidyHeap() {
+    while (Head.Next != &Head) {
+      TBlock* block = Head.Next;
+      Unlink(block);
+      std::free(block);
+    }
+  }
+
+  void* Allocate(std::size_t n) {
+    if (n > std::numeric_limits<std::size_t>::max() - sizeof(TBlock))
+      OutOfMemory("Tidy document", n);
+    auto* block = static_cast<TBlock*>(std::malloc(sizeof(TBlock) + n));
+    if (!block) OutOfMemory("Tidy document", n);
+    Link(block);
+    return block + 1;
+  }
+  void* Reallocate(void* p, std::size_t n) {
+    if (!p) return Allocate(n);
+    if (n > std::numeric_limits<std::size_t>::max() - sizeof(TBlock))
+      OutOfMemory("Tidy document", n);
+    TBlock* block = static_cast<TBlock*>(p) - 1;
+    Unlink(block);
+    auto* moved = static_cast<TBlock*>(std::realloc(block, sizeof(TBlock) + n));
+    if (!moved) OutOfMemory("Tidy document", n);
+    Link(moved);
+    return moved + 1;
+  }
+  void Free(void* p) {
+    if (!p) return;
+    TBlock* block = static_cast<TBlock*>(p) - 1;
+    Unlink(block);
+    std::free(block);
+  }
+
+private:
+  // Keeps the blocks' contents aligned as malloc's are.
+  struct alignas(std::max_align_t) TBlock {
+    TBlock* Prev;
+    TBlock* Next;
+  };
+  void Link(TBlock* block) {
+    block->Prev = &Head;
+    block->Next = Head.Next;
+    Head.Next->Prev = block;
+    Head.Next = block;
+  }
+  static void Unlink(TBlock* block) {
+    block->Prev->Next = block->Next;
+    block->Next->Prev = block->Prev;
+  }
+  TBlock Head;
+};
+
+void* TIDY_CALL HeapAlloc(TidyAllocator* self, std::size_t n) {
+  return static_cast<TTidyHeap*>(self)->Allocate(n);
+}
+void* TIDY_CALL HeapRealloc(TidyAllocator* self, void* block, std::size_t n) {
+  return static_cast<TTidyHeap*>(self)->Reallocate(block, n);
+}
+void TIDY_CALL HeapFree(TidyAllocator* self, void* block) {
+  static_cast<TTidyHeap*>(self)->Free(block);
+}
+void TIDY_CALL HeapPanic(TidyAllocator* /*self*/, ctmbstr msg) {
+  std::fprintf(stderr, "tamsel: Tidy failed: %s\n", msg ? msg : "");
+  std::abort();
+}
+
+const TidyAllocatorVtbl kHeapVtbl = {HeapAlloc, HeapRealloc, HeapFree, HeapPanic};
+
+TTidyHeap::TTidyHeap() : TidyAllocator{&kHeapVtbl} {
+  Head.Prev = Head.Next = &Head;
+}
+
+// Tidy's parser and the walks recurse once for every level of element
+// nesting, and each level needs a '<' of its own in the input: in every
+// encoding Tidy reads, a byte 0x3C (Tidy's implied elements add a few levels
+// at most). Measured, a level costs up to 160 bytes of stack in an optimised
+// build and up to 420 under AddressSanitizer or without optimisation.
+#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
+constexpr std::size_t kStackPerTag = 1024;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr std::size_t kStackPerTag = 1024;
+#else
+constexpr std::size_t kStackPerTag = 512;
+#endif
+#else
+constexpr std::size_t kStackPerTag = 512;
+#endif
+// For the frames above the walk, Tidy's and PCRE2's own, and the caller's.
+constexpr std::size_t kStackBase = std::size_t{1} << 20;
 
 // Frees what the run holds on every way out, also when an exception passes.
 struct TRunGuard {
@@ -71,19 +176,35 @@ struct TRunGuard {
 
 Utf8StrAllocator::Utf8StrAllocator() : TidyAllocator{&kStrAllocatorVtbl} {}
 
+void MakeRoom(TidyBuffer& buffer, std::size_t more) {
+  // What tidyBufCheckAlloc will ask for: one byte spare beyond the content,
+  // the storage doubled from 256 bytes up as often as needed.
+  const std::size_t need = std::size_t{buffer.size} + more + 1;
+  if (need <= buffer.allocated) return;
+  std::size_t amount = buffer.allocated ? buffer.allocated : 256;
+  while (amount < need)
+    amount *= 2;
+  if (amount > kMaxOutputBytes) throw std::length_error("tamsel: result larger than 1 GiB");
+  if (buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl)
+    static_cast<Utf8StrAllocator*>(buffer.allocator)->Data.reserve(amount);
+}
+
 void AppendString(TidyBuffer& buffer, std::string_view bytes) {
   if (bytes.empty()) return;
+  MakeRoom(buffer, bytes.size());
   tidyBufAppend(&buffer, const_cast<char*>(bytes.data()), static_cast<uint>(bytes.size()));
 }
 
 void AppendCString(TidyBuffer& buffer, const char* text) {
   if (!text) return;
+  MakeRoom(buffer, std::strlen(text));
   for (; *text; ++text)
     tidyBufPutByte(&buffer, static_cast<byte>(*text));
 }
 
 void AppendSpaceOnce(TidyBuffer& buffer, char c) {
   if (buffer.size == 0 || buffer.bp[buffer.size - 1] == static_cast<byte>(c)) return;
+  MakeRoom(buffer, 1);
   tidyBufPutByte(&buffer, static_cast<byte>(c));
 }
 
@@ -138,14 +259,12 @@ void TTamsel::NeedBreaks(std::uint32_t n) {
 }
 
 std::string TTamsel::ConvertAnsi(std::string_view text, int encoding) {
-  if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-    throw std::length_error("tamsel: input of 2 GiB or more");
+  if (text.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
   return ConvertBuffer(text.data(), static_cast<std::int32_t>(text.size()), encoding);
 }
 
 std::string TTamsel::ConvertWide(std::u16string_view text) {
-  if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 2)
-    throw std::length_error("tamsel: input of 2 GiB or more");
+  if (text.size() > kMaxInputBytes / 2) throw std::length_error("tamsel: input larger than 64 MiB");
   const auto size = static_cast<std::int32_t>(text.size() * 2);
   if constexpr (std::endian::native == std::endian::little) {
     return ConvertBuffer(text.data(), size, kEncUtf16le);
@@ -161,11 +280,25 @@ std::string TTamsel::ConvertWide(std::u16string_view text) {
 
 std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int encoding) {
   if (size < 0) throw std::length_error("tamsel: negative input size");
+  if (static_cast<std::size_t>(size) > kMaxInputBytes)
+    throw std::length_error("tamsel: input larger than 64 MiB");
+  const char* p = static_cast<const char*>(bytes);
+  const auto tags = size > 0 ? static_cast<std::size_t>(std::count(p, p + size, '<')) : 0;
+  const std::size_t stack = kStackBase + tags * kStackPerTag;
+  if (StackLeft() >= stack) return Run(bytes, size, encoding);
+  std::string result;
+  if (!RunOnReservedStack([&] { result = Run(bytes, size, encoding); }, stack))
+    throw std::length_error("tamsel: no stack for nesting this deep");
+  return result;
+}
+
+std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
+  TTidyHeap heap;
   Utf8StrAllocator record;
   std::string result;
   TRunGuard guard{*this};
 
-  Doc = tidyCreate();
+  Doc = tidyCreateWithAllocator(&heap);
   if (!Doc) return result;
 
   tidyOptSetInt(Doc, TidyInCharEncoding, static_cast<ulong>(encoding));

@@ -10,6 +10,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #endif
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -40,6 +41,16 @@ inline constexpr std::uint8_t kFontSize = 2;
 // separator, so an absurd colspan would otherwise fill memory; no real DokuWiki
 // table has more columns than this.
 inline constexpr std::int32_t kMaxColSpan = 1000;
+
+// Largest input that a run accepts, in bytes. Tidy counts the bytes of its
+// buffers in 32-bit unsigned integers that double when they grow, and its
+// lexer holds the whole text of the document as UTF-8, up to three bytes for
+// one input byte; below this size none of them comes near 2^31.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+// Largest storage of the result. Nesting makes markup grow faster than its
+// input (every quotation level writes its '>' again), and the output buffer,
+// a TidyBuffer, would loop for ever when asked to grow past 2^31 bytes.
+inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
 
 // A TidyAllocator whose storage is the string Data itself: the bytes of the
 // one buffer it serves are always the first `size` bytes of Data, so the
@@ -72,6 +83,11 @@ private:
 // that links resolve to absolute page and media ids.
 using TLocalResolver = std::function<bool(std::string_view original, std::string& result)>;
 
+// Makes room for more bytes before a TidyBuffer call appends them, so that the
+// allocation, which may fail, happens here and not inside Tidy. Throws
+// std::length_error when the buffer would outgrow kMaxOutputBytes.
+void MakeRoom(TidyBuffer& buffer, std::size_t more);
+
 class TTamsel {
 public:
   TTamsel();
@@ -80,11 +96,13 @@ public:
   TTamsel& operator=(const TTamsel&) = delete;
 
   // bytes are read by Tidy in place, never copied; encoding is a TidyEncoding.
-  // Throws std::length_error when size is negative.
+  // Throws std::length_error when size is negative or above kMaxInputBytes,
+  // and when the result would outgrow kMaxOutputBytes. Runs on a thread of its
+  // own when the input may nest deeper than the caller's stack allows.
   std::string ConvertBuffer(const void* bytes, std::int32_t size, int encoding);
-  // Throws std::length_error for text of 2 GiB and more.
+  // Throws std::length_error as ConvertBuffer does.
   std::string ConvertAnsi(std::string_view text, int encoding);
-  // UTF-16 code units, read by Tidy as UTF-16LE.
+  // UTF-16 code units, read by Tidy as UTF-16LE. Throws as ConvertBuffer does.
   std::string ConvertWide(std::u16string_view text);
 
   std::uint8_t FontOptions = 0;
@@ -104,6 +122,9 @@ public:
   TLocalResolver ResolveLocalImage;
 
 private:
+  // The run itself, once ConvertBuffer has made sure of the stack.
+  std::string Run(const void* bytes, std::int32_t size, int encoding);
+
   // Output buffer and spacing.
   void NeedBreaks(std::uint32_t n);
   void ResetBreaks() { PendingBreaks = 0; }
@@ -116,7 +137,10 @@ private:
     if (NoDashDepth > 0) --NoDashDepth;
   }
   void AppendRepeated(char c, std::int32_t count);
-  void PutByte(char c) { tidyBufPutByte(&Output, static_cast<byte>(c)); }
+  void PutByte(char c) {
+    if (Output.size + 2 > Output.allocated) MakeRoom(Output, 1);
+    tidyBufPutByte(&Output, static_cast<byte>(c));
+  }
 
   // Walks and dispatch.
   void WriteBody(TidyNode node, std::uint8_t& state);

@@ -1,7 +1,10 @@
 #include "Tamsel_Stack.h"
 
 #include <exception>
+#include <limits>
 #include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace tamsel {
 
@@ -39,6 +42,55 @@ void RunWithLargeStack(const std::function<void()>& work, std::size_t stackBytes
   }
   pthread_join(thread, nullptr);
   if (job.Error) std::rethrow_exception(job.Error);
+}
+
+std::size_t StackLeft() {
+  // A thread's stack never moves; asking for the main thread's reads
+  // /proc/self/maps, so the answer is kept.
+  thread_local char* low = nullptr;
+  thread_local bool known = false;
+  if (!known) {
+    known = true;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+      void* addr = nullptr;
+      std::size_t size = 0, guard = 0;
+      if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+        pthread_attr_getguardsize(&attr, &guard);
+        low = static_cast<char*>(addr) + guard;
+      }
+      pthread_attr_destroy(&attr);
+    }
+  }
+  char* here = static_cast<char*>(__builtin_frame_address(0));
+  if (!low) return std::numeric_limits<std::size_t>::max();
+  return here > low ? static_cast<std::size_t>(here - low) : 0;
+}
+
+bool RunOnReservedStack(const std::function<void()>& work, std::size_t stackBytes) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t size = (stackBytes + page - 1) / page * page + page;
+  // MAP_NORESERVE: only the pages that the work touches take memory, so the
+  // reservation may be far larger than the machine has.
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+  if (base == MAP_FAILED) return false;
+  // The lowest page stays inaccessible, so that an overflow faults at once.
+  mprotect(base, page, PROT_NONE);
+  TStackJob job{&work, nullptr};
+  pthread_attr_t attr;
+  bool started = false;
+  pthread_t thread;
+  if (pthread_attr_init(&attr) == 0) {
+    started = pthread_attr_setstack(&attr, base, size) == 0 &&
+              pthread_create(&thread, &attr, RunJob, &job) == 0;
+    pthread_attr_destroy(&attr);
+  }
+  if (started) pthread_join(thread, nullptr);
+  munmap(base, size);
+  if (!started) return false;
+  if (job.Error) std::rethrow_exception(job.Error);
+  return true;
 }
 
 } // namespace tamsel

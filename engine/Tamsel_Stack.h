@@ -19,4 +19,14 @@ inline constexpr std::size_t kLargeStackBytes = std::size_t{1} << 30;
 void RunWithLargeStack(const std::function<void()>& work,
                        std::size_t stackBytes = kLargeStackBytes);
 
+// Bytes of stack left below the caller on the current thread; the largest
+// size_t when that cannot be found out.
+std::size_t StackLeft();
+
+// Runs work on a fresh thread whose stack of stackBytes is reserved address
+// space only (it may exceed the machine's memory) and waits for it; an
+// exception thrown by work is rethrown. Returns false, without running work,
+// when no such thread can be made.
+bool RunOnReservedStack(const std::function<void()>& work, std::size_t stackBytes);
+
 } // namespace tamsel

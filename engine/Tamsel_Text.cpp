@@ -34,11 +34,15 @@ bool StartsWithNoCase(const byte* p, std::size_t m, const char* what, std::size_
 }
 
 void Put(TidyBuffer& buffer, const byte* bytes, std::size_t n) {
-  if (n) tidyBufAppend(&buffer, const_cast<byte*>(bytes), static_cast<uint>(n));
+  if (!n) return;
+  MakeRoom(buffer, n);
+  tidyBufAppend(&buffer, const_cast<byte*>(bytes), static_cast<uint>(n));
 }
 
 void Put(TidyBuffer& buffer, const char* text) {
-  tidyBufAppend(&buffer, const_cast<char*>(text), static_cast<uint>(std::strlen(text)));
+  const std::size_t n = std::strlen(text);
+  MakeRoom(buffer, n);
+  tidyBufAppend(&buffer, const_cast<char*>(text), static_cast<uint>(n));
 }
 
 // Byte classes for skipping the work that cannot change a text. The escaping
@@ -256,9 +260,22 @@ void TTamsel::WritePatternPass(const byte* p, std::size_t length) {
         ++at;
         continue;
       }
-      if (rc <= 0) break;
-      const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(MatchData);
-      const PCRE2_SIZE s = ov[0], e = ov[1];
+      PCRE2_SIZE s = at, e = at;
+      if (rc > 0) {
+        const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(MatchData);
+        s = ov[0];
+        e = ov[1];
+      } else if (kClasses.Run[p[at]]) {
+        // PCRE2 gives up (match limit) on a run of the third alternative
+        // that is some hundred thousand bytes long. No other alternative can
+        // start with such a byte, and that one takes the whole run: its
+        // look-behind concerns only the first '/', which CanStartMatch and
+        // PCRE2, failing rather than finding no match, have let through.
+        while (e < length && kClasses.Run[p[e]])
+          ++e;
+      } else {
+        break;
+      }
       Put(Output, p + pos, s - pos);
       Put(Output, "%%");
       Put(Output, p + s, e - s);
