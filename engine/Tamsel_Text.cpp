@@ -62,7 +62,7 @@ struct TByteClasses {
   bool Run[256] = {};
 
   constexpr TByteClasses() {
-    for (unsigned char c : {'%', '<', '^', '|'})
+    for (unsigned char c : {'%', '<', '^', '|', '>', '\\', '~', '='})
       Protect[c] = true;
     for (unsigned char c : {'<', '*', '_', '\'', '{', '[', '(', '/', '\\'})
       MatchStart[c] = FirstByte[c] = true;
@@ -93,6 +93,67 @@ bool CanStartMatch(const byte* p, std::size_t length, std::size_t at) {
   }
   if (c == '\\') return left > 2 && p[at + 1] == '\\' && p[at + 2] == ' ';
   return kClasses.Run[c] && left > 1 && kClasses.Run[p[at + 1]];
+}
+
+bool IsWordByte(byte c) {
+  return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_';
+}
+
+// DokuWiki syntax that the escaping pattern does not cover, found at text[r]:
+// the number of bytes to put between "%%", or 0. A quotation's '>' at the
+// start of a line; the openers of code, file, HTML and PHP blocks ("<code>"
+// itself is left to the pattern); an e-mail address in angle brackets; "\\"
+// before the end of the text or a word (a line break, a Windows share);
+// the NOTOC and NOCACHE macros; and the '=' run that ends a heading line.
+std::size_t MoreSyntaxAt(const byte* text, std::size_t k, std::size_t r) {
+  const std::size_t m = k - r;
+  const byte* p = text + r;
+  switch (p[0]) {
+  case '>': {
+    if (r != 0) return 0;
+    std::size_t n = 0;
+    while (n < m && p[n] == '>')
+      ++n;
+    return n;
+  }
+  case '<': {
+    for (const char* tag : {"<code", "<file", "<html>", "<php>"}) {
+      const std::size_t len = std::strlen(tag);
+      if (!StartsWithNoCase(p, m, tag, len)) continue;
+      if (tag[len - 1] == '>') return len - 1;
+      if (m > len && (p[len] == ' ' || p[len] == '\t' || (tag[1] == 'f' && p[len] == '>')))
+        return len;
+      return 0;
+    }
+    bool at = false;
+    for (std::size_t i = 1; i < m; ++i) {
+      const byte c = p[i];
+      if (c == '>') return at && i > 2 ? 1 : 0;
+      if (c <= ' ' || c == '<') return 0;
+      at = at || c == '@';
+    }
+    return 0;
+  }
+  case '\\':
+    if (m >= 2 && p[1] == '\\' && (m == 2 || IsWordByte(p[2]))) return 2;
+    return 0;
+  case '~':
+    if (StartsWithNoCase(p, m, "~~notoc~~", 9)) return 9;
+    if (StartsWithNoCase(p, m, "~~nocache~~", 11)) return 11;
+    return 0;
+  case '=': {
+    if (r > 0 && text[r - 1] == '=') return 0;
+    std::size_t n = 0;
+    while (n < m && p[n] == '=')
+      ++n;
+    std::size_t rest = n;
+    while (rest < m && (p[rest] == ' ' || p[rest] == '\t'))
+      ++rest;
+    return n >= 2 && rest == m ? n : 0;
+  }
+  default:
+    return 0;
+  }
 }
 
 } // namespace
@@ -214,6 +275,8 @@ void TTamsel::Protect(const byte* text, std::size_t k, TidyNode node) {
       if (inTable)
         while (end < k && (text[end] == '^' || text[end] == '|'))
           ++end;
+    } else {
+      end = r + MoreSyntaxAt(text, k, r);
     }
     if (end == r) {
       ++r;
