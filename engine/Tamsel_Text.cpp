@@ -176,12 +176,25 @@ void TTamsel::WriteText(TidyNode node) {
   const uint start = Output.size;
   const byte* from = value.bp;
   const byte* const end = value.bp + value.size;
-  while (const byte* lf = static_cast<const byte*>(std::memchr(from, '\n', end - from))) {
-    Put(Output, from, lf - from);
-    Put(Output, "\r\n");
-    from = lf + 1;
+  if (CodeDepth > 0) {
+    while (const byte* lf = static_cast<const byte*>(std::memchr(from, '\n', end - from))) {
+      Put(Output, from, lf - from);
+      Put(Output, "\r\n");
+      from = lf + 1;
+    }
+    Put(Output, from, end - from);
+  } else {
+    // Outside preformatted text Tidy has folded the white space of the source;
+    // a line end that is left came from a reference such as &#10;. A browser
+    // shows it as a space, and in DokuWiki it would cut a table row, a list
+    // item or a heading in two.
+    Put(Output, from, end - from);
+    byte* const last = Output.bp + Output.size;
+    for (int c : {'\n', '\r'})
+      for (byte* b = Output.bp + start;
+           (b = static_cast<byte*>(std::memchr(b, c, static_cast<std::size_t>(last - b))));)
+        *b = ' ';
   }
-  Put(Output, from, end - from);
   // tidyNodeGetValue clears the whole of its buffer each time: keep it small.
   if (value.allocated > kKeptValueBytes) tidyBufFree(&value);
   const std::size_t n = Output.size - start;
