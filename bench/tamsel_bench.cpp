@@ -11,6 +11,7 @@
 #include "Tamsel.h"
 #include "bench_doc.h"
 #include "bench_tidy.h"
+#include "Tamsel_Stack.h"
 
 #include <benchmark/benchmark.h>
 
@@ -111,6 +112,48 @@ void BM_ConvertReused(benchmark::State& state, const std::string& input) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
 }
 
+// The window hands the converter UTF-16, which Tidy reads as UTF-16LE.
+void BM_ConvertWide(benchmark::State& state, const std::string& input) {
+  const std::string& html = Document(input);
+  std::u16string wide;
+  for (std::size_t i = 0; i < html.size();) {
+    // The generator writes well-formed UTF-8 only.
+    const auto c = static_cast<unsigned char>(html[i]);
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    char32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (int k = 1; k < n; ++k)
+      cp = cp << 6 | (static_cast<unsigned char>(html[i + k]) & 0x3F);
+    i += n;
+    if (cp >= 0x10000) {
+      wide += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      wide += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<char16_t>(cp);
+    }
+  }
+  for (auto _ : state) {
+    tamsel::TTamsel converter;
+    std::string result = converter.ConvertWide(wide);
+    benchmark::DoNotOptimize(result.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
+}
+
+// As the window and the command line run it: on a thread of its own with a
+// large stack (Tamsel_Stack.h).
+void BM_ConvertOnLargeStack(benchmark::State& state, const std::string& input) {
+  const std::string& html = Document(input);
+  for (auto _ : state) {
+    std::string result;
+    tamsel::RunWithLargeStack([&] {
+      tamsel::TTamsel converter;
+      result = converter.ConvertAnsi(html, tamsel::kEncUtf8);
+    });
+    benchmark::DoNotOptimize(result.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
+}
+
 void BM_NewConverter(benchmark::State& state) {
   for (auto _ : state) {
     tamsel::TTamsel converter;
@@ -143,8 +186,10 @@ public:
       if (slash == std::string::npos) continue;
       const std::string family = name.substr(0, slash), input = name.substr(slash + 1);
       if (!FindInput(input)) continue;
-      const double seconds =
-          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      // CPU time, except for rows that work on another thread and say so.
+      const bool wall = !run.run_name.time_type.empty();
+      const double seconds = (wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime()) /
+                             benchmark::GetTimeUnitMultiplier(run.time_unit);
       run.counters["ns/B"] = seconds * 1e9 / static_cast<double>(Document(input).size());
       // Only the plain rows (or the medians of repeated ones) go to the table.
       const bool tabled =
@@ -229,6 +274,12 @@ int main(int argc, char** argv) {
   }
   benchmark::RegisterBenchmark("ConvertReused/10KB", BM_ConvertReused, std::string("10KB"))
       ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("ConvertWide/1MB", BM_ConvertWide, std::string("1MB"))
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("ConvertOnLargeStack/1MB", BM_ConvertOnLargeStack,
+                               std::string("1MB"))
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
   benchmark::RegisterBenchmark("NewConverter", BM_NewConverter)->Unit(benchmark::kMicrosecond);
 
   benchmark::Initialize(&argc, argv);

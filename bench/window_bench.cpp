@@ -1,0 +1,172 @@
+// The window's response to one keystroke with a large document in the input
+// editor: from the key press until the output editor holds the new result,
+// and until the window has repainted, plus the parts that make it up.
+//
+// Runs the real window on Qt's offscreen platform unless QT_QPA_PLATFORM says
+// otherwise. With --keep-freed-memory the C library is told not to hand freed
+// memory back to the system (M_TRIM_THRESHOLD), which a conversion on a
+// thread of its own otherwise pays for in page faults when it allocates again. Each timed keystroke
+// types a letter into a paragraph in the middle of the document, the next one deletes it again with
+// Backspace, so the document keeps its size.
+#include "Tamsel_FormMain.h"
+#include "bench_doc.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTextCursor>
+
+#include <cstring>
+#include <malloc.h>
+#include <memory>
+
+namespace {
+
+using namespace tamsel;
+
+constexpr std::size_t kDocumentBytes = 1u << 20;
+
+struct TWindow {
+  std::unique_ptr<TfrmMain> Form;
+  int Presses = 0;
+
+  TfrmMain& Get() {
+    if (!Form) {
+      Form = std::make_unique<TfrmMain>();
+      Form->show();
+      const QString html = QString::fromUtf8(bench::MakeDocument(kDocumentBytes));
+      Form->memoHtml->setPlainText(html); // converts once, as a paste would
+      // Into the text of a paragraph near the middle.
+      QTextCursor cursor = Form->memoHtml->textCursor();
+      cursor.setPosition(static_cast<int>(html.indexOf(u"<p>", html.size() / 2) + 4));
+      Form->memoHtml->setTextCursor(cursor);
+      Form->memoHtml->setFocus();
+      Settle();
+    }
+    return *Form;
+  }
+
+  // A letter on even presses, Backspace on odd ones.
+  void Press() {
+    const bool type = Presses++ % 2 == 0;
+    const auto key = type ? Qt::Key_X : Qt::Key_Backspace;
+    const QString text = type ? QStringLiteral("x") : QString(QChar(0x08));
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(Form->memoHtml, &press);
+    QApplication::sendEvent(Form->memoHtml, &release);
+  }
+
+  // Layout, repaint and whatever else the change left queued.
+  static void Settle() {
+    for (int i = 0; i < 3; ++i)
+      QApplication::processEvents();
+  }
+};
+
+TWindow& Window() {
+  static TWindow window;
+  return window;
+}
+
+void SetCounters(benchmark::State& state) {
+  state.counters["input_chars"] =
+      static_cast<double>(Window().Get().memoHtml->document()->characterCount());
+  state.counters["output_chars"] =
+      static_cast<double>(Window().Get().memoDokuWiki->document()->characterCount());
+}
+
+// Key press to the output editor holding the new result: the change handler
+// converts and sets the output inside the key event.
+void BM_Keystroke(benchmark::State& state) {
+  TWindow& w = Window();
+  w.Get();
+  for (auto _ : state) {
+    w.Press();
+    state.PauseTiming();
+    TWindow::Settle();
+    state.ResumeTiming();
+  }
+  SetCounters(state);
+}
+
+// The same until the window has laid out and painted the change.
+void BM_KeystrokeRepainted(benchmark::State& state) {
+  TWindow& w = Window();
+  w.Get();
+  for (auto _ : state) {
+    w.Press();
+    TWindow::Settle();
+  }
+  SetCounters(state);
+}
+
+// The parts: the input editor taking the key without a conversion, reading its
+// whole text, the conversion, and replacing the output editor's text.
+void BM_TypeOnly(benchmark::State& state) {
+  TWindow& w = Window();
+  TfrmMain& form = w.Get();
+  form.memoHtml->blockSignals(true);
+  for (auto _ : state) {
+    w.Press();
+    state.PauseTiming();
+    TWindow::Settle();
+    state.ResumeTiming();
+  }
+  form.memoHtml->blockSignals(false);
+  if (w.Presses % 2) w.Press(); // leave the document as it was
+}
+
+void BM_ReadInput(benchmark::State& state) {
+  TfrmMain& form = Window().Get();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(EditorText(*form.memoHtml).size());
+}
+
+void BM_Convert(benchmark::State& state) {
+  TfrmMain& form = Window().Get();
+  const QString html = EditorText(*form.memoHtml);
+  const TConvertChoices choices = form.Choices();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ConvertForDisplay(html, choices).size());
+}
+
+void BM_SetOutput(benchmark::State& state) {
+  TfrmMain& form = Window().Get();
+  const QString result = ConvertForDisplay(EditorText(*form.memoHtml), form.Choices());
+  for (auto _ : state) {
+    form.memoDokuWiki->setPlainText(result);
+    state.PauseTiming();
+    TWindow::Settle();
+    state.ResumeTiming();
+  }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--keep-freed-memory") == 0) {
+      mallopt(M_TRIM_THRESHOLD, 512 << 20);
+      std::memmove(argv + i, argv + i + 1, sizeof(char*) * static_cast<std::size_t>(argc - i));
+      --argc;
+      break;
+    }
+  QApplication app(argc, argv);
+  for (auto* b :
+       {benchmark::RegisterBenchmark("Window1MB/Keystroke", BM_Keystroke),
+        benchmark::RegisterBenchmark("Window1MB/KeystrokeRepainted", BM_KeystrokeRepainted),
+        benchmark::RegisterBenchmark("Window1MB/TypeOnly", BM_TypeOnly),
+        benchmark::RegisterBenchmark("Window1MB/ReadInput", BM_ReadInput),
+        benchmark::RegisterBenchmark("Window1MB/Convert", BM_Convert),
+        benchmark::RegisterBenchmark("Window1MB/SetOutput", BM_SetOutput)})
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  Window().Form.reset();
+  benchmark::Shutdown();
+  return 0;
+}
