@@ -21,7 +21,7 @@ namespace {
 // allocator, which panics and exits, they end the process with a message. The
 // output buffer never gets here: MakeRoom reserves its storage beforehand,
 // outside Tidy, where running out of memory throws std::bad_alloc to the
-// caller, so that its allocator only ever resizes within reserved storage.
+// caller, so that Tidy finds the room it needs and never calls its allocator.
 [[noreturn]] void OutOfMemory(const char* what, std::size_t n) {
   std::fprintf(stderr, "tamsel: out of memory (%s, %zu bytes)\n", what, n);
   std::abort();
@@ -185,8 +185,13 @@ void MakeRoom(TidyBuffer& buffer, std::size_t more) {
   while (amount < need)
     amount *= 2;
   if (amount > kMaxOutputBytes) throw std::length_error("tamsel: result larger than 1 GiB");
-  if (buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl)
-    static_cast<Utf8StrAllocator*>(buffer.allocator)->Data.reserve(amount);
+  // Grown here as Tidy would grow it (new bytes zeroed), so Tidy finds room.
+  if (buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl) {
+    std::string& data = static_cast<Utf8StrAllocator*>(buffer.allocator)->Data;
+    data.resize(amount);
+    buffer.bp = reinterpret_cast<byte*>(data.data());
+    buffer.allocated = static_cast<uint>(amount);
+  }
 }
 
 void AppendString(TidyBuffer& buffer, std::string_view bytes) {
