@@ -1,0 +1,47 @@
+// Nesting and sizes at the edge of what Tidy parses in tolerable time, and the
+// limits on input and output. Minutes and gigabytes: CTest label "stress",
+// run by scripts/stress.
+#include "Robust_Input.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace tamsel;
+using namespace tamsel::robust;
+
+TEST(Stress, FiftyThousandNestedTables) {
+  const std::string out = Convert(Nested("<table><tr><td>", "</td></tr></table>", 50000));
+  EXPECT_EQ(Count(out, "deep"), 1u);
+}
+
+TEST(Stress, TwoHundredThousandNestedDivs) {
+  EXPECT_EQ(Convert(Nested("<div>", "</div>", 200000)), "deep");
+}
+
+TEST(Stress, NestingDeeperThanTheCallersStack) {
+  // Some 160 bytes of stack a level: eight million levels need more than the
+  // callers' 1 GiB, which the run reserves for itself.
+  const std::string out = Convert(Nested("<b>", "", 8'000'000));
+  EXPECT_EQ(out.size(), 8'000'000u * 4 + 4);
+}
+
+TEST(Stress, ResultLargerThanTheLimit) {
+  // Every quotation level writes its '>' again: 50,000 levels want 1.25 GB.
+  EXPECT_THROW(Convert(Nested("<blockquote>", "", 50000)), std::length_error);
+  EXPECT_THROW(Convert(Nested("<ul><li>x", "", 40000)), std::length_error);
+}
+
+TEST(Stress, FiftyMegabytesInOneTextNode) {
+  const std::string text(50'000'000, 'x');
+  EXPECT_EQ(Convert("<p>" + text + "</p>"), text);
+  const std::string markup(50'000'000, '*');
+  EXPECT_EQ(Convert(markup), "%%" + markup + "%%");
+}
+
+TEST(Stress, HundredThousandAttributes) {
+  std::string many = "<img src=a.png";
+  for (int i = 0; i < 100000; ++i)
+    many += " data-" + std::to_string(i) + "=\"v\"";
+  EXPECT_EQ(Convert(many + " alt=last>"), "{{a.png|last}}");
+}
