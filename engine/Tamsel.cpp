@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +56,29 @@ void TIDY_CALL StrFree(TidyAllocator* self, void* /*block*/) {
 
 void TIDY_CALL StrPanic(TidyAllocator* /*self*/, ctmbstr /*msg*/) {}
 
-Bool TIDY_CALL DeclineMessage(TidyMessage /*message*/) { return no; }
+// Tidy 5.6 can loop for ever: "<tr><dl></table>" sends it round between its
+// row and definition-list parsers, reporting the same message each time. A
+// parse that reports far more messages than its input could account for
+// (real pages report at most a few per tag) is taken to be stuck and is
+// abandoned: the watch jumps out of Tidy back to ParseWatched, past C frames
+// only, and the run drops the document unreleased; its heap frees all of it.
+struct TParseWatch {
+  std::jmp_buf Exit;
+  std::size_t MessagesLeft;
+};
+
+Bool TIDY_CALL DeclineMessage(TidyMessage message) {
+  auto* watch = static_cast<TParseWatch*>(tidyGetAppData(tidyGetMessageDoc(message)));
+  if (watch && watch->MessagesLeft-- == 0) std::longjmp(watch->Exit, 1);
+  return no;
+}
+
+// No object with a destructor lives in this frame, which the watch jumps to.
+bool ParseWatched(TidyDoc doc, TidyBuffer* input, TParseWatch* watch) {
+  if (setjmp(watch->Exit) != 0) return false;
+  tidyParseBuffer(doc, input);
+  return true;
+}
 
 const TidyAllocatorVtbl kStrAllocatorVtbl = {StrAlloc, StrRealloc, StrFree, StrPanic};
 
@@ -325,15 +348,22 @@ std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
   tidyBufInit(&errors);
   tidySetErrorBuffer(Doc, &errors);
   tidySetMessageCallback(Doc, DeclineMessage);
+  TParseWatch watch;
+  watch.MessagesLeft = 100000 + 64 * static_cast<std::size_t>(size);
+  tidySetAppData(Doc, &watch);
 
   TidyBuffer input;
   tidyBufInit(&input);
   if (size > 0)
     tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
-  tidyParseBuffer(Doc, &input);
+  const bool parsed = ParseWatched(Doc, &input, &watch);
   tidyBufDetach(&input);
   tidyBufFree(&input);
   tidyBufFree(&errors);
+  if (!parsed) {
+    Doc = nullptr;
+    throw std::runtime_error("tamsel: HTML Tidy got stuck on this input");
+  }
 
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;

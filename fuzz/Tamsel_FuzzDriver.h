@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -66,7 +67,9 @@ inline std::u16string DecodeLenient(std::string_view s) {
 }
 
 // Converts twice on one converter; returns false when the two results differ,
-// which no input may cause: every run is independent of the one before.
+// which no input may cause: every run is independent of the one before. The
+// converter's refusals (std::length_error for sizes, std::runtime_error when
+// Tidy gets stuck) count as results; any other exception escapes.
 inline bool RunOne(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return true;
   const std::uint8_t head = data[0];
@@ -75,19 +78,28 @@ inline bool RunOne(const std::uint8_t* data, std::size_t size) {
   converter.LinkOptions = head & 7;
   converter.FontOptions = (head >> 3) & 3;
   const int entry = head >> 5;
+  auto refused = [](auto&& convert) -> std::string {
+    try {
+      return convert();
+    } catch (const std::length_error& e) {
+      return std::string("\0length: ", 9) + e.what();
+    } catch (const std::runtime_error& e) {
+      return std::string("\0runtime: ", 10) + e.what();
+    }
+  };
   std::string first, second;
   if (entry == 0) {
     const std::u16string wide = DecodeLenient(rest);
-    first = converter.ConvertWide(wide);
-    second = converter.ConvertWide(wide);
+    first = refused([&] { return converter.ConvertWide(wide); });
+    second = refused([&] { return converter.ConvertWide(wide); });
   } else {
     int encoding = kEncUtf8;
     if (entry >= 2 && !rest.empty()) {
       encoding = static_cast<unsigned char>(rest[0]) % kTidyEncodings;
       rest.remove_prefix(1);
     }
-    first = converter.ConvertAnsi(rest, encoding);
-    second = converter.ConvertAnsi(rest, encoding);
+    first = refused([&] { return converter.ConvertAnsi(rest, encoding); });
+    second = refused([&] { return converter.ConvertAnsi(rest, encoding); });
   }
   return first == second;
 }
