@@ -143,6 +143,32 @@ QString ConvertForDisplay(QStringView html, const TConvertChoices& choices) {
   return DecodeResult(result, choices.DokuWikiUtf8);
 }
 
+void ReplaceText(QPlainTextEdit& memo, QString text) {
+  // The document holds every line end as one paragraph separator.
+  text.replace(QStringLiteral("\r\n"), QString(QChar::ParagraphSeparator));
+  for (QChar& c : text)
+    if (c == u'\n' || c == u'\r') c = QChar::ParagraphSeparator;
+  QTextDocument* document = memo.document();
+  const QString old = document->toRawText();
+  const qsizetype shorter = std::min(old.size(), text.size());
+  qsizetype prefix = 0;
+  while (prefix < shorter && old[prefix] == text[prefix])
+    ++prefix;
+  qsizetype suffix = 0;
+  while (suffix < shorter - prefix &&
+         old[old.size() - 1 - suffix] == text[text.size() - 1 - suffix])
+    ++suffix;
+  if (prefix == old.size() && prefix == text.size()) return;
+  if (prefix == 0 && suffix == 0) {
+    memo.setPlainText(text);
+    return;
+  }
+  QTextCursor cursor(document);
+  cursor.setPosition(static_cast<int>(prefix));
+  cursor.setPosition(static_cast<int>(old.size() - suffix), QTextCursor::KeepAnchor);
+  cursor.insertText(text.mid(prefix, text.size() - prefix - suffix));
+}
+
 QString EditorText(const QPlainTextEdit& memo) {
   return WithNewlines(memo.document()->toRawText());
 }
@@ -253,7 +279,7 @@ void TfrmMain::memoHtmlChange() {
     ShowError(tr("The conversion failed."));
     return;
   }
-  memoDokuWiki->setPlainText(text);
+  ReplaceText(*memoDokuWiki, std::move(text));
 }
 
 void TfrmMain::memoDokuKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift) {

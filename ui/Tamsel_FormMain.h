@@ -38,6 +38,9 @@ QString DecodeResult(std::string_view utf8, bool asCodePage);
 // An editor's whole text with "\n" between lines. Unlike toPlainText it keeps
 // no-break spaces: they are markup-relevant in HTML and in DokuWiki alike.
 QString EditorText(const QPlainTextEdit& memo);
+// Sets an editor's whole text, changing only the part that differs, so that
+// the editor keeps its scroll position and Qt lays out only what changed.
+void ReplaceText(QPlainTextEdit& memo, QString text);
 
 // A plain-text editor whose copy, cut and drag carry the text as it is; Qt's
 // own turns no-break spaces into spaces, and in DokuWiki two leading spaces

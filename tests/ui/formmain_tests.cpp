@@ -410,6 +410,47 @@ private slots:
     QCOMPARE(Output(), u"old\n\nnew"_s);
   }
 
+  void replaceTextChangesOnlyTheDifference_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("same") << u"a\r\nb"_s << u"a\r\nb"_s;
+    QTest::newRow("appended") << u"a\r\nb"_s << u"a\r\nbc\r\n\r\nd"_s;
+    QTest::newRow("cut at the end") << u"a\r\nbc"_s << u"a"_s;
+    QTest::newRow("changed inside") << u"one two three"_s << u"one 2 three"_s;
+    QTest::newRow("line end inserted") << u"ab"_s << u"a\r\nb"_s;
+    QTest::newRow("line end removed") << u"a\r\n\r\nb"_s << u"a\r\nb"_s;
+    QTest::newRow("all different") << u"xyz"_s << u"abc"_s;
+    QTest::newRow("from empty") << QString() << u"a\r\nb"_s;
+    QTest::newRow("to empty") << u"a\r\nb"_s << QString();
+    QTest::newRow("repeated text") << u"aaaa"_s << u"aaaaaa"_s;
+  }
+  void replaceTextChangesOnlyTheDifference() {
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QPlainTextEdit memo;
+    memo.setPlainText(before);
+    ReplaceText(memo, after);
+    QString expected = after;
+    expected.replace(u"\r\n"_s, u"\n"_s);
+    QCOMPARE(memo.toPlainText(), expected);
+    QCOMPARE(memo.document()->blockCount(), expected.count(u'\n') + 1);
+  }
+
+  void outputKeepsItsScrollPosition() {
+    QString html;
+    for (int i = 0; i < 300; ++i)
+      html += u"<p>line %1</p>"_s.arg(i);
+    Form->memoHtml->setPlainText(html);
+    QScrollBar* bar = Form->memoDokuWiki->verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    const int position = bar->value();
+    QVERIFY(position > 0);
+    Form->memoHtml->moveCursor(QTextCursor::End);
+    QTest::keyClicks(Form->memoHtml, "<p>end</p>");
+    QVERIFY(Output().endsWith(u"line 299\n\nend"_s));
+    QCOMPARE(bar->value(), position);
+  }
+
   // A picture of the window with a sample document, for a person to look at.
   void grabWindow() {
     Form->memoHtml->setPlainText(QString::fromUtf8(
