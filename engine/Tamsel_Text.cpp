@@ -60,10 +60,17 @@ struct TByteClasses {
   bool FirstByte[256] = {};
   // The bytes of a run of the run alternative.
   bool Run[256] = {};
+  // Bytes that make a text need the protection or pattern pass wherever
+  // they stand.
+  bool Inner[256] = {};
 
   constexpr TByteClasses() {
     for (unsigned char c : {'%', '<', '^', '|', '>', '\\', '~', '='})
       Protect[c] = true;
+    // Anywhere in a text these start something; '>' and '=' only at its
+    // start or end, which WriteText looks at by itself.
+    for (unsigned char c : {'%', '<', '^', '|', '\\', '~', '*', '_', '\'', '{', '[', '(', '/'})
+      Inner[c] = true;
     for (unsigned char c : {'<', '*', '_', '\'', '{', '[', '(', '/', '\\'})
       MatchStart[c] = FirstByte[c] = true;
     for (unsigned char c : {' ', '-', '=', '|', '^'})
@@ -242,9 +249,13 @@ void TTamsel::WriteText(TidyNode node) {
 
   // Most texts hold no byte that a protection rule or a match of the pattern
   // could start with; both passes would then copy them unchanged.
-  bool plain = !kClasses.FirstByte[text[0]];
+  std::size_t last = k;
+  while (last > 0 && (text[last - 1] == ' ' || text[last - 1] == '\t'))
+    --last;
+  bool plain = !kClasses.FirstByte[text[0]] && text[0] != '>' &&
+               !(last > 0 && text[last - 1] == '=');
   for (std::size_t i = 0; plain && i < k; ++i)
-    plain = !kClasses.Protect[text[i]] && !kClasses.MatchStart[text[i]];
+    plain = !kClasses.Inner[text[i]];
   if (plain) return;
 
   Protect(text, k, node);
