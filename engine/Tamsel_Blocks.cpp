@@ -29,7 +29,9 @@ void TTamsel::WriteRule() {
   BreakCount = 0;
 }
 
-void TTamsel::WriteParagraph(TidyNode node) { WriteInline(node, kNoBlocks); }
+void TTamsel::WriteParagraph(TidyNode node) {
+  WriteInline(node, kNoBlocks);
+}
 
 void TTamsel::WriteCode(TidyNode node) {
   const uint openAt = Output.size;

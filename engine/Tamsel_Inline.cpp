@@ -32,6 +32,8 @@ void TTamsel::WriteFont(TidyNode node) {
   if (hasColor) AppendString(Output, "[/color]");
 }
 
-void TTamsel::WriteLineBreak() { AppendString(Output, "\\\\ "); }
+void TTamsel::WriteLineBreak() {
+  AppendString(Output, "\\\\ ");
+}
 
 } // namespace tamsel

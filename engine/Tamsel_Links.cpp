@@ -39,7 +39,9 @@ std::string AttrText(const char* value) {
 }
 } // namespace
 
-bool HasScheme(std::string_view s) { return s.find("://") != std::string_view::npos; }
+bool HasScheme(std::string_view s) {
+  return s.find("://") != std::string_view::npos;
+}
 
 std::string PathToNamespace(std::string_view s) {
   std::string out(s);
@@ -62,8 +64,7 @@ void TTamsel::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blo
         if (!(LinkOptions & kLinkExternal)) LinkTarget.clear();
       } else if (!(LinkOptions & kLinkLocal)) {
         LinkTarget.clear();
-      } else if (std::string resolved;
-                 ResolveLocalLink && ResolveLocalLink(LinkTarget, resolved)) {
+      } else if (std::string resolved; ResolveLocalLink && ResolveLocalLink(LinkTarget, resolved)) {
         LinkTarget = std::move(resolved);
       } else {
         std::string fragment;

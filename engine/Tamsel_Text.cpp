@@ -252,8 +252,8 @@ void TTamsel::WriteText(TidyNode node) {
   std::size_t last = k;
   while (last > 0 && (text[last - 1] == ' ' || text[last - 1] == '\t'))
     --last;
-  bool plain = !kClasses.FirstByte[text[0]] && text[0] != '>' &&
-               !(last > 0 && text[last - 1] == '=');
+  bool plain =
+      !kClasses.FirstByte[text[0]] && text[0] != '>' && !(last > 0 && text[last - 1] == '=');
   for (std::size_t i = 0; plain && i < k; ++i)
     plain = !kClasses.Inner[text[i]];
   if (plain) return;

@@ -13,12 +13,29 @@ TEST(ParseInt, SampleValues) {
     const char* Value;
     std::int32_t Expected;
   } rows[] = {
-      {"3", 3},          {"  3", 3},    {"3  ", 3},      {"+3", 3},     {"-2", -2},
-      {"", 0},           {"   ", 0},    {"3px", -7},     {"3;", -7},    {"3\t", -7},
-      {"x", -7},         {"-", -7},     {"+", -7},       {"\t", -7},    {"0x10", -7},
-      {"2147483647", INT_MAX},          {"2147483648", INT_MAX},        {"99999999999999999999", INT_MAX},
-      {"-2147483648", INT_MIN},         {"-99999999999999999999", INT_MIN},
-      {"\t\n 12", 12},   {"- 3", -7},   {"007", 7},
+      {"3", 3},
+      {"  3", 3},
+      {"3  ", 3},
+      {"+3", 3},
+      {"-2", -2},
+      {"", 0},
+      {"   ", 0},
+      {"3px", -7},
+      {"3;", -7},
+      {"3\t", -7},
+      {"x", -7},
+      {"-", -7},
+      {"+", -7},
+      {"\t", -7},
+      {"0x10", -7},
+      {"2147483647", INT_MAX},
+      {"2147483648", INT_MAX},
+      {"99999999999999999999", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"-99999999999999999999", INT_MIN},
+      {"\t\n 12", 12},
+      {"- 3", -7},
+      {"007", 7},
   };
   for (const Row& row : rows)
     EXPECT_EQ(ParseInt(row.Value, -7), row.Expected) << "value '" << row.Value << "'";
@@ -85,10 +102,12 @@ TEST(Run, DefaultsAndPattern) {
 
 TEST(Run, WideAndAnsiAgreeOnNonAscii) {
   TTamsel t;
-  const std::string utf8 = "<p>Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x94 \xF0\x9F\x98\x80 \xE6\x97\xA5</p>";
+  const std::string utf8 = "<p>Gr\xC3\xBC\xC3\x9F"
+                           "e \xE2\x80\x94 \xF0\x9F\x98\x80 \xE6\x97\xA5</p>";
   const std::u16string wide = u"<p>Grüße — \U0001F600 日</p>";
   EXPECT_EQ(t.ConvertAnsi(utf8, kEncUtf8), t.ConvertWide(wide));
-  EXPECT_EQ(t.ConvertWide(wide), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x94 \xF0\x9F\x98\x80 \xE6\x97\xA5");
+  EXPECT_EQ(t.ConvertWide(wide), "Gr\xC3\xBC\xC3\x9F"
+                                 "e \xE2\x80\x94 \xF0\x9F\x98\x80 \xE6\x97\xA5");
 }
 
 TEST(Run, NegativeSizeIsRefused) {

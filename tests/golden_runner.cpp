@@ -78,7 +78,8 @@ void ParseOptions(std::istringstream& words, GoldenCase& c) {
   std::string word;
   while (words >> word) {
     auto eq = word.find('=');
-    std::string key = word.substr(0, eq), value = eq == std::string::npos ? "" : word.substr(eq + 1);
+    std::string key = word.substr(0, eq),
+                value = eq == std::string::npos ? "" : word.substr(eq + 1);
     if (key == "links")
       c.Links = std::stoi(value);
     else if (key == "font")
@@ -130,8 +131,8 @@ std::vector<GoldenCase> LoadCases() {
           expect.clear();
           where = kInput;
         } else {
-          throw std::runtime_error(path.string() + ":" + std::to_string(lineNo) +
-                                   ": misplaced '" + line + "'");
+          throw std::runtime_error(path.string() + ":" + std::to_string(lineNo) + ": misplaced '" +
+                                   line + "'");
         }
         continue;
       }
@@ -202,8 +203,8 @@ std::string Visible(const std::string& s) {
   // A space at a line's end would be invisible.
   std::string marked;
   for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i] == ' ' && (i + 1 == out.size() || out[i + 1] == '\n' ||
-                          out.compare(i + 1, 3, "\xE2\x8F\x8E") == 0))
+    if (out[i] == ' ' &&
+        (i + 1 == out.size() || out[i + 1] == '\n' || out.compare(i + 1, 3, "\xE2\x8F\x8E") == 0))
       marked += "«SP»";
     else
       marked += out[i];
@@ -235,7 +236,9 @@ std::string Diff(const std::string& expected, const std::string& actual) {
   return out.str();
 }
 
-void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.File << ":" << c.Line << " " << c.Name; }
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+  *os << c.File << ":" << c.Line << " " << c.Name;
+}
 
 class Golden : public testing::TestWithParam<GoldenCase> {};
 
@@ -250,15 +253,13 @@ TEST_P(Golden, Converts) {
   converter.FontOptions = static_cast<std::uint8_t>(c.Font);
   if (c.Ansi) {
     std::string got = converter.ConvertAnsi(c.Html, c.Encoding);
-    EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertAnsi") << "\n"
-                               << Diff(c.Expected, got);
+    EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertAnsi") << "\n" << Diff(c.Expected, got);
     // A used converter gives the same result as a fresh one.
     EXPECT_EQ(converter.ConvertAnsi(c.Html, c.Encoding), got) << Describe(c, "second run");
   }
   if (c.Wide) {
     std::string got = converter.ConvertWide(Utf8ToUtf16(c.Html));
-    EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertWide") << "\n"
-                               << Diff(c.Expected, got);
+    EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertWide") << "\n" << Diff(c.Expected, got);
   }
 }
 
