@@ -1,5 +1,7 @@
-// Tidy set up as TTamsel::ConvertBuffer sets it up; keep the two in step.
+// Tidy set up as TTamsel::ConvertBuffer sets it up.
 #pragma once
+
+#include "Tamsel.h"
 
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
@@ -11,16 +13,7 @@ inline Bool TIDY_CALL DeclineMessage(TidyMessage) {
 }
 
 inline void SetConverterOptions(TidyDoc doc, int encoding) {
-  tidyOptSetInt(doc, TidyInCharEncoding, static_cast<ulong>(encoding));
-  tidyOptSetBool(doc, TidyDropEmptyElems, no);
-  tidyOptSetBool(doc, TidyDropEmptyParas, no);
-  tidyOptSetBool(doc, TidyFixUri, no);
-  tidyOptSetInt(doc, TidyOutCharEncoding, TidyEncUtf8);
-  tidyOptSetBool(doc, TidyQuoteAmpersand, no);
-  tidyOptSetBool(doc, TidyQuoteNbsp, no);
-  tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
-  tidyOptSetInt(doc, TidyWrapLen, 0);
-  tidyOptSetInt(doc, TidyNewline, TidyCRLF);
+  SetTidyOptions(doc, encoding);
   tidySetMessageCallback(doc, DeclineMessage);
 }
 

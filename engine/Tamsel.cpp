@@ -197,6 +197,20 @@ struct TRunGuard {
 
 } // namespace
 
+void SetTidyOptions(TidyDoc doc, int encoding) {
+  tidyOptSetInt(doc, TidyInCharEncoding, static_cast<ulong>(encoding));
+  tidyOptSetBool(doc, TidyDropEmptyElems, no);
+  tidyOptSetBool(doc, TidyDropEmptyParas, no);
+  tidyOptSetBool(doc, TidyFixUri, no);
+  tidyOptSetInt(doc, TidyOutCharEncoding, TidyEncUtf8);
+  tidyOptSetBool(doc, TidyQuoteAmpersand, no);
+  tidyOptSetBool(doc, TidyQuoteNbsp, no);
+  tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
+  tidyOptSetInt(doc, TidyWrapLen, 0);
+  // Text emission relies on Tidy's line ends being CR LF.
+  tidyOptSetInt(doc, TidyNewline, TidyCRLF);
+}
+
 Utf8StrAllocator::Utf8StrAllocator() : TidyAllocator{&kStrAllocatorVtbl} {}
 
 void MakeRoom(TidyBuffer& buffer, std::size_t more) {
@@ -329,17 +343,7 @@ std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
   Doc = tidyCreateWithAllocator(&heap);
   if (!Doc) return result;
 
-  tidyOptSetInt(Doc, TidyInCharEncoding, static_cast<ulong>(encoding));
-  tidyOptSetBool(Doc, TidyDropEmptyElems, no);
-  tidyOptSetBool(Doc, TidyDropEmptyParas, no);
-  tidyOptSetBool(Doc, TidyFixUri, no);
-  tidyOptSetInt(Doc, TidyOutCharEncoding, TidyEncUtf8);
-  tidyOptSetBool(Doc, TidyQuoteAmpersand, no);
-  tidyOptSetBool(Doc, TidyQuoteNbsp, no);
-  tidyOptSetInt(Doc, TidyVertSpace, TidyNoState);
-  tidyOptSetInt(Doc, TidyWrapLen, 0);
-  // Text emission cuts a two-byte line end off every printed text.
-  tidyOptSetInt(Doc, TidyNewline, TidyCRLF);
+  SetTidyOptions(Doc, encoding);
 
   // Tidy's error output would go to stderr; nothing of it is shown. Declining
   // every message also spares Tidy writing it out: on badly broken pages that

@@ -218,6 +218,9 @@ private:
   } TextValue;
 };
 
+// Sets the Tidy options of a conversion run on doc, reading input in encoding.
+void SetTidyOptions(TidyDoc doc, int encoding);
+
 // Buffer operations.
 void AppendString(TidyBuffer& buffer, std::string_view bytes);
 void AppendCString(TidyBuffer& buffer, const char* text);

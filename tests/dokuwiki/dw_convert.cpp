@@ -94,15 +94,7 @@ void AppendNode(std::string& out, TidyDoc doc, TidyNode node) {
 // The same parse settings as the converter's run.
 std::string TreeJson(const std::string& html) {
   TidyDoc doc = tidyCreate();
-  tidyOptSetInt(doc, TidyInCharEncoding, static_cast<ulong>(tamsel::kEncUtf8));
-  tidyOptSetBool(doc, TidyDropEmptyElems, no);
-  tidyOptSetBool(doc, TidyDropEmptyParas, no);
-  tidyOptSetBool(doc, TidyFixUri, no);
-  tidyOptSetInt(doc, TidyOutCharEncoding, TidyEncUtf8);
-  tidyOptSetBool(doc, TidyQuoteAmpersand, no);
-  tidyOptSetBool(doc, TidyQuoteNbsp, no);
-  tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
-  tidyOptSetInt(doc, TidyWrapLen, 0);
+  tamsel::SetTidyOptions(doc, tamsel::kEncUtf8);
   TidyBuffer errors;
   tidyBufInit(&errors);
   tidySetErrorBuffer(doc, &errors);
