@@ -426,6 +426,16 @@ class Model:
     def close(self, r):
         r.segments[-1][1] = self.size
 
+    def mark_image(self):
+        """An image's place in the flow; the records open around it hold one."""
+        self.put(IMG_MARK)
+        for r in self.open_stack:
+            r.has_image = True
+
+    def add_image(self, extra):
+        self.records.append(Record("img", self.size, extra))
+        self.close(self.records[-1])
+
     def finish(self):
         flow = "".join(self.flow)
         self.text = norm(flow.replace(IMG_MARK, " "))
@@ -479,9 +489,7 @@ def walk_html(node, m, allowed, links, in_li=None):
         return
     if tag == "img":
         if node.attrs.get("src"):
-            m.put(IMG_MARK)
-            for r in m.open_stack:
-                r.has_image = True
+            m.mark_image()
             if "img" in allowed:
                 align = (node.attrs.get("align") or "").lower()
                 extra = html_image_source(node.attrs["src"])
@@ -492,8 +500,7 @@ def walk_html(node, m, allowed, links, in_li=None):
                         extra += f" {dim}={v}"
                 if "alt" in node.attrs:  # Tidy reports alt="" as an attribute without value
                     extra += " alt=" + (node.attrs["alt"] or "")
-                m.records.append(Record("img", m.size, extra))
-                m.close(m.records[-1])
+                m.add_image(extra)
         return
     block = tag not in HTML_INLINE
     if block:
@@ -616,9 +623,7 @@ def walk_xhtml(node, m):
         if "smiley" in cls or "icon" in cls:
             m.put(node.attrs.get("alt", ""))
             return
-        m.put(IMG_MARK)
-        for r in m.open_stack:
-            r.has_image = True
+        m.mark_image()
         align = next((a for a, c in (("left", "medialeft"), ("right", "mediaright"),
                                      ("center", "mediacenter")) if c in cls), "none")
         extra = rendered_image_source(node.attrs.get("src", "")) + " align=" + align
@@ -626,8 +631,7 @@ def walk_xhtml(node, m):
             if node.attrs.get(dim):
                 extra += f" {dim}={node.attrs[dim]}"
         extra += " alt=" + node.attrs.get("alt", "")
-        m.records.append(Record("img", m.size, extra))
-        m.close(m.records[-1])
+        m.add_image(extra)
         return
     block = tag not in HTML_INLINE
     if block:
