@@ -250,6 +250,12 @@ void AppendSpaceOnce(TidyBuffer& buffer, char c) {
   tidyBufPutByte(&buffer, static_cast<byte>(c));
 }
 
+bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to) {
+  for (std::uint32_t i = from; i < to; ++i)
+    if (buffer.bp[i] > 0x20) return true;
+  return false;
+}
+
 void TrimRight(TidyBuffer& buffer) {
   while (buffer.size > 0 && buffer.bp[buffer.size - 1] <= 0x20)
     --buffer.size;
@@ -278,17 +284,8 @@ void TTamsel::NeedBreaks(std::uint32_t n) {
     // Markup written after the last breaks (a bullet, a cell, an image, a
     // quotation's '>') ends the run of breaks just as text does; without this
     // the next block would join that markup's line.
-    if (BreakCount > 0 && Output.size != BreakEnd) {
-      if (Output.size < BreakEnd) {
-        BreakCount = 0;
-      } else {
-        for (uint i = BreakEnd; i < Output.size; ++i)
-          if (Output.bp[i] > 0x20) {
-            BreakCount = 0;
-            break;
-          }
-      }
-    }
+    if (BreakCount > 0 && (Output.size < BreakEnd || HasVisibleByte(Output, BreakEnd, Output.size)))
+      BreakCount = 0;
     while (PendingBreaks < n && BreakCount < 2) {
       AppendString(Output, LineBreak);
       ++BreakCount;

@@ -228,6 +228,9 @@ void AppendCString(TidyBuffer& buffer, const char* text);
 void AppendSpaceOnce(TidyBuffer& buffer, char c);
 // Drops trailing bytes up to 0x20; bytes from 0x80 up (UTF-8) stop it.
 void TrimRight(TidyBuffer& buffer);
+// Whether bytes [from, to) of the buffer hold one above 0x20, the bytes that
+// TrimRight would keep.
+bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to);
 
 // Elements that flow inside a line; every other element is a block.
 bool IsInlineTag(TidyTagId id);

@@ -104,10 +104,7 @@ void TTamsel::OpenLinkWrap() {
 // a wrap is taken back and only its white space, if any, stays.
 void TTamsel::CloseLinkWrap(std::uint32_t wrapAt, std::uint32_t contentAt) {
   if (LinkTarget.empty()) return;
-  bool visible = false;
-  for (uint i = contentAt; i < Output.size && !visible; ++i)
-    visible = Output.bp[i] > 0x20;
-  if (visible) {
+  if (HasVisibleByte(Output, contentAt, Output.size)) {
     AppendString(Output, "]]");
     return;
   }

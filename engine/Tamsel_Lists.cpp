@@ -36,9 +36,7 @@ void TTamsel::WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind) {
   TidyBuffer value;
   tidyBufInit(&value);
   tidyNodeGetValue(Doc, node, &value);
-  bool visible = false;
-  for (uint i = 0; i < value.size && !visible; ++i)
-    visible = value.bp[i] > 0x20;
+  const bool visible = HasVisibleByte(value, 0, value.size);
   tidyBufFree(&value);
   if (!visible) return;
   WriteListItemPrefix(depth, kind);
