@@ -37,15 +37,19 @@ page shows that the HTML does not. Per document and in total:
             A link whose text is only a permalink mark (¶ # § and the like)
             in a heading, or to a fragment anywhere, is not counted, nor is
             its mark a word.
+  frag      links to a heading of the same page (its id, or one that names
+            it as for permalinks); land: links on the page to a fragment that
+            is an id on the page (DokuWiki gives headings their own ids, so
+            an HTML id only lands where it is written as DokuWiki's).
   code      inline code spans (code, tt, kbd, samp outside pre) and changed:
             those whose exact characters the page does not show (DokuWiki's
             typography turns "--" into an en dash inside '' too).
   runaway   unformatted stretches (%%...%%, <nowiki>) that DokuWiki's parser
             ran over a line end, and the lines they swallowed.
-  h li table pre img
+  h li table pre img rowspan
             structure counts, HTML -> rendered: headings, list items (li and
             definition terms), tables (outermost), code blocks (outermost
-            pre), images.
+            pre), images, cells spanning rows.
 
 The HTML side is Tidy's tree of the body, the one the converter walks; on
 this corpus a browser-like parse (Python's html.parser) gives the same words.
@@ -55,8 +59,8 @@ folded away, for instance) counts as shown.
 With --baseline FILE the figures are compared with a checked-in baseline:
 any figure of a document that got worse by more than 2 (or 2% of its
 baseline, when that is more) fails the run (exit 1): words lost and added,
-garbage, leaked, links lost, code changed, runaway and the structure counts'
-differences.
+garbage, leaked, links lost, fragments not landing (frag - land), code
+changed, runaway and the structure counts' differences.
 After an improvement, write the new figures with --update-baseline (and
 commit the file). Exit 77 when DokuWiki or PHP is missing.
 
@@ -86,12 +90,12 @@ CODE_SPAN = {"code", "tt", "kbd", "samp"}
 HEADING = {"h1", "h2", "h3", "h4", "h5", "h6"}
 GARBAGE = ["**", "//", "__", "''", "[[", "]]", "{{", "}}", "%%", "<nowiki>", "</nowiki>",
            "<code", "</code>", "<file", "<html", "\\\\", "~~", "==", "^", "|"]
-STRUCTURE = ("h", "li", "table", "pre", "img")
+STRUCTURE = ("h", "li", "table", "pre", "img", "rowspan")
 LEAK_MIN = 12
 
 # Figures that must not grow; each compared per document.
-FIGURES = ("lost", "added", "garbage", "leaked", "links_lost", "code_changed", "runaway",
-           "runaway_lines") + tuple("off_" + s for s in STRUCTURE)
+FIGURES = ("lost", "added", "garbage", "leaked", "links_lost", "frag_lost", "code_changed",
+           "runaway", "runaway_lines") + tuple("off_" + s for s in STRUCTURE)
 
 
 def tolerance(base):
@@ -117,7 +121,7 @@ class View:
         self.size = 0
         self.optional = []  # text neither required nor counted as added
         self.hidden = []  # texts of what a browser never shows
-        self.links = []  # [target, start, end, context]
+        self.links = []  # [target, start, end, context, to a heading of this page]
         self.code = []  # [start, end]
         self.structure = collections.Counter()
 
@@ -143,7 +147,8 @@ class View:
                 last[2] = link[2]
                 continue
             merged.append(list(link))
-        self.link_list = [(t, norm(self.flow[a:b], images=True), ctx) for t, a, b, ctx in merged]
+        self.link_list = [(t, norm(self.flow[a:b], images=True), ctx, frag)
+                          for t, a, b, ctx, frag in merged]
         return self
 
 
@@ -222,6 +227,7 @@ def html_view(tree):
     if tree is None:
         return v.finish()
     own = heading_anchors(tree)
+    heading_ids = set().union(*own.values())
 
     def walk(node, pre=False, heading=None, code=False):
         if isinstance(node, str):
@@ -251,6 +257,8 @@ def html_view(tree):
             v.structure["table"] += 1
         elif tag == "pre" and not pre:
             v.structure["pre"] += 1
+        elif tag in ("td", "th") and (node.attrs.get("rowspan") or "1").strip() not in ("", "1"):
+            v.structure["rowspan"] += 1
         link = None
         href = node.attrs.get("href") if tag == "a" else None
         if href is not None:
@@ -270,7 +278,8 @@ def html_view(tree):
                 context = "permalink" if self_anchor else "heading"
             target = fidelity.html_link_target(href, 7, fidelity.contains_image(node))
             if target is not None:
-                link = [target, v.size, None, context]
+                frag = href.startswith("#") and href[1:] in heading_ids
+                link = [target, v.size, None, context, frag]
                 v.links.append(link)
         span = None
         if tag in CODE_SPAN and not (pre or code):
@@ -307,6 +316,7 @@ def html_view(tree):
 
 def rendered_view(xhtml):
     v = View()
+    ids = set(re.findall(r'\bid="([^"]*)"', xhtml))
 
     def walk(node, pre=False, code=False):
         if isinstance(node, str):
@@ -331,13 +341,15 @@ def rendered_view(xhtml):
             v.structure["table"] += 1
         elif tag == "pre" and not pre:
             v.structure["pre"] += 1
+        elif tag in ("td", "th") and node.attrs.get("rowspan", "1") != "1":
+            v.structure["rowspan"] += 1
         link = None
         href = node.attrs.get("href")
         if tag == "a" and href is not None and (
                 "mediafile" in cls or ("/lib/exe/detail.php" not in href
                                        and "/lib/exe/fetch.php" not in href)):
             link = [fidelity.rendered_link_target(href, cls), v.size, None,
-                    "pre" if pre else "normal"]
+                    "pre" if pre else "normal", href.startswith("#") and href[1:] in ids]
             v.links.append(link)
         span = None
         if tag == "code" and not (pre or code):
@@ -387,9 +399,12 @@ def measure(case):
                 leaked_lines.append(line)
     leaked = sum(len(line.split()) for line in leaked_lines)
 
-    have = collections.Counter((link_key(t), text) for t, text, _ in got.link_list)
+    have = collections.Counter((link_key(t), text) for t, text, _, _ in got.link_list)
     kept, unkept, unholdable = 0, [], 0
-    for target, text, context in want.link_list:
+    frags = sum(1 for _, _, context, frag in want.link_list
+                if frag and context not in ("pre", "permalink", "script"))
+    landing = sum(1 for _, _, _, frag in got.link_list if frag)
+    for target, text, context, _ in want.link_list:
         if context in ("pre", "permalink", "script"):
             unholdable += 1
             continue
@@ -424,6 +439,9 @@ def measure(case):
         "links_kept": kept,
         "links_cannot": unholdable,
         "links_lost": len(want.link_list) - unholdable - kept,
+        "frag": frags,
+        "frag_land": landing,
+        "frag_lost": max(0, frags - landing),
         "code": code_spans,
         "code_changed": len(changed),
         "runaway": len(case.nowiki),
@@ -444,7 +462,8 @@ def measure(case):
 
 COLUMNS = [("words", "words"), ("lost", "lost"), ("added", "added"), ("garbage", "garb"),
            ("leaked", "leak"), ("links", "links"), ("links_kept", "kept"),
-           ("links_cannot", "cannot"), ("links_lost", "l.lost"), ("code", "code"),
+           ("links_cannot", "cannot"), ("links_lost", "l.lost"), ("frag", "frag"),
+           ("frag_land", "land"), ("code", "code"),
            ("code_changed", "c.chg"), ("runaway", "runaway")]
 
 
