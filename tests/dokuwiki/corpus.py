@@ -489,7 +489,8 @@ def print_table(rows, totals):
           f"{totals['garbage']} garbage tokens, {totals['leaked']} words of scripts and styles; "
           f"links kept {totals['links_kept']} of {totals['links'] - totals['links_cannot']} "
           f"DokuWiki can hold ({100 * totals['links_kept'] / links:.1f}%; "
-          f"{totals['links_cannot']} it cannot); {totals['code_changed']} of {totals['code']} "
+          f"{totals['links_cannot']} it cannot); {totals['frag_land']} of {totals['frag']} links "
+          f"to a heading of the page land; {totals['code_changed']} of {totals['code']} "
           f"code spans changed; {totals['runaway']} runaway nowiki over "
           f"{totals['runaway_lines']} lines")
 
