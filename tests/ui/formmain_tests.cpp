@@ -1,4 +1,5 @@
 // The main window, driven through its real widgets as a user would.
+#include "Tamsel.h"
 #include "Tamsel_FormMain.h"
 
 #include <QAction>
@@ -40,7 +41,8 @@ namespace {
 class TProbeForm : public TfrmMain {
 public:
   int Conversions = 0;
-  enum { None, Std, Other } Failure = None;
+  // Oversized: the real converter, handed more than it takes, throws.
+  enum { None, Std, Other, Oversized } Failure = None;
   QString OpenAnswer;
   QString SaveAnswer;
   QString SaveSuggested;
@@ -52,6 +54,10 @@ protected:
     ++Conversions;
     if (Failure == Std) throw std::runtime_error("converter gave up");
     if (Failure == Other) throw 42;
+    if (Failure == Oversized) {
+      static const QString tooLong(qsizetype(kMaxInputBytes / 2 + 1), u'x');
+      return TfrmMain::Convert(tooLong, choices);
+    }
     return TfrmMain::Convert(html, choices);
   }
   QString AskOpenFileName() override { return OpenAnswer; }
@@ -441,6 +447,8 @@ private slots:
     QTest::addColumn<QString>("message");
     QTest::newRow("std::exception") << int(TProbeForm::Std) << u"converter gave up"_s;
     QTest::newRow("other") << int(TProbeForm::Other) << u"The conversion failed."_s;
+    QTest::newRow("converter's limit")
+        << int(TProbeForm::Oversized) << u"tamsel: input larger than 64 MiB"_s;
   }
   void failedConversionKeepsOutput() {
     QFETCH(int, failure);
