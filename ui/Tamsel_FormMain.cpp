@@ -485,7 +485,7 @@ bool TfrmMain::OpenPath(const QString& path) {
     ShowError(error);
     return false;
   }
-  OpenedFile = path;
+  OpenedFile = QFileInfo(path).absoluteFilePath();
   // The file's text is Unicode already: read as UTF-8 bytes it would turn into
   // question marks.
   cbxHtmlUtf8->setChecked(false);
