@@ -17,13 +17,36 @@ void SetNames() {
   QCoreApplication::setApplicationVersion(QLatin1StringView(tamsel::kVersion));
 }
 
+// Qt's own help option would add --help-all, which lists options no user of
+// this window needs; these two are all it has.
+const QCommandLineOption& HelpOption() {
+  static const QCommandLineOption option(
+      {QStringLiteral("h"), QStringLiteral("help")},
+      QCoreApplication::translate("main", "Displays help on commandline options."));
+  return option;
+}
+
+const QCommandLineOption& VersionOption() {
+  static const QCommandLineOption option(
+      QStringLiteral("version"),
+      QCoreApplication::translate("main", "Displays version information."));
+  return option;
+}
+
+// Ends the program after printing when one of the two was given.
+void Process(QCommandLineParser& parser, const QCoreApplication& app) {
+  parser.process(app);
+  if (parser.isSet(HelpOption())) parser.showHelp(0);
+  if (parser.isSet(VersionOption())) parser.showVersion();
+}
+
 void Describe(QCommandLineParser& parser) {
   parser.setApplicationDescription(
       QCoreApplication::translate("main", "Converts HTML into DokuWiki markup while you type: "
                                           "paste, type or open HTML in the upper editor, and "
                                           "the lower one shows it as DokuWiki text."));
-  parser.addHelpOption();
-  parser.addVersionOption();
+  parser.addOption(HelpOption());
+  parser.addOption(VersionOption());
   parser.addPositionalArgument(QStringLiteral("file"),
                                QCoreApplication::translate("main", "An HTML file to open."),
                                QStringLiteral("[file]"));
@@ -35,7 +58,7 @@ bool OnlyPrints(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--") == 0) break;
-    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+    for (const char* option : {"-h", "--help", "--version"})
       if (std::strcmp(arg, option) == 0) return true;
   }
   return false;
@@ -49,7 +72,7 @@ int main(int argc, char** argv) {
     QCoreApplication core(argc, argv);
     QCommandLineParser parser;
     Describe(parser);
-    parser.process(core); // prints and exits
+    Process(parser, core);
     return 0;
   }
 
@@ -59,7 +82,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(tamsel::AppIcon());
   QCommandLineParser parser;
   Describe(parser);
-  parser.process(app);
+  Process(parser, app);
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) {
     std::fprintf(stderr, "tamsel: one file at most, not %lld\n",
