@@ -46,7 +46,7 @@ std::optional<QString> ReadHtmlFile(const QString& path, QString& error) {
   if (!file.isSequential() && file.size() > most) return tooLarge();
   // One byte more than allowed tells a pipe or device that gives too much
   // without reading all of it.
-  const QByteArray bytes = file.read(most + 1);
+  const QByteArray bytes = file.isSequential() ? file.read(most + 1) : file.readAll();
   if (file.error() != QFileDevice::NoError) {
     error = Tr("Cannot read “%1”: %2.").arg(Shown(path), file.errorString());
     return std::nullopt;
@@ -56,7 +56,13 @@ std::optional<QString> ReadHtmlFile(const QString& path, QString& error) {
       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), std::nullopt);
   QString text = QString::fromStdString(PreparedAsUtf8(input));
   // The window hands the converter UTF-16, two bytes a character.
-  if (static_cast<std::size_t>(text.size()) > kMaxInputBytes / 2) return tooLarge();
+  if (static_cast<std::size_t>(text.size()) > kMaxInputBytes / 2) {
+    error = Tr("Cannot open “%1”: its text is longer than the %2 million characters a "
+               "conversion takes.")
+                .arg(Shown(path))
+                .arg(kMaxInputBytes / 2 / 1000000);
+    return std::nullopt;
+  }
   return text;
 }
 

@@ -645,21 +645,31 @@ private slots:
 
   void refusedFileKeepsInput_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<qint64>("size"); // -1: no such file, -2: a folder
-    QTest::newRow("missing") << u"missing.html"_s << qint64(-1);
-    QTest::newRow("folder") << u"folder.html"_s << qint64(-2);
-    QTest::newRow("over the limit") << u"huge.html"_s << qint64(64 << 20) + 1;
+    // -1: no such file, -2: a folder, else a sparse file of this size, or
+    // with text, that many bytes of it
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("missing") << u"missing.html"_s << qint64(-1) << QByteArray();
+    QTest::newRow("folder") << u"folder.html"_s << qint64(-2) << QByteArray();
+    QTest::newRow("over the limit") << u"huge.html"_s << qint64(64 << 20) + 1 << QByteArray();
+    // Within the limit in Windows-1252 bytes, beyond it as the window's UTF-16.
+    QTest::newRow("text over the limit")
+        << u"long.html"_s << qint64(kMaxInputBytes / 2 + 1) << QByteArray("\xE9");
   }
   void refusedFileKeepsInput() {
     QFETCH(QString, name);
     QFETCH(qint64, size);
+    QFETCH(QByteArray, text);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
     if (size == -2) QVERIFY(QDir(dir.path()).mkdir(name));
     if (size >= 0) {
       QFile file(path);
       QVERIFY(file.open(QIODevice::WriteOnly));
-      QVERIFY(file.resize(size)); // sparse: nothing is written
+      if (text.isEmpty())
+        QVERIFY(file.resize(size)); // sparse: nothing is written
+      else
+        QCOMPARE(file.write(text.repeated(size)), size);
     }
     QTest::keyClicks(Form->memoHtml, "<p>mine</p>");
     Form->OpenedFile = u"earlier.html"_s;
