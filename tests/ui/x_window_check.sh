@@ -22,15 +22,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses.
-n=90
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a display number nobody uses and tells it.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+n=""
+for _ in $(seq 100); do
+  n=$(cat "$work/display" 2>/dev/null)
+  [ -n "$n" ] && break
+  sleep 0.05
+done
+[ -n "$n" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=":$n" QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
-xdotool getmouselocation >/dev/null 2>&1 || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+xdotool getmouselocation >/dev/null 2>&1 || { echo "Xvfb does not answer"; cat "$work/xvfb.log"; exit 1; }
 
 failures=0
 check() { # name expected actual
