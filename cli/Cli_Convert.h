@@ -1,7 +1,7 @@
 // One document through the converter, from file bytes to the text written.
 #pragma once
 
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "Cli_SiteIndex.h"
 #include "Cli_DokuId.h"
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 
 #include <algorithm>
 

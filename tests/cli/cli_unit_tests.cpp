@@ -1,6 +1,6 @@
 // The command line's pieces, one table each.
 #include "Cli_DokuId.h"
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 #include "Cli_Files.h"
 #include "Cli_Options.h"
 #include "Cli_Progress.h"
