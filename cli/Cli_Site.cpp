@@ -54,6 +54,21 @@ bool Inside(const fs::path& inner, const fs::path& outer) {
   return true;
 }
 
+int MigrateSourceMissing(const fs::path& source) {
+  std::error_code ec;
+  Say(Printable(source.string()) + ": cannot read folder: " +
+      (fs::exists(source, ec) ? "not a directory" : "No such file or directory"));
+  return 1;
+}
+
+bool OverlapsSource(const fs::path& out, const fs::path& source) {
+  if (!Inside(out, source) && !Inside(source, out)) return false;
+  Say("the output " + Printable(out.string()) + " and the source " + Printable(source.string()) +
+      " overlap; a later run would read the output as source, or the output would land "
+      "among the sources. Choose folders apart.");
+  return true;
+}
+
 struct TScan {
   std::vector<TSiteFile> Files;
   std::vector<std::string> Problems;      // files lost to the migration
@@ -422,6 +437,13 @@ std::string FormatSummary(const TSiteSummary& s) {
 
 int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
   summary = TSiteSummary{};
+  // Refused before the writer makes any folder.
+  std::error_code ec;
+  if (!fs::is_directory(options.Source, ec)) return MigrateSourceMissing(options.Source);
+  const fs::path source = fs::canonical(options.Source, ec);
+  for (const fs::path& out : {options.Pages, options.Media})
+    if (!ec && !out.empty() && OverlapsSource(fs::weakly_canonical(fs::absolute(out), ec), source))
+      return 2;
   std::string error;
   bool usage = false;
   const std::unique_ptr<TFileSiteWriter> writer =
@@ -439,11 +461,7 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
 int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& summary) {
   summary = TSiteSummary{};
   std::error_code ec;
-  if (!fs::is_directory(options.Source, ec)) {
-    Say(Printable(options.Source.string()) + ": cannot read folder: " +
-        (fs::exists(options.Source, ec) ? "not a directory" : "No such file or directory"));
-    return 1;
-  }
+  if (!fs::is_directory(options.Source, ec)) return MigrateSourceMissing(options.Source);
   TIndexOptions indexOptions;
   indexOptions.Namespace = CleanId(options.Namespace);
   indexOptions.StartPage = CleanId(options.StartPage);
@@ -458,13 +476,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   TScan scan;
   scan.Source = source;
   for (const fs::path& out : writer.Folders()) {
-    if (Inside(out, source) || Inside(source, out)) {
-      Say("the output " + Printable(out.string()) + " and the source " +
-          Printable(source.string()) +
-          " overlap; a later run would read the output as source, or the output would land "
-          "among the sources. Choose folders apart.");
-      return 2;
-    }
+    if (OverlapsSource(out, source)) return 2;
     scan.Outputs.push_back(out);
   }
   struct stat st {};
