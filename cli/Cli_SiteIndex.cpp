@@ -288,6 +288,11 @@ std::string TSiteIndex::Fragment(std::optional<std::size_t> page, const TReferen
       return it->second.Section.empty() ? std::string() : "#" + it->second.Section;
     }
   }
+  // Browsers take a "#top" that names no element for the top of the page.
+  if (page && LowerAscii(ref.Fragment) == "top") {
+    ++counts.FragmentsInSection;
+    return {};
+  }
   ++counts.FragmentsKept;
   return "#" + SectionId(ref.Fragment);
 }
@@ -301,12 +306,14 @@ bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href,
     return false;
   }
   if (ref->SamePage && ref->HasFragment) {
-    const std::string fragment = Fragment(Find(ref->Path), *ref, counts);
-    if (fragment.empty()) {
+    if (ref->Fragment.empty()) {
       ++counts.Kept;
       return false;
     }
-    result.Target = fragment;
+    const std::optional<std::size_t> page = Find(ref->Path);
+    result.Target = Fragment(page, *ref, counts);
+    // A place above the first heading: the page itself.
+    if (result.Target.empty() && page) result.Target = ":" + AllFiles[*page].Id;
     ++counts.Resolved;
     return true;
   }

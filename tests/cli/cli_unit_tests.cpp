@@ -130,7 +130,9 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
       {"index.html", "About.htm", ":about_2"}, // about.html spells the id and keeps it
       {"index.html", "about.html", ":about"},
       {"index.html", "#s2", "#step_two"},
-      {"index.html", "#Top", "#top"},
+      {"index.html", "#Top", ":start"},
+      {"index.html", "#Other", "#other"},
+      {"index.html", "about.html#Top", ":about"},
       {"index.html", "#", nullptr},
       {"index.html", "?page=2", ":start"},
       {"index.html", "new/Page.html#x", ":new:page#x"},
@@ -151,11 +153,11 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
       EXPECT_EQ(result.Target, c.Result) << c.Href;
     }
   }
-  EXPECT_EQ(counts.Resolved, 17u);
+  EXPECT_EQ(counts.Resolved, 19u);
   EXPECT_EQ(counts.MissingPages, 2u);
   EXPECT_EQ(counts.Kept, 4u);
   EXPECT_EQ(counts.FragmentsOnHeading, 3u);
-  EXPECT_EQ(counts.FragmentsInSection, 2u);
+  EXPECT_EQ(counts.FragmentsInSection, 4u);
 
   std::string result, note;
   std::size_t file = 0;
