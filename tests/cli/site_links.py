@@ -1,6 +1,7 @@
 """Migrates a site with tamsel-cli and follows every link in the real renderer.
 
 Usage: site_links.py TAMSEL_CLI SRC_DIR NAMESPACE [more tamsel-cli options]
+(NAMESPACE "-": none, for builds that lack --namespace)
 
 Every page is rendered by DokuWiki; a link between pages counts as landing
 when DokuWiki shows it as an existing page (wikilink1), a fragment link when
@@ -122,8 +123,8 @@ def main():
         return 77
     wiki = dokuwiki.Wiki(tempfile.mkdtemp(prefix="tamsel-measure-"))
     try:
-        run, figures, bad = migrate_and_follow(cli, src, wiki,
-                                               ["--namespace", namespace] + sys.argv[4:])
+        extra = ([] if namespace == "-" else ["--namespace", namespace]) + sys.argv[4:]
+        run, figures, bad = migrate_and_follow(cli, src, wiki, extra)
         print(run.stderr.strip().splitlines()[-1] if run.stderr.strip() else "")
         print("exit code:           %d" % figures["exit"])
         print("HTML files -> pages: %d -> %d" % (figures["html_files"], figures["pages"]))
