@@ -200,7 +200,7 @@ TSiteIndex::TSiteIndex(std::vector<TSiteFile> files, TIndexOptions options)
   std::sort(AllFiles.begin(), AllFiles.end(),
             [](const TSiteFile& a, const TSiteFile& b) { return a.Path < b.Path; });
   Anchors.resize(AllFiles.size());
-  HasAnchors.assign(AllFiles.size(), false);
+  HasAnchors.assign(AllFiles.size(), 0);
   // Ids without namespace first: a collision is one there.
   std::map<std::pair<bool, std::string>, std::vector<std::size_t>> claims;
   for (std::size_t i = 0; i < AllFiles.size(); ++i) {
@@ -241,7 +241,7 @@ TSiteIndex::TSiteIndex(std::vector<TSiteFile> files, TIndexOptions options)
 void TSiteIndex::SetAnchors(std::size_t file,
                             std::unordered_map<std::string, TAnchorTarget> targets) {
   Anchors[file] = std::move(targets);
-  HasAnchors[file] = true;
+  HasAnchors[file] = 1;
 }
 
 std::string TSiteIndex::PageId(std::string_view path) const {

@@ -112,7 +112,7 @@ private:
   std::vector<TSiteFile> AllFiles;
   TIndexOptions Settings;
   std::vector<std::unordered_map<std::string, TAnchorTarget>> Anchors;
-  std::vector<bool> HasAnchors;
+  std::vector<char> HasAnchors; // not vector<bool>: threads set neighbours at once
   std::map<std::string, std::size_t, std::less<>> ByPath;
   std::map<std::string, std::size_t, std::less<>> ByLowerPath;
 };

@@ -514,6 +514,12 @@ TDocumentAnchors ParseAnchors(std::string_view bytes, int encoding) {
 
 } // namespace
 
+TDocumentAnchors FindAnchors(TidyDoc doc) {
+  TDocumentAnchors anchors;
+  WalkAnchors(doc, anchors);
+  return anchors;
+}
+
 TDocumentAnchors FindAnchors(std::string_view bytes, int encoding) {
   if (bytes.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
   const auto tags = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '<'));

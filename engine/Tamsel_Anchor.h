@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <tidy/tidy.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -70,5 +71,9 @@ struct TDocumentAnchors {
 // the converter writes for it. Throws std::length_error for input above
 // kMaxInputBytes and std::runtime_error when Tidy cannot parse it.
 TDocumentAnchors FindAnchors(std::string_view bytes, int encoding);
+
+// The same for a document Tidy has parsed already with the converter's
+// options (during a conversion, say). Walks without recursion.
+TDocumentAnchors FindAnchors(TidyDoc doc);
 
 } // namespace tamsel
