@@ -568,9 +568,18 @@ void RemoveTemporariesOnSignals() {
   }
 }
 
+namespace {
+bool gStandardOutputClosed = false;
+}
+
+bool StandardOutputWasClosed() {
+  return gStandardOutputClosed;
+}
+
 void EnsureStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDOUT_FILENO) gStandardOutputClosed = true;
     const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (opened >= 0 && opened != fd) {
       ::dup2(opened, fd);

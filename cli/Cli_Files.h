@@ -84,5 +84,7 @@ void RemoveTemporariesOnSignals();
 // Opens /dev/null on any of the descriptors 0, 1 and 2 that is closed, so
 // that no file opened later takes its number and receives messages.
 void EnsureStandardStreams();
+// Whether standard output was closed then: output meant for it cannot arrive.
+bool StandardOutputWasClosed();
 
 } // namespace tamsel::cli

@@ -49,6 +49,10 @@ int ConvertOne(const TOptions& options) {
     Say("cannot write " + Printable(options.Output) + ": " + error);
     return 1;
   }
+  if (StandardOutputWasClosed()) {
+    Say("cannot write standard output: it is closed");
+    return 1;
+  }
   const std::size_t written = std::fwrite(document.Text.data(), 1, document.Text.size(), stdout);
   if (written != document.Text.size() || std::fflush(stdout) != 0) {
     Say(std::string("cannot write standard output: ") + std::strerror(errno));

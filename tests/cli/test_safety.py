@@ -101,6 +101,10 @@ def test_output_of_one_document():
     reader.join(30)
     check(r.returncode == 0 and got == [b"text\n"] and stat.S_ISFIFO(os.stat(fifo).st_mode),
           "-o FIFO: %d %r" % (r.returncode, got))
+    r = subprocess.run(["sh", "-c", 'exec >&-; exec "$0" "$1"', CLI, page], capture_output=True,
+                       timeout=60)
+    check(r.returncode == 1 and b"cannot write standard output: it is closed" in r.stderr,
+          "stdout closed: %d %r" % (r.returncode, r.stderr))
     r = run(["-o", path(), page])
     check(r.returncode == 1 and b"is a directory" in r.stderr, "-o a folder: %r" % r.stderr)
 
