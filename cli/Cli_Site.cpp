@@ -435,6 +435,28 @@ std::string FormatSummary(const TSiteSummary& s) {
   return line + ", " + n(s.Failed) + " files failed, " + seconds;
 }
 
+namespace {
+
+// The writer the options ask for. A writer of another kind plugs in here:
+// a field of TSiteOptions that selects it, and a branch that opens it.
+std::unique_ptr<TSiteWriter> OpenWriter(const TSiteOptions& options, int& status) {
+  std::string error;
+  bool usage = false;
+  std::unique_ptr<TFileSiteWriter> files =
+      TFileSiteWriter::Open(options.Pages, options.Media, options.Force, error, usage);
+  if (!files) {
+    Say(Printable(error));
+    status = usage ? 2 : 1;
+    return nullptr;
+  }
+  if (files->LeftoversRemoved && !options.Quiet)
+    Say("removed " + std::to_string(files->LeftoversRemoved) +
+        " temporary files that an interrupted run had left");
+  return files;
+}
+
+} // namespace
+
 int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
   summary = TSiteSummary{};
   // Refused before the writer makes any folder.
@@ -444,18 +466,9 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
   for (const fs::path& out : {options.Pages, options.Media})
     if (!ec && !out.empty() && OverlapsSource(fs::weakly_canonical(fs::absolute(out), ec), source))
       return 2;
-  std::string error;
-  bool usage = false;
-  const std::unique_ptr<TFileSiteWriter> writer =
-      TFileSiteWriter::Open(options.Pages, options.Media, options.Force, error, usage);
-  if (!writer) {
-    Say(Printable(error));
-    return usage ? 2 : 1;
-  }
-  if (writer->LeftoversRemoved && !options.Quiet)
-    Say("removed " + std::to_string(writer->LeftoversRemoved) +
-        " temporary files that an interrupted run had left");
-  return MigrateSite(options, *writer, summary);
+  int status = 0;
+  const std::unique_ptr<TSiteWriter> writer = OpenWriter(options, status);
+  return writer ? MigrateSite(options, *writer, summary) : status;
 }
 
 int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& summary) {
