@@ -1,7 +1,11 @@
 """Migrates a site with tamsel-cli and follows every link in the real renderer.
 
-Usage: site_links.py TAMSEL_CLI SRC_DIR NAMESPACE [more tamsel-cli options]
+Usage: site_links.py [--check] TAMSEL_CLI SRC_DIR NAMESPACE [more tamsel-cli options]
 (NAMESPACE "-": none, for builds that lack --namespace)
+
+With --check, exits 1 unless the migration exits 0, every HTML file becomes a
+page, at least 98% of page links and 95% of fragment links land and every
+media reference is there; 77 when SRC_DIR or DokuWiki is missing.
 
 Every page is rendered by DokuWiki; a link between pages counts as landing
 when DokuWiki shows it as an existing page (wikilink1), a fragment link when
@@ -116,14 +120,24 @@ def percent(ok, total):
     return "%d of %d (%.1f%%)" % (ok, total, 100.0 * ok / total if total else 100.0)
 
 
+def good_enough(f):
+    return (f["exit"] == 0 and f["pages"] == f["html_files"]
+            and f["links_ok"] >= 0.98 * f["links"] and f["fragments_ok"] >= 0.95 * f["fragments"]
+            and f["media_ok"] == f["media"])
+
+
 def main():
-    cli, src, namespace = sys.argv[1:4]
-    if not dokuwiki.available():
-        print("dokuwiki or php-cli missing")
+    args = sys.argv[1:]
+    check = args[:1] == ["--check"]
+    if check:
+        args = args[1:]
+    cli, src, namespace = args[:3]
+    if not dokuwiki.available() or not os.path.isdir(src):
+        print("dokuwiki, php-cli or %s missing; skipped" % src)
         return 77
     wiki = dokuwiki.Wiki(tempfile.mkdtemp(prefix="tamsel-measure-"))
     try:
-        extra = ([] if namespace == "-" else ["--namespace", namespace]) + sys.argv[4:]
+        extra = ([] if namespace == "-" else ["--namespace", namespace]) + args[3:]
         run, figures, bad = migrate_and_follow(cli, src, wiki, extra)
         print(run.stderr.strip().splitlines()[-1] if run.stderr.strip() else "")
         print("exit code:           %d" % figures["exit"])
@@ -135,7 +149,7 @@ def main():
             print("  " + line)
     finally:
         wiki.close()
-    return 0
+    return 1 if check and not good_enough(figures) else 0
 
 
 if __name__ == "__main__":
