@@ -219,7 +219,8 @@ std::string SectionId(std::string_view title) {
 }
 
 std::string TSectionIds::Next(std::string_view title) {
-  if (title.empty()) return {};
+  // DokuWiki's blank(): empty, or a lone NUL.
+  if (title.empty() || title == std::string_view("\0", 1)) return {};
   const std::string base = SectionId(title);
   std::string candidate = base;
   for (unsigned suffix = 1; std::find(Ids.begin(), Ids.end(), candidate) != Ids.end(); ++suffix)

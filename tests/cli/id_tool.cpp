@@ -2,6 +2,9 @@
 // and section id, hex-encoded and separated by a tab, so a test can hold them
 // against DokuWiki's own functions byte for byte.
 //
+// With "--sections": the same input, one page's headings in order; writes the
+// anchor DokuWiki's renderer gives each (numbered when met again), hex-encoded.
+//
 // With "--anchors FILE...": for each HTML file, "F<TAB>file", then a line
 // "H<TAB>anchor" for every heading in order, then "T<TAB>name<TAB>anchor<TAB>
 // 1|0" for every element name (1: on a heading), names and anchors
@@ -56,6 +59,12 @@ int Anchors(int argc, char** argv) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   if (argc > 1 && std::string(argv[1]) == "--anchors") return Anchors(argc, argv);
+  if (argc > 1 && std::string(argv[1]) == "--sections") {
+    tamsel::TSectionIds ids;
+    for (std::string line; std::getline(std::cin, line);)
+      std::cout << ToHex(ids.Next(FromHex(line))) << '\n';
+    return 0;
+  }
   std::string line;
   while (std::getline(std::cin, line)) {
     const std::string name = FromHex(line);
