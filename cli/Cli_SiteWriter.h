@@ -34,14 +34,16 @@ public:
 
   // Whether media files can be stored; without, images and linked files keep
   // the converter's form.
-  virtual bool TakesMedia() const = 0;
+  virtual bool TakesMedia() const { return true; }
 
   // Folders of this machine that the writer writes into: the migration never
   // reads a file from them, and refuses a source that overlaps one.
   virtual std::vector<std::filesystem::path> Folders() const { return {}; }
 
-  // Where a message names the place of a page or media file.
-  virtual std::string Describe(std::string_view id, bool media) const = 0;
+  // How a message names the place of a page or media file.
+  virtual std::string Describe(std::string_view id, bool media) const {
+    return std::string(media ? "media " : "page ") + std::string(id);
+  }
 
   // After the last write: lines for the user (how to index the new pages).
   virtual std::vector<std::string> Finish() { return {}; }
