@@ -1,6 +1,8 @@
 #include "Cli_Files.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -223,8 +225,10 @@ long TempOwner(const std::string& name) {
 
 // Writes content as name inside the open folder dir, whole or not at all.
 // keepMode, when not 0, gives the new file the permissions of the old.
+// Without syncFolder the caller syncs the folder later, before it reports
+// the file written (one sync for all files of a folder).
 TWriteResult WriteAt(int dir, const std::string& name, const TContent& content, bool force,
-                     std::string& error, mode_t keepMode = 0) {
+                     std::string& error, mode_t keepMode = 0, bool syncFolder = true) {
   struct stat st {};
   if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(st.st_mode)) {
@@ -281,7 +285,7 @@ TWriteResult WriteAt(int dir, const std::string& name, const TContent& content, 
     }
   }
   const auto placed = [&] {
-    ::fsync(dir);
+    if (syncFolder) ::fsync(dir);
     return TWriteResult::Written;
   };
   if (force) {
@@ -309,7 +313,7 @@ TWriteResult WriteAt(int dir, const std::string& name, const TContent& content, 
     saved = errno;
   }
   ::unlinkat(dir, temporary.c_str(), 0);
-  if (saved == EEXIST) return WriteAt(dir, name, content, false, error);
+  if (saved == EEXIST) return WriteAt(dir, name, content, false, error, keepMode, syncFolder);
   error = std::strerror(saved);
   return TWriteResult::Failed;
 }
@@ -356,14 +360,16 @@ int OpenFolderBeneath(int dir, const std::string& relative, std::string& error) 
   return current;
 }
 
+// The folder of relative goes to folder; it wants a sync when the result
+// is Written.
 TWriteResult WriteBeneath(int root, const std::string& relative, const TContent& content,
-                          bool force, std::string& error) {
+                          bool force, std::string& error, std::string& folder) {
   const std::size_t slash = relative.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
+  folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
   const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
   TFd dir(OpenFolderBeneath(root, folder, error));
   if (dir.Fd < 0) return TWriteResult::Failed;
-  return WriteAt(dir.Fd, name, content, force, error);
+  return WriteAt(dir.Fd, name, content, force, error, 0, false);
 }
 
 } // namespace
@@ -509,7 +515,34 @@ bool TOutputFolder::Open(const fs::path& root, std::string& error) {
 
 TWriteResult TOutputFolder::Write(const std::string& relative, std::string_view bytes, bool force,
                                   std::string& error) const {
-  return WriteBeneath(Fd, relative, TContent{bytes}, force, error);
+  std::string folder;
+  const TWriteResult result = WriteBeneath(Fd, relative, TContent{bytes}, force, error, folder);
+  if (result == TWriteResult::Written) Changed(folder);
+  return result;
+}
+
+void TOutputFolder::Changed(const std::string& folder) const {
+  std::lock_guard guard(Lock);
+  // A folder made on the way is a new name in the folder above it.
+  for (std::string f = folder;; f.resize(f.rfind('/'))) {
+    if (!Unsynced.insert(f).second || f.find('/') == std::string::npos) break;
+  }
+  Unsynced.insert("");
+}
+
+bool TOutputFolder::SyncFolders(std::string& error) const {
+  std::lock_guard guard(Lock);
+  bool ok = true;
+  for (const std::string& folder : Unsynced) {
+    TFd dir(OpenFolderBeneath(Fd, folder, error));
+    if (dir.Fd < 0 || ::fsync(dir.Fd) != 0) {
+      if (dir.Fd >= 0) error = std::strerror(errno);
+      error = (folder.empty() ? RootPath.string() : folder) + ": " + error;
+      ok = false;
+    }
+  }
+  Unsynced.clear();
+  return ok;
 }
 
 TWriteResult TOutputFolder::Copy(const std::string& relative, const fs::path& source, bool force,
@@ -531,7 +564,10 @@ TWriteResult TOutputFolder::Copy(const std::string& relative, const fs::path& so
   TContent content;
   content.Source = in.Fd;
   content.Size = static_cast<std::uint64_t>(st.st_size);
-  return WriteBeneath(Fd, relative, content, force, error);
+  std::string folder;
+  const TWriteResult result = WriteBeneath(Fd, relative, content, force, error, folder);
+  if (result == TWriteResult::Written) Changed(folder);
+  return result;
 }
 
 std::size_t TOutputFolder::RemoveLeftovers() const {

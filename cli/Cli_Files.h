@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -68,13 +70,22 @@ public:
   TWriteResult Copy(const std::string& relative, const std::filesystem::path& source, bool force,
                     std::string& error) const;
 
+  // Syncs the folders that files were moved into since the last call, so
+  // that the files written are there after a crash. Call before reporting
+  // them written.
+  bool SyncFolders(std::string& error) const;
+
   // Removes temporary files that a killed run left below the folder.
   // Returns how many.
   std::size_t RemoveLeftovers() const;
 
 private:
+  void Changed(const std::string& folder) const;
+
   int Fd = -1;
   std::filesystem::path RootPath;
+  mutable std::mutex Lock;
+  mutable std::set<std::string> Unsynced; // below RootPath, "" for itself
 };
 
 // Removes the temporary files being written when SIGINT, SIGTERM or SIGHUP

@@ -449,6 +449,7 @@ std::unique_ptr<TSiteWriter> OpenWriter(const TSiteOptions& options, int& status
     status = usage ? 2 : 1;
     return nullptr;
   }
+  files->IndexHint = options.IndexDir.empty();
   if (files->LeftoversRemoved && !options.Quiet)
     Say("removed " + std::to_string(files->LeftoversRemoved) +
         " temporary files that an interrupted run had left");
@@ -538,13 +539,11 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   summary.Links = done.Links;
   summary.Seconds = progress.Seconds();
 
-  const std::vector<std::string> advice = writer.Finish();
-  if (!options.IndexDir.empty()) {
-    if (!RunIndexer(options.IndexDir)) ++summary.Failed;
-  } else if (!options.Quiet) {
-    for (const std::string& line : advice)
-      Say(line);
-  }
+  std::vector<std::string> lines;
+  if (!writer.Finish(lines)) ++summary.Failed;
+  for (const std::string& line : lines)
+    if (!options.Quiet || summary.Failed) Say(Printable(line));
+  if (!options.IndexDir.empty() && !RunIndexer(options.IndexDir)) ++summary.Failed;
   return summary.Failed ? 1 : 0;
 }
 

@@ -94,12 +94,16 @@ std::string TFileSiteWriter::Describe(std::string_view id, bool media) const {
   return ((media ? Media : Pages).Root() / RelativePath(id, media ? "" : ".txt")).string();
 }
 
-std::vector<std::string> TFileSiteWriter::Finish() {
+bool TFileSiteWriter::Finish(std::vector<std::string>& lines) {
+  std::string error;
+  const bool synced = Pages.SyncFolders(error) && (!HasMedia || Media.SyncFolders(error));
+  if (!synced) lines.push_back("cannot sync " + error);
   // DokuWiki's search and backlinks know a page only once its indexer has
   // seen it, which happens when a page is viewed, or all at once:
-  if (RealPath(Pages.Root()).filename() != "pages") return {};
-  return {"DokuWiki's search lists the new pages once they are indexed: run "
-          "'php DOKUWIKI_DIR/bin/indexer.php' (or give --index DOKUWIKI_DIR)"};
+  if (IndexHint && RealPath(Pages.Root()).filename() == "pages")
+    lines.push_back("DokuWiki's search lists the new pages once they are indexed: run "
+                    "'php DOKUWIKI_DIR/bin/indexer.php' (or give --index DOKUWIKI_DIR)");
+  return synced;
 }
 
 } // namespace tamsel::cli

@@ -45,8 +45,10 @@ public:
     return std::string(media ? "media " : "page ") + std::string(id);
   }
 
-  // After the last write: lines for the user (how to index the new pages).
-  virtual std::vector<std::string> Finish() { return {}; }
+  // After the last write, before the migration reports its pages written:
+  // makes them last (syncs), and gives lines for the user (how to index the
+  // new pages). False when what was written may not last.
+  virtual bool Finish(std::vector<std::string>& /*lines*/) { return true; }
 };
 
 // Into DokuWiki's data folders: pages as PAGES/ns/page.txt, media as
@@ -67,10 +69,12 @@ public:
   bool TakesMedia() const override { return HasMedia; }
   std::vector<std::filesystem::path> Folders() const override;
   std::string Describe(std::string_view id, bool media) const override;
-  std::vector<std::string> Finish() override;
+  bool Finish(std::vector<std::string>& lines) override;
 
   // Temporary files of killed runs removed at Open.
   std::size_t LeftoversRemoved = 0;
+  // Whether Finish tells how to index pages written into a data/pages folder.
+  bool IndexHint = true;
 
 private:
   TFileSiteWriter() = default;

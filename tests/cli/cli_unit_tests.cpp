@@ -366,6 +366,7 @@ TEST(Files, OutputFoldersFollowNoLinks) {
   std::string error;
   ASSERT_TRUE(out.Open(dir / "pages", error));
   EXPECT_EQ(out.Write("ns/sub/page.txt", "text", false, error), TWriteResult::Written);
+  EXPECT_TRUE(out.SyncFolders(error)) << error;
   fs::create_directory_symlink(dir / "elsewhere", dir / "pages" / "linked");
   EXPECT_EQ(out.Write("linked/page.txt", "text", true, error), TWriteResult::Failed);
   EXPECT_EQ(error, "linked is a symbolic link; not followed");
