@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
@@ -231,11 +234,74 @@ std::string TSectionIds::Next(std::string_view title) {
 
 namespace {
 
+// The memory of one parse, as in the converter's run: Tidy 5.6 forgets to
+// free some of what it allocates, and an abandoned parse (below) cannot be
+// released at all, so every block sits on a list and the list is freed.
+class TParseHeap : public TidyAllocator {
+public:
+  TParseHeap() : TidyAllocator{&kVtbl} { Head.Prev = Head.Next = &Head; }
+  TParseHeap(const TParseHeap&) = delete;
+  TParseHeap& operator=(const TParseHeap&) = delete;
+  ~TParseHeap() {
+    while (Head.Next != &Head) {
+      TBlock* block = Head.Next;
+      Unlink(block);
+      std::free(block);
+    }
+  }
+
+private:
+  struct alignas(std::max_align_t) TBlock {
+    TBlock* Prev;
+    TBlock* Next;
+  };
+  void Link(TBlock* block) {
+    block->Prev = &Head;
+    block->Next = Head.Next;
+    Head.Next->Prev = block;
+    Head.Next = block;
+  }
+  static void Unlink(TBlock* block) {
+    block->Prev->Next = block->Next;
+    block->Next->Prev = block->Prev;
+  }
+  // No exception may leave Tidy's C frames, and Tidy writes through what it
+  // gets without a check: like Tidy's own allocator, give up.
+  [[noreturn]] static void OutOfMemory() {
+    std::fputs("tamsel: out of memory (Tidy document)\n", stderr);
+    std::abort();
+  }
+  static void* TIDY_CALL Alloc(TidyAllocator* self, std::size_t n) {
+    return Realloc(self, nullptr, n);
+  }
+  static void* TIDY_CALL Realloc(TidyAllocator* self, void* p, std::size_t n) {
+    auto* heap = static_cast<TParseHeap*>(self);
+    if (n > SIZE_MAX - sizeof(TBlock)) OutOfMemory();
+    TBlock* block = p ? static_cast<TBlock*>(p) - 1 : nullptr;
+    if (block) Unlink(block);
+    auto* moved = static_cast<TBlock*>(std::realloc(block, sizeof(TBlock) + n));
+    if (!moved) OutOfMemory();
+    heap->Link(moved);
+    return moved + 1;
+  }
+  static void TIDY_CALL Free(TidyAllocator* /*self*/, void* p) {
+    if (!p) return;
+    TBlock* block = static_cast<TBlock*>(p) - 1;
+    Unlink(block);
+    std::free(block);
+  }
+  static void TIDY_CALL Panic(TidyAllocator* /*self*/, ctmbstr message) {
+    std::fprintf(stderr, "tamsel: Tidy failed: %s\n", message ? message : "");
+    std::abort();
+  }
+  static constexpr TidyAllocatorVtbl kVtbl = {Alloc, Realloc, Free, Panic};
+  TBlock Head;
+};
+
 // Tidy 5.6 can loop for ever on some inputs, reporting the same message each
 // time; as in the converter's run, a parse that reports far more messages
 // than its input could cause is abandoned. The jump leaves the document
-// unreleased (its state is not fit for Tidy any more): a leak for a
-// pathological page, never a hang.
+// unreleased (its state is not fit for Tidy any more); its heap frees it.
 struct TWatch {
   std::jmp_buf Exit;
   std::size_t MessagesLeft = 0;
@@ -484,18 +550,19 @@ constexpr std::size_t kStackBase = std::size_t{1} << 20;
 
 TDocumentAnchors ParseAnchors(std::string_view bytes, int encoding) {
   TDocumentAnchors anchors;
-  TidyDoc doc = tidyCreate();
+  TParseHeap heap;
+  TidyDoc doc = tidyCreateWithAllocator(&heap);
   if (!doc) throw std::runtime_error("tamsel: no Tidy document");
   SetTidyOptions(doc, encoding);
   TidyBuffer errors;
-  tidyBufInit(&errors);
+  tidyBufInitWithAllocator(&errors, &heap);
   tidySetErrorBuffer(doc, &errors);
   tidySetMessageCallback(doc, CountMessage);
   TWatch watch;
   watch.MessagesLeft = 100000 + 64 * bytes.size();
   tidySetAppData(doc, &watch);
   TidyBuffer input;
-  tidyBufInit(&input);
+  tidyBufInitWithAllocator(&input, &heap);
   if (!bytes.empty())
     tidyBufAttach(&input, reinterpret_cast<byte*>(const_cast<char*>(bytes.data())),
                   static_cast<uint>(bytes.size()));
