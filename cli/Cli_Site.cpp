@@ -230,7 +230,11 @@ public:
       Count([](TSiteSummary& s) { ++s.Failed; });
       break;
     case TWriteResult::Failed:
-      Report(media.Path, "cannot write " + Printable(Writer.Describe(id, true)) + ": " + error);
+      // The trouble may lie with the file read, not the one written.
+      if (error.starts_with("cannot read") || error.starts_with("not copied"))
+        Report(media.Path, error);
+      else
+        Report(media.Path, "cannot write " + Printable(Writer.Describe(id, true)) + ": " + error);
       Count([](TSiteSummary& s) { ++s.Failed; });
       break;
     }
