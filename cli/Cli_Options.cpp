@@ -1,4 +1,5 @@
 #include "Cli_Options.h"
+#include "Cli_DokuId.h"
 
 #include <charconv>
 
@@ -17,11 +18,19 @@ const char* const kUsage =
     "  --newline lf|crlf line ends written (default lf, as DokuWiki stores pages)\n"
     "  --no-links        write link texts without wiki links\n"
     "  -o, --output FILE write to FILE instead of standard output\n"
-    "  --site SRC_DIR    migrate every *.html and *.htm file below SRC_DIR\n"
+    "  --site SRC_DIR    migrate every *.html and *.htm file below SRC_DIR; nothing\n"
+    "                    outside it is read, symbolic links to elsewhere are skipped\n"
     "  --out PAGES_DIR   where the pages go (a wiki's data/pages)\n"
-    "  --media MEDIA_DIR where the site's images go (a wiki's data/media)\n"
+    "  --media MEDIA_DIR where the site's images and linked files (PDF, archives)\n"
+    "                    go (a wiki's data/media); media files up to 1 GiB\n"
     "  --jobs N          pages converted at once (default: one per core)\n"
     "  --force           overwrite existing pages and media files\n"
+    "  --namespace NS    put every page and media file under the namespace NS (a:b),\n"
+    "                    with links and images to match; for one FILE too\n"
+    "  --start-page NAME what a folder's index.html becomes (default start, as in\n"
+    "                    DokuWiki)\n"
+    "  --index DOKUWIKI_DIR  run DokuWiki's indexer (DOKUWIKI_DIR/bin/indexer.php)\n"
+    "                    after the migration, so that its search finds the pages\n"
     "  -v, --verbose     tell the encoding chosen, and every link left unresolved\n"
     "  -q, --quiet       no progress bar and no summary, only errors\n"
     "  -h, --help        show this help and exit\n"
@@ -33,6 +42,8 @@ const char* const kUsage =
     "4 KB, else takes valid UTF-8 as UTF-8 and anything else as Windows-1252.\n"
     "The output is UTF-8 and ends with a line end unless it is empty. A &#13;\n"
     "reference, which browsers show as a space, is written as a space.\n"
+    "\n"
+    "Input larger than 64 MiB is refused, as is a media file above 1 GiB.\n"
     "\n"
     "Exit status: 0 success, 1 a file could not be read, converted or written,\n"
     "2 bad usage.\n";
@@ -139,6 +150,21 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
       flag();
       options.Force = true;
       if (siteOnly.empty()) siteOnly = arg;
+    } else if (arg == "--namespace") {
+      const std::string ns = value();
+      options.Document.Namespace = CleanId(ns);
+      if (options.Document.Namespace.empty())
+        throw TUsageError{"--namespace '" + ns + "' leaves no DokuWiki id"};
+    } else if (arg == "--start-page") {
+      const std::string name = value();
+      options.Document.StartPage = CleanId(name);
+      if (options.Document.StartPage.empty() ||
+          options.Document.StartPage.find(':') != std::string::npos)
+        throw TUsageError{"--start-page takes a page name, not '" + name + "'"};
+    } else if (arg == "--index") {
+      options.IndexDir = value();
+      if (siteOnly.empty()) siteOnly = arg;
+      if (options.IndexDir.empty()) throw TUsageError{"--index needs a folder"};
     } else if (arg == "--verbose" || arg == "-v") {
       flag();
       options.Verbose = true;

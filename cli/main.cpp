@@ -2,6 +2,7 @@
 #include "Cli_Convert.h"
 #include "Cli_Files.h"
 #include "Cli_Options.h"
+#include "Cli_Progress.h"
 #include "Cli_Site.h"
 
 #include "Tamsel.h"
@@ -24,7 +25,7 @@ void Say(const std::string& line) {
 }
 
 int ConvertOne(const TOptions& options) {
-  const std::string shownName = options.Input == "-" ? "standard input" : options.Input;
+  const std::string shownName = options.Input == "-" ? "standard input" : Printable(options.Input);
   std::string bytes, error;
   if (!ReadWholeFile(options.Input, bytes, error)) {
     Say("cannot read " + shownName + ": " + error);
@@ -44,14 +45,13 @@ int ConvertOne(const TOptions& options) {
   if (options.Verbose) Say(shownName + ": read as " + document.EncodingDescription);
 
   if (!options.Output.empty()) {
-    switch (WriteWholeFile(options.Output, document.Text, true, error)) {
-    case TWriteResult::Written:
-    case TWriteResult::Unchanged:
-      return 0;
-    default:
-      Say("cannot write " + options.Output + ": " + error);
-      return 1;
-    }
+    if (WriteOutputFile(options.Output, document.Text, error)) return 0;
+    Say("cannot write " + Printable(options.Output) + ": " + error);
+    return 1;
+  }
+  if (StandardOutputWasClosed()) {
+    Say("cannot write standard output: it is closed");
+    return 1;
   }
   const std::size_t written = std::fwrite(document.Text.data(), 1, document.Text.size(), stdout);
   if (written != document.Text.size() || std::fflush(stdout) != 0) {
@@ -68,6 +68,9 @@ int MigrateSiteCommand(const TOptions& options) {
   site.Media = options.MediaDir;
   site.Jobs = options.Jobs ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
   site.Force = options.Force;
+  site.Namespace = options.Document.Namespace;
+  site.StartPage = options.Document.StartPage;
+  site.IndexDir = options.IndexDir;
   site.Document = options.Document;
   site.Verbose = options.Verbose;
   site.Quiet = options.Quiet;
@@ -86,6 +89,10 @@ int MigrateSiteCommand(const TOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard stream would hand its number to the next file opened,
+  // and messages meant for it would land in a page.
+  EnsureStandardStreams();
+  RemoveTemporariesOnSignals();
   TOptions options;
   try {
     options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
