@@ -10,7 +10,7 @@
 // 1|0" for every element name (1: on a heading), names and anchors
 // hex-encoded.
 #include "Cli_DokuId.h"
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 #include "Cli_Files.h"
 
 #include <iostream>
@@ -41,7 +41,7 @@ int Anchors(int argc, char** argv) {
       std::cerr << argv[i] << ": " << error << '\n';
       return 1;
     }
-    const tamsel::cli::TPreparedInput input = tamsel::cli::PrepareInput(bytes, std::nullopt);
+    const tamsel::TPreparedInput input = tamsel::PrepareInput(bytes, std::nullopt);
     const tamsel::TDocumentAnchors anchors = tamsel::FindAnchors(input.Bytes, input.TidyEncoding);
     std::cout << "F\t" << argv[i] << '\n';
     for (const std::string& heading : anchors.Headings)
