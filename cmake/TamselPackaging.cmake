@@ -51,4 +51,10 @@ The converter behind Tamsel as a static C++20 library, its header and a
 CMake package (find_package(Tamsel), target Tamsel::engine), for programs
 that convert HTML into DokuWiki markup themselves.")
 
+# "make package_source": the tracked tree, without what builds and tests leave.
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME tamsel-${PROJECT_VERSION})
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git$" "/\\.git/" "/build[^/]*/" "/fuzz-out/" "__pycache__" "\\.swp$"
+    "/\\.cache/")
+
 include(CPack)
