@@ -33,7 +33,7 @@ def leading_options(words):
 def help_options(text):
     options = set()
     for line in text.splitlines():
-        if re.match(r"\s+-", line):
+        if re.match(r" {1,6}-", line):  # deeper lines continue a description
             options.update(leading_options(line.split()))
     return options
 

@@ -13,7 +13,7 @@ _tamsel_cli_help() {
 _tamsel_cli_metavar() {
   local line word found= fields
   while IFS= read -r line; do
-    [[ $line =~ ^[[:space:]]+- ]] || continue
+    [[ $line =~ ^\ {1,6}- ]] || continue
     read -ra fields <<<"$line"
     for word in "${fields[@]}"; do
       if [[ -n $found && $word != -* ]]; then
@@ -59,7 +59,7 @@ _tamsel_cli() {
   if [[ $cur == -* ]]; then
     local line word fields options=()
     while IFS= read -r line; do
-      [[ $line =~ ^[[:space:]]+- ]] || continue
+      [[ $line =~ ^\ {1,6}- ]] || continue
       read -ra fields <<<"$line"
       for word in "${fields[@]}"; do
         [[ $word == -* ]] || break
