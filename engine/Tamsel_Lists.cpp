@@ -5,45 +5,40 @@
 // holding nothing or only nested lists writes no line of its own.
 #include "Tamsel_Internal.h"
 
-namespace tamsel {
+namespace tamsel::detail {
 
-using namespace detail;
-
-void TTamsel::WriteListItemPrefix(std::int32_t depth, TidyTagId kind) {
-  NeedBreaks(1);
-  if (depth > 0) AppendRepeated(' ', 2 * depth);
+void TConverter::WriteListItemPrefix(std::int32_t depth, TidyTagId kind) {
+  Out.NeedBreaks(1);
+  if (depth > 0) Out.PutRepeated(' ', 2 * depth);
   if (kind == TidyTag_UL || kind == TidyTag_DL)
-    PutByte('*');
+    Out.Put('*');
   else if (kind == TidyTag_OL)
-    PutByte('-');
-  PutByte(' ');
-  ResetBreaks();
+    Out.Put('-');
+  Out.Put(' ');
+  Out.ResetBreaks();
 }
 
-void TTamsel::WriteList(TidyNode node, std::int32_t depth, TidyTagId kind) {
-  if (depth <= 1) NeedBreaks(2);
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+void TConverter::WriteList(TidyNode node, std::int32_t depth, TidyTagId kind) {
+  if (depth <= 1) Out.NeedBreaks(2);
+  ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_LI))
       WriteListItem(child, depth, kind);
     else if (tidyNodeGetType(child) == TidyNode_Text)
       WriteListText(child, depth, kind);
-  }
+  });
 }
 
 // Tidy leaves text that stands in a list outside any item where it was; a
 // browser shows it, so it gets a list line of its own instead of being lost.
-void TTamsel::WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind) {
-  TidyBuffer value;
-  tidyBufInit(&value);
+void TConverter::WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind) {
+  TidyBuffer& value = TextValue.Buffer;
   tidyNodeGetValue(Doc, node, &value);
-  const bool visible = HasVisibleByte(value, 0, value.size);
-  tidyBufFree(&value);
-  if (!visible) return;
+  if (!HasVisibleByte(value, 0, value.size)) return;
   WriteListItemPrefix(depth, kind);
   WriteText(node);
 }
 
-void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
+void TConverter::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
   bool prefixWritten = false;
   auto ensurePrefix = [&] {
     if (!prefixWritten) {
@@ -51,7 +46,7 @@ void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
       prefixWritten = true;
     }
   };
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       ensurePrefix();
@@ -74,14 +69,14 @@ void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
     default:
       break;
     }
-  }
+  });
 }
 
-void TTamsel::WriteDefinitionList(TidyNode node, std::int32_t depth) {
-  if (depth <= 1) NeedBreaks(2);
+void TConverter::WriteDefinitionList(TidyNode node, std::int32_t depth) {
+  if (depth <= 1) Out.NeedBreaks(2);
   bool prefixWritten = false;
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    if (tidyNodeGetType(child) != TidyNode_Start) continue;
+  ForEachChild(node, [&](TidyNode child) {
+    if (tidyNodeGetType(child) != TidyNode_Start) return;
     switch (tidyNodeGetId(child)) {
     case TidyTag_DD:
       WriteDefinitionData(child, depth, prefixWritten);
@@ -93,17 +88,17 @@ void TTamsel::WriteDefinitionList(TidyNode node, std::int32_t depth) {
     default:
       break;
     }
-  }
+  });
 }
 
-void TTamsel::WriteDefinitionTerm(TidyNode node, std::int32_t depth) {
+void TConverter::WriteDefinitionTerm(TidyNode node, std::int32_t depth) {
   WriteListItemPrefix(depth, TidyTag_DL);
-  AppendString(Output, "**");
+  Out.Write(TContext::Markup, "**");
   WriteContent(node);
-  AppendString(Output, "** ");
+  Out.Write(TContext::Markup, "** ");
 }
 
-void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefixWritten) {
+void TConverter::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefixWritten) {
   // A definition that continues the line of an earlier one is set apart from
   // it by a space, so that their words do not run together.
   bool continuing = prefixWritten;
@@ -112,11 +107,11 @@ void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefi
       WriteListItemPrefix(depth, TidyTag_DL);
       prefixWritten = true;
     } else if (continuing) {
-      AppendSpaceOnce(Output, ' ');
+      Out.SpaceOnce();
     }
     continuing = false;
   };
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       ensurePrefix();
@@ -138,7 +133,7 @@ void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefi
     default:
       break;
     }
-  }
+  });
 }
 
-} // namespace tamsel
+} // namespace tamsel::detail
