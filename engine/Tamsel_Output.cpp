@@ -158,6 +158,8 @@ bool HasVisible(std::string_view bytes) {
 constexpr char kHex[] = "0123456789ABCDEF";
 // Zero width space: parts "}}" and "]]" in an image title without showing.
 constexpr std::string_view kInvisibleSpace = "\xE2\x80\x8B";
+// U+FF5D, the full-width '}'.
+constexpr std::string_view kFullWidthBrace = "\xEF\xBD\x9D";
 
 } // namespace
 
@@ -388,10 +390,17 @@ void TOutput::Write(TContext context, std::string_view bytes) {
     return;
   case TContext::ImageTitle: {
     BreakCount = 0;
+    // Inside a link DokuWiki takes "{{...}}" for an image only when no '}'
+    // stands between the braces: there '}' becomes its full-width twin.
+    const bool inLink = Wrap != TWrap::None;
     std::string& out = Scratch;
     out.clear();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       const char c = bytes[i];
+      if (c == '}' && inLink) {
+        out += kFullWidthBrace;
+        continue;
+      }
       out += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
       // A '}' before another or at the end would close the image early.
       if ((c == '}' && (i + 1 == bytes.size() || bytes[i + 1] == '}')) ||

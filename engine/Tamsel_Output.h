@@ -51,7 +51,9 @@ enum class TContext : std::uint8_t {
   // text goes into a link piece of its own.
   LinkTitle,
   // An image's title. "}}" would end the image and "]]" a surrounding link:
-  // an invisible U+200B parts such a pair; line ends become spaces.
+  // an invisible U+200B parts such a pair; line ends become spaces. Inside a
+  // link no '}' may stand there at all, and U+FF5D, its full-width twin,
+  // stands for it.
   ImageTitle,
 };
 
