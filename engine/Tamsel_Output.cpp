@@ -221,8 +221,12 @@ std::size_t TOutput::Count() const {
 
 void TOutput::Append(const char* p, std::size_t n) {
   if (!n) return;
+  // MakeRoom leaves room for n bytes and the terminating zero that Tidy's
+  // own appending keeps after them.
   MakeRoom(Buffer, n);
-  tidyBufAppend(&Buffer, const_cast<char*>(p), static_cast<uint>(n));
+  std::memcpy(Buffer.bp + Buffer.size, p, n);
+  Buffer.size += static_cast<uint>(n);
+  Buffer.bp[Buffer.size] = 0;
 }
 
 void TOutput::Flush() {
@@ -243,32 +247,44 @@ void TOutput::Emit(const char* p, std::size_t n) {
   Flush();
   const char* from = p;
   const char* const end = p + n;
-  for (const char* q = p; q < end; ++q) {
+  const char* q = p;
+  while (q < end) {
+    // Eight bytes at a time while none of them is below 0x20.
+    if (end - q >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, q, 8);
+      constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+      if (((word - 0x20 * kOnes) & ~word & kHigh) == 0) {
+        q += 8;
+        continue;
+      }
+    }
     if (kClasses.Control[static_cast<byte>(*q)]) {
       Append(from, static_cast<std::size_t>(q - from));
       from = q + 1;
     }
+    ++q;
   }
   Append(from, static_cast<std::size_t>(end - from));
 }
 
-void TOutput::Piece(const char* p, std::size_t n) {
-  if (Wrap == TWrap::Pending) {
-    std::size_t blank = 0;
-    while (blank < n && static_cast<byte>(p[blank]) <= 0x20)
-      ++blank;
-    Held.append(p, blank);
-    if (blank == n) return;
-    Wrap = TWrap::Open;
-    Emit("[[", 2);
-    WriteTarget(LinkTarget, LinkIsUrl);
-    Emit("|", 1);
-    Emit(Held.data(), Held.size());
-    Held.clear();
-    p += blank;
-    n -= blank;
+void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
+  std::size_t blank = 0;
+  while (blank < n && static_cast<byte>(p[blank]) <= 0x20)
+    ++blank;
+  Held.append(p, blank);
+  if (blank == n) {
+    n = 0;
+    return;
   }
-  Emit(p, n);
+  Wrap = TWrap::Open;
+  Emit("[[", 2);
+  WriteTarget(LinkTarget, LinkIsUrl);
+  Emit("|", 1);
+  Emit(Held.data(), Held.size());
+  Held.clear();
+  p += blank;
+  n -= blank;
 }
 
 void TOutput::PutRepeated(char c, std::int32_t count) {

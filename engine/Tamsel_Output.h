@@ -126,7 +126,13 @@ private:
   void Flush();
   // Bytes already escaped for their context; opens a pending link wrap at
   // the first visible byte.
-  void Piece(const char* p, std::size_t n);
+  void Piece(const char* p, std::size_t n) {
+    if (Wrap == TWrap::Pending) OpenPendingWrap(p, n);
+    Emit(p, n);
+  }
+  // Holds leading white space; at a visible byte writes the wrap's opening
+  // and what it held, and leaves p and n at that byte.
+  void OpenPendingWrap(const char*& p, std::size_t& n);
   void WriteProtected(const unsigned char* text, std::size_t k);
   void WritePatternPass(const unsigned char* p, std::size_t length);
   void WriteCodeBytes(std::string_view bytes);

@@ -9,6 +9,13 @@ namespace {
 
 constexpr uint kKeptValueBytes = 4096;
 
+// Bytes at which the repair below may change something.
+struct TRepairStart {
+  bool Byte[256] = {};
+  constexpr TRepairStart() { Byte['&'] = Byte[0xE2] = Byte['\n'] = Byte['\r'] = true; }
+};
+constexpr TRepairStart kRepairStart;
+
 bool StartsWith(const byte* p, std::size_t m, const char* what, std::size_t len) {
   return m >= len && std::memcmp(p, what, len) == 0;
 }
@@ -51,7 +58,7 @@ void TConverter::WriteText(TidyNode node) {
   };
   while (r < n) {
     const byte c = text[r];
-    if (c != '&' && c != 0xE2 && ((c != '\n' && c != '\r') || code)) {
+    if (!kRepairStart.Byte[c]) {
       ++r;
       continue;
     }
@@ -59,7 +66,7 @@ void TConverter::WriteText(TidyNode node) {
     const char* with = nullptr;
     std::size_t used = 1;
     if (c == '\n' || c == '\r') {
-      with = " ";
+      if (!code) with = " ";
     } else if (c == '&' && StartsWith(text + r + 1, m - 1, "lt;", 3)) {
       with = "<";
       used = 4;
@@ -86,21 +93,26 @@ void TConverter::WriteText(TidyNode node) {
     r += used;
     done = r;
   }
-  copy(n);
-  // tidyNodeGetValue clears the whole of its buffer each time: keep it small.
-  if (value.allocated > kKeptValueBytes) tidyBufFree(&value);
+  // Most texts need no repair and are written from the lexer's bytes.
+  std::string_view repaired(reinterpret_cast<const char*>(text), n);
+  if (done > 0) {
+    copy(n);
+    repaired = out;
+  }
 
   if (code) {
-    Out.Write(TContext::Code, out);
+    Out.Write(TContext::Code, repaired);
   } else if (RawDepth > 0) {
-    Out.Write(TContext::Plain, out);
+    Out.Write(TContext::Plain, repaired);
   } else if (Out.Linking()) {
     Out.OpenLinkWrap();
-    Out.Write(TContext::LinkTitle, out);
+    Out.Write(TContext::LinkTitle, repaired);
     Out.CloseLinkWrap();
   } else {
-    Out.Write(TContext::Text, out);
+    Out.Write(TContext::Text, repaired);
   }
+  // tidyNodeGetValue clears the whole of its buffer each time: keep it small.
+  if (value.allocated > kKeptValueBytes) tidyBufFree(&value);
 }
 
 } // namespace tamsel::detail
