@@ -22,7 +22,7 @@ is a failure.
 Case files (*.cases) hold many cases:
 
     === name
-    !links 0                      LinkOptions for the converter (default 7)
+    !links 0                      kinds of link by bits: 1 local, 2 e-mail, 4 external (default 7)
     !browser-styles               also expect what browsers make of em, ins, kbd,
                                   samp, var, cite, dfn and q
     !xfail CHECK[,CHECK] reason   these checks are known to fail, see FINDINGS.md;
