@@ -12,7 +12,10 @@ constexpr uint kKeptValueBytes = 4096;
 // Bytes at which the repair below may change something.
 struct TRepairStart {
   bool Byte[256] = {};
-  constexpr TRepairStart() { Byte['&'] = Byte[0xE2] = Byte['\n'] = Byte['\r'] = true; }
+  constexpr TRepairStart() {
+    for (unsigned char c : {'&', '\n', '\r', '\xE2'})
+      Byte[c] = true;
+  }
 };
 constexpr TRepairStart kRepairStart;
 
