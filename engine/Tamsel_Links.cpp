@@ -29,6 +29,13 @@ bool IsAddress(std::string_view s) {
   return !scheme.empty() && s.substr(scheme.size(), 3) == "://";
 }
 
+// A network path ("//host/x") leads where the page's own scheme leads; the
+// page's scheme being unknown, it is taken for https, which most sites serve.
+std::string WithScheme(std::string value) {
+  if (value.rfind("//", 0) == 0) value.insert(0, "https:");
+  return value;
+}
+
 // A media id for a local image source: the path as a browser resolves it,
 // its folders namespaces, its name with its extension.
 std::string LocalMediaId(const TReference& ref) {
@@ -75,7 +82,8 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
   bool isUrl = false;
   const bool anyLinks = Options.LocalLinks || Options.MailLinks || Options.ExternalLinks;
   if (TidyAttr href = anyLinks ? tidyAttrGetById(node, TidyAttr_HREF) : nullptr) {
-    const std::string value = AttrText(reinterpret_cast<const char*>(tidyAttrValue(href)));
+    const std::string value =
+        WithScheme(AttrText(reinterpret_cast<const char*>(tidyAttrValue(href))));
     const std::string_view scheme = SchemeOf(value);
     if (EqualsNoCase(scheme, "mailto")) {
       if (Options.MailLinks) target = PercentDecode(std::string_view(value).substr(7));
@@ -116,7 +124,7 @@ void TConverter::WriteLinkedImage(TidyNode node) {
 void TConverter::WriteImage(TidyNode node) {
   const char* src = AttrValue(node, TidyAttr_SRC);
   if (!src || !*src) return;
-  std::string source = AttrText(src);
+  std::string source = WithScheme(AttrText(src));
   const bool isUrl = IsAddress(source);
   if (!isUrl) {
     std::string resolved;
