@@ -215,6 +215,10 @@ void TOutput::Abandon() {
   Live = false;
 }
 
+void TOutput::Reserve(std::size_t n) {
+  MakeRoom(Buffer, n);
+}
+
 std::size_t TOutput::Count() const {
   return Buffer.size + Held.size() + CodeSpace.size() + Deferred * LineBreak.size();
 }

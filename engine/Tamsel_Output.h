@@ -72,6 +72,8 @@ public:
   std::size_t Finish();
   // Releases the buffer of a run that ends early.
   void Abandon();
+  // Room for n more bytes at once, so that the buffer need not grow by steps.
+  void Reserve(std::size_t n);
 
   void Write(TContext context, std::string_view bytes);
   void Write(TContext context, const char* bytes) {
