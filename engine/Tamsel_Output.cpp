@@ -464,20 +464,30 @@ void TOutput::WriteTarget(std::string_view target, bool isUrl) {
 // as part of the title, so the title keeps the run. What follows goes into a
 // link piece of its own.
 void TOutput::WriteLinkTitle(std::string_view bytes) {
+  // A title that is "{{...}}" as a whole would be read as an image: an
+  // invisible U+200B parts the opening braces of a piece.
+  auto piece = [this](std::string_view part) {
+    if (Wrap == TWrap::Pending && Held.empty() && part.substr(0, 2) == "{{") {
+      Piece("{", 1);
+      Emit(kInvisibleSpace.data(), kInvisibleSpace.size());
+      part.remove_prefix(1);
+    }
+    Piece(part.data(), part.size());
+  };
   std::size_t from = 0;
   for (std::size_t at = bytes.find("]]"); at != std::string_view::npos;
        at = bytes.find("]]", from)) {
     std::size_t end = at;
     while (end < bytes.size() && bytes[end] == ']')
       ++end;
-    Piece(bytes.data() + from, end - from);
+    piece(bytes.substr(from, end - from));
     if (Wrap == TWrap::Open) {
       Emit("]]", 2);
       Wrap = TWrap::Pending;
     }
     from = end;
   }
-  Piece(bytes.data() + from, bytes.size() - from);
+  piece(bytes.substr(from));
 }
 
 void TOutput::WriteCodeBytes(std::string_view bytes) {

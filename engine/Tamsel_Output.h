@@ -48,7 +48,8 @@ enum class TContext : std::uint8_t {
   Url,
   // The text of a link. DokuWiki reads no markup there, but "]]" ends the
   // link: such a run of ']' ends the link piece instead, and the rest of the
-  // text goes into a link piece of its own.
+  // text goes into a link piece of its own. A piece that begins with "{{"
+  // gets an invisible U+200B between the braces, lest it read as an image.
   LinkTitle,
   // An image's title. "}}" would end the image and "]]" a surrounding link:
   // an invisible U+200B parts such a pair; line ends become spaces. Inside a

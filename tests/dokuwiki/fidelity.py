@@ -227,8 +227,9 @@ def fold(s):
 
 
 def norm(s, images=False):
-    # C0 control characters other than white space show as nothing.
-    s = re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", "", fold(s))
+    # C0 control characters other than white space show as nothing, and so
+    # does U+200B, with which the converter parts braces.
+    s = re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f\u200b]", "", fold(s))
     s = s.replace(IMG_MARK, " [img] " if images else " ")
     return re.sub(r"\s+", " ", s).strip()
 
