@@ -120,13 +120,15 @@ private:
   void WriteQuote(TidyNode node);
 
   // Lists.
-  void WriteList(TidyNode node, std::int32_t depth, TidyTagId kind);
-  void WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind);
-  void WriteListItemPrefix(std::int32_t depth, TidyTagId kind);
-  void WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind);
-  void WriteDefinitionList(TidyNode node, std::int32_t depth);
-  void WriteDefinitionTerm(TidyNode node, std::int32_t depth);
-  void WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefixWritten);
+  // newLevel false: the list's items stand at the level of the enclosing
+  // list's items.
+  void WriteList(TidyNode node, TidyTagId kind, bool newLevel = true);
+  void WriteListItem(TidyNode node, TidyTagId kind);
+  void WriteListItemPrefix(TidyTagId kind);
+  void WriteListText(TidyNode node, TidyTagId kind);
+  void WriteDefinitionList(TidyNode node);
+  void WriteDefinitionTerm(TidyNode node);
+  void WriteDefinitionData(TidyNode node, bool& prefixWritten);
 
   // Tables.
   void WriteTable(TidyNode node);

@@ -194,7 +194,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   Live = true;
   LineBreak.assign(lineBreak);
   PendingBreaks = BreakCount = Deferred = 0;
-  QuoteDepth = CodeDepth = TableDepth = 0;
+  QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
   CodeSpace.clear();
   LinkTarget.clear();
   Wrap = TWrap::None;
@@ -331,6 +331,14 @@ void TOutput::StartQuoteLine() {
   }
   PutRepeated('>', static_cast<std::int32_t>(QuoteDepth));
   Put(' ');
+}
+
+void TOutput::StartItem(char bullet) {
+  NeedBreaks(1);
+  PutRepeated(' ', static_cast<std::int32_t>(2 * IndentDepth));
+  if (bullet) Put(bullet);
+  Put(' ');
+  ResetBreaks();
 }
 
 void TOutput::DropTrailingCodeSpace() {

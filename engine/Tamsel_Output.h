@@ -103,6 +103,14 @@ public:
   void PopQuote() { --QuoteDepth; }
   void StartQuoteLine();
 
+  // Lists: every level indents its items' lines by two spaces more.
+  // StartItem begins an item's line: a line break, the indentation, the
+  // bullet (none for 0) and a space.
+  void PushIndent() { ++IndentDepth; }
+  void PopIndent() { --IndentDepth; }
+  std::uint32_t Indent() const { return IndentDepth; }
+  void StartItem(char bullet);
+
   // Code blocks: no prefixes, LF in the converter's line break.
   void BeginCode() { ++CodeDepth; }
   void EndCode() { --CodeDepth; }
@@ -151,6 +159,7 @@ private:
   // Breaks asked for and not yet written.
   std::uint32_t Deferred = 0;
   std::uint32_t QuoteDepth = 0;
+  std::uint32_t IndentDepth = 0;
   std::uint32_t CodeDepth = 0;
   // White space at the end of code, written only when more code follows.
   std::string CodeSpace;

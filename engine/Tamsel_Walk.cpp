@@ -91,7 +91,7 @@ void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteQuote(node);
     break;
   case TidyTag_DL:
-    WriteDefinitionList(node, 1);
+    WriteDefinitionList(node);
     break;
   case TidyTag_H1:
     WriteHeading(node, 6);
@@ -112,10 +112,10 @@ void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteRule();
     break;
   case TidyTag_OL:
-    WriteList(node, 1, TidyTag_OL);
+    WriteList(node, TidyTag_OL);
     break;
   case TidyTag_UL:
-    WriteList(node, 1, TidyTag_UL);
+    WriteList(node, TidyTag_UL);
     break;
   case TidyTag_P:
     WriteParagraph(node);
