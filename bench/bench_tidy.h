@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Tamsel.h"
+#include "Tamsel_Internal.h"
 
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>

@@ -78,7 +78,7 @@ TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view 
   TPreparedInput input = PrepareInput(bytes, options.Encoding);
   result.EncodingDescription = std::move(input.Description);
   result.Warnings = std::move(input.Warnings);
-  converter.LinkOptions = options.LinkOptions;
+  converter.Options.SetLinks(options.LinkOptions != 0);
   result.Text = FinishText(converter.ConvertAnsi(input.Bytes, input.TidyEncoding), options.Newline);
   return result;
 }

@@ -170,7 +170,7 @@ void RunParallel(unsigned jobs, std::size_t count, const std::function<void(std:
 std::string MakeMediaMarker() {
   std::random_device random;
   char marker[40];
-  std::snprintf(marker, sizeof marker, "\x01tamsel-media-%08x%08x\x01", random(), random());
+  std::snprintf(marker, sizeof marker, "tamsel-media-%08x%08x:", random(), random());
   return marker;
 }
 

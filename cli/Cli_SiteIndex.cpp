@@ -16,25 +16,6 @@ std::string LowerAscii(std::string_view s) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool HasOtherScheme(std::string_view s) {
-  // scheme ":" with a scheme of a letter and then letters, digits, "+-."
-  if (s.empty() || !((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z'))) return false;
-  for (char c : s) {
-    if (c == ':') return true;
-    const bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                            (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    if (!schemeChar) return false;
-  }
-  return false;
-}
-
 std::string WithoutExtension(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');
@@ -67,80 +48,6 @@ void TLinkCounts::Add(const TLinkCounts& other) {
   FragmentsOnHeading += other.FragmentsOnHeading;
   FragmentsInSection += other.FragmentsInSection;
   FragmentsKept += other.FragmentsKept;
-}
-
-std::string PercentDecode(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    int high, low;
-    if (s[i] == '%' && i + 2 < s.size() && (high = HexValue(s[i + 1])) >= 0 &&
-        (low = HexValue(s[i + 2])) >= 0) {
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-std::optional<TReference> ResolveReference(std::string_view pagePath, std::string_view href) {
-  // Browsers drop surrounding white space and every tab and line end, and
-  // read a backslash as a slash.
-  std::string s;
-  for (char c : href)
-    if (c != '\t' && c != '\n' && c != '\r') s += c == '\\' ? '/' : c;
-  const std::size_t first = s.find_first_not_of(" \f");
-  s = first == std::string::npos ? std::string()
-                                 : s.substr(first, s.find_last_not_of(" \f") - first + 1);
-
-  TReference ref;
-  if (const std::size_t hash = s.find('#'); hash != std::string::npos) {
-    ref.HasFragment = true;
-    ref.Fragment = PercentDecode(std::string_view(s).substr(hash + 1));
-    s.resize(hash);
-  }
-  if (const std::size_t query = s.find('?'); query != std::string::npos) s.resize(query);
-  if (s.rfind("//", 0) == 0 || HasOtherScheme(s)) return std::nullopt;
-  if (s.empty()) {
-    ref.SamePage = true;
-    ref.Path = std::string(pagePath);
-    return ref;
-  }
-
-  std::vector<std::string> segments;
-  if (s[0] != '/') {
-    std::string_view base = pagePath;
-    const std::size_t slash = base.rfind('/');
-    base = slash == std::string_view::npos ? std::string_view() : base.substr(0, slash);
-    for (std::size_t start = 0; !base.empty() && start <= base.size();) {
-      const std::size_t end = std::min(base.find('/', start), base.size());
-      segments.emplace_back(base.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-  bool directory = false;
-  for (std::size_t start = s[0] == '/' ? 1 : 0; start <= s.size();) {
-    const std::size_t end = std::min(s.find('/', start), s.size());
-    const std::string segment = PercentDecode(std::string_view(s).substr(start, end - start));
-    start = end + 1;
-    const bool last = end == s.size();
-    if (segment.find('/') != std::string::npos || segment.find('\0') != std::string::npos)
-      return std::nullopt;
-    directory = last && (segment.empty() || segment == "." || segment == "..");
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      segments.push_back(segment);
-    }
-  }
-  for (const std::string& segment : segments) {
-    if (!ref.Path.empty()) ref.Path += '/';
-    ref.Path += segment;
-  }
-  ref.Directory = directory || ref.Path.empty();
-  return ref;
 }
 
 bool IsPageName(std::string_view path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Tamsel_Anchor.h"
+#include "Tamsel_Url.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -16,25 +17,6 @@
 #include <vector>
 
 namespace tamsel::cli {
-
-// A link or image reference, resolved the way a browser resolves it against
-// the page that holds it, with the site's folder as the server's root.
-struct TReference {
-  std::string Path;       // below the root, '/' between folders, percent-decoded
-  bool Directory = false; // the reference ended in '/' (or "." or "..")
-  bool SamePage = false;  // no path at all: "#frag" or "?query"
-  bool HasFragment = false;
-  std::string Fragment; // percent-decoded, without '#'
-};
-
-// pagePath is the holding page's path below the root. Returns nullopt for
-// references that leave the site: another scheme ("javascript:", "tel:"), a
-// network path ("//host/x"), or a name that cannot be a file (an encoded '/'
-// or NUL). A ".." above the root stays at the root, as in a browser.
-std::optional<TReference> ResolveReference(std::string_view pagePath, std::string_view href);
-
-// "%20" becomes a space; a '%' without two hex digits stays as it is.
-std::string PercentDecode(std::string_view s);
 
 struct TSiteFile {
   std::filesystem::path Source; // the file on disk, its real path

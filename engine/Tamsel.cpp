@@ -1,14 +1,16 @@
 // The converter object, the conversion run and the output buffer.
-#include "Tamsel.h"
+#include "Tamsel_Internal.h"
 #include "Tamsel_Stack.h"
 
 #include <algorithm>
 #include <bit>
+#include <clocale>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 
@@ -183,19 +185,36 @@ constexpr std::size_t kStackPerTag = 512;
 // For the frames above the walk, Tidy's and PCRE2's own, and the caller's.
 constexpr std::size_t kStackBase = std::size_t{1} << 20;
 
-// Frees what the run holds on every way out, also when an exception passes.
-struct TRunGuard {
-  TTamsel& Owner;
-  bool OutputLive = false;
-  ~TRunGuard() {
-    if (OutputLive) tidyBufFree(&Owner.Output);
-    if (Owner.Doc) tidyRelease(Owner.Doc);
-    Owner.Doc = nullptr;
-    Owner.LinkTarget.clear();
+// Releases the run's document on every way out, also when an exception passes.
+struct TDocGuard {
+  TidyDoc& Doc;
+  ~TDocGuard() {
+    if (Doc) tidyRelease(Doc);
+    Doc = nullptr;
   }
 };
 
+
 } // namespace
+
+// Tidy sets the process locale while it makes a document (it looks up the
+// user's language and then switches to "C"), and it keeps the language in a
+// global. Separate converters on separate threads would race there, and the
+// caller's locale would be changed under it: documents are made one at a
+// time, and the locale is put back as it was.
+TidyDoc CreateDocument(TidyAllocator* allocator) {
+  static std::mutex lock;
+  const std::lock_guard<std::mutex> hold(lock);
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = current ? current : "C";
+  TidyDoc doc = tidyCreateWithAllocator(allocator);
+  if (!std::setlocale(LC_ALL, saved.c_str()) && doc) {
+    tidyRelease(doc);
+    throw std::runtime_error("tamsel: cannot restore the locale \"" + saved +
+                             "\" after HTML Tidy changed it");
+  }
+  return doc;
+}
 
 void SetTidyOptions(TidyDoc doc, int encoding) {
   tidyOptSetInt(doc, TidyInCharEncoding, static_cast<ulong>(encoding));
@@ -231,71 +250,15 @@ void MakeRoom(TidyBuffer& buffer, std::size_t more) {
   }
 }
 
-void AppendString(TidyBuffer& buffer, std::string_view bytes) {
-  if (bytes.empty()) return;
-  MakeRoom(buffer, bytes.size());
-  tidyBufAppend(&buffer, const_cast<char*>(bytes.data()), static_cast<uint>(bytes.size()));
-}
-
-void AppendCString(TidyBuffer& buffer, const char* text) {
-  if (!text) return;
-  MakeRoom(buffer, std::strlen(text));
-  for (; *text; ++text)
-    tidyBufPutByte(&buffer, static_cast<byte>(*text));
-}
-
-void AppendSpaceOnce(TidyBuffer& buffer, char c) {
-  if (buffer.size == 0 || buffer.bp[buffer.size - 1] == static_cast<byte>(c)) return;
-  MakeRoom(buffer, 1);
-  tidyBufPutByte(&buffer, static_cast<byte>(c));
-}
-
 bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to) {
   for (std::uint32_t i = from; i < to; ++i)
     if (buffer.bp[i] > 0x20) return true;
   return false;
 }
 
-void TrimRight(TidyBuffer& buffer) {
-  while (buffer.size > 0 && buffer.bp[buffer.size - 1] <= 0x20)
-    --buffer.size;
-}
+TTamsel::TTamsel() : Impl(std::make_unique<detail::TConverter>(*this)) {}
 
-TTamsel::TTamsel() : LineBreak("\r\n") {
-  int errorCode = 0;
-  PCRE2_SIZE errorOffset = 0;
-  EscapePattern = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kEscapePattern), PCRE2_ZERO_TERMINATED,
-                                PCRE2_CASELESS, &errorCode, &errorOffset, nullptr);
-  if (EscapePattern) MatchData = pcre2_match_data_create(3, nullptr);
-}
-
-TTamsel::~TTamsel() {
-  pcre2_match_data_free(MatchData);
-  pcre2_code_free(EscapePattern);
-}
-
-void TTamsel::AppendRepeated(char c, std::int32_t count) {
-  for (std::int32_t i = 0; i < count; ++i)
-    PutByte(c);
-}
-
-void TTamsel::NeedBreaks(std::uint32_t n) {
-  if (Output.size != 0) {
-    // Markup written after the last breaks (a bullet, a cell, an image, a
-    // quotation's '>') ends the run of breaks just as text does; without this
-    // the next block would join that markup's line.
-    if (BreakCount > 0 && (Output.size < BreakEnd || HasVisibleByte(Output, BreakEnd, Output.size)))
-      BreakCount = 0;
-    while (PendingBreaks < n && BreakCount < 2) {
-      AppendString(Output, LineBreak);
-      ++BreakCount;
-      ++PendingBreaks;
-    }
-    BreakEnd = Output.size;
-  } else if (PendingBreaks < n) {
-    PendingBreaks = n;
-  }
-}
+TTamsel::~TTamsel() = default;
 
 std::string TTamsel::ConvertAnsi(std::string_view text, int encoding) {
   if (text.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
@@ -324,21 +287,23 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
   const char* p = static_cast<const char*>(bytes);
   const auto tags = size > 0 ? static_cast<std::size_t>(std::count(p, p + size, '<')) : 0;
   const std::size_t stack = kStackBase + tags * kStackPerTag;
-  if (StackLeft() >= stack) return Run(bytes, size, encoding);
+  if (StackLeft() >= stack) return Impl->Run(bytes, size, encoding);
   std::string result;
-  if (!RunOnReservedStack([&] { result = Run(bytes, size, encoding); }, stack))
+  if (!RunOnReservedStack([&] { result = Impl->Run(bytes, size, encoding); }, stack))
     throw std::length_error("tamsel: no stack for nesting this deep");
   return result;
 }
 
-std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
+std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int encoding) {
   TTidyHeap heap;
   Utf8StrAllocator record;
   std::string result;
-  TRunGuard guard{*this};
+  TDocGuard guard{Doc};
+  // Read once, so that a run sees one set of options throughout.
+  Options = Owner.Options;
 
-  Doc = tidyCreateWithAllocator(&heap);
-  if (!Doc) return result;
+  Doc = CreateDocument(&heap);
+  if (!Doc) throw std::runtime_error("tamsel: HTML Tidy cannot make a document");
 
   SetTidyOptions(Doc, encoding);
 
@@ -369,20 +334,18 @@ std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;
 
-  tidyBufInitWithAllocator(&Output, &record);
-  guard.OutputLive = true;
-  ResetBreaks();
-  BreakCount = 0;
-  RawDepth = 0;
-  NoDashDepth = 0;
-  BreakEnd = 0;
-  CodeDepth = 0;
+  Out.Begin(record, Options.LineBreak);
+  struct TOutputGuard {
+    TOutput& Out;
+    ~TOutputGuard() { Out.Abandon(); }
+  } outputGuard{Out};
+  RawDepth = NoDashDepth = CodeDepth = 0;
 
   std::uint8_t state = 0;
   WriteBody(body, state);
-  TrimRight(Output);
+  const std::size_t written = Out.Finish();
 
-  record.Data.resize(Output.size);
+  record.Data.resize(written);
   result = std::move(record.Data);
   return result;
 }

@@ -1,6 +1,7 @@
 // DokuWiki's ids and section anchors; where an HTML document's anchors land.
 #include "Tamsel_Anchor.h"
 #include "Tamsel.h"
+#include "Tamsel_Internal.h"
 #include "Tamsel_Stack.h"
 
 #include <algorithm>
@@ -551,7 +552,7 @@ constexpr std::size_t kStackBase = std::size_t{1} << 20;
 TDocumentAnchors ParseAnchors(std::string_view bytes, int encoding) {
   TDocumentAnchors anchors;
   TParseHeap heap;
-  TidyDoc doc = tidyCreateWithAllocator(&heap);
+  TidyDoc doc = CreateDocument(&heap);
   if (!doc) throw std::runtime_error("tamsel: no Tidy document");
   SetTidyOptions(doc, encoding);
   TidyBuffer errors;

@@ -1,103 +1,130 @@
 // Headings, rules, paragraphs, preformatted text and quotations.
 #include "Tamsel_Internal.h"
 
-#include <cstring>
+#include <string>
 #include <string_view>
 
-namespace tamsel {
+namespace tamsel::detail {
 
-using namespace detail;
+namespace {
 
-void TTamsel::WriteHeading(TidyNode node, std::int32_t level) {
+// The content of a preformatted block as the code writer will write it,
+// closely enough to tell whether it holds "</code>" or "</file>": the text
+// nodes' bytes as the lexer holds them ('<' as itself), LF for a line break,
+// a space for an element set apart.
+void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out) {
+  ForEachChild(node, [&](TidyNode child) {
+    switch (tidyNodeGetType(child)) {
+    case TidyNode_Text:
+      tidyNodeGetValue(doc, child, &value);
+      out.append(reinterpret_cast<const char*>(value.bp), value.size);
+      break;
+    case TidyNode_StartEnd:
+    case TidyNode_Start: {
+      const TidyTagId id = tidyNodeGetId(child);
+      if (id == TidyTag_BR) {
+        out += '\n';
+      } else if (IsInlineTag(id)) {
+        CollectCode(doc, child, value, out);
+      } else {
+        out += ' ';
+        CollectCode(doc, child, value, out);
+        out += ' ';
+      }
+      break;
+    }
+    default:
+      break;
+    }
+  });
+}
+
+} // namespace
+
+void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   if (!tidyGetChild(node)) return;
-  AppendRepeated('=', level);
-  PutByte(' ');
+  Out.PutRepeated('=', level);
+  Out.Put(' ');
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
-  BeginRaw();
-  BeginNoDash();
-  WriteContent(node);
-  EndNoDash();
-  EndRaw();
-  PutByte(' ');
-  AppendRepeated('=', level);
+  {
+    const TScope raw(RawDepth), noDash(NoDashDepth);
+    WriteContent(node);
+  }
+  Out.Put(' ');
+  Out.PutRepeated('=', level);
 }
 
-void TTamsel::WriteRule() {
-  AppendString(Output, "----");
-  ResetBreaks();
+void TConverter::WriteRule() {
+  Out.Write(TContext::Markup, "----");
+  Out.ResetBreaks();
   // So that the next block's blank line is written in full.
-  BreakCount = 0;
+  Out.ClearBreakCount();
 }
 
-void TTamsel::WriteParagraph(TidyNode node) {
+void TConverter::WriteParagraph(TidyNode node) {
   WriteInline(node, kNoBlocks);
 }
 
-void TTamsel::WriteCode(TidyNode node) {
-  const uint openAt = Output.size;
-  AppendString(Output, "<code>");
-  ResetBreaks();
-  BreakCount = 0;
-  NeedBreaks(1);
-  const uint contentAt = Output.size;
-  BeginRaw();
-  BeginNoDash();
-  ++CodeDepth;
-  WriteContent(node);
-  --CodeDepth;
-  EndNoDash();
-  EndRaw();
-  TrimRight(Output);
+void TConverter::WriteCode(TidyNode node) {
   // A code block ends at the first "</code>", so content that holds one goes
   // into a file block, which DokuWiki shows verbatim as well.
-  const std::string_view content(reinterpret_cast<const char*>(Output.bp) + contentAt,
-                                 Output.size > contentAt ? Output.size - contentAt : 0);
-  const bool asFile = content.find("</code>") != std::string_view::npos &&
-                      content.find("</file>") == std::string_view::npos;
-  if (asFile) std::memcpy(Output.bp + openAt, "<file>", 6);
-  ResetBreaks();
-  BreakCount = 0;
-  NeedBreaks(1);
-  AppendString(Output, asFile ? "</file>" : "</code>");
-  ResetBreaks();
-  BreakCount = 0;
+  Repaired.clear();
+  CollectCode(Doc, node, TextValue.Buffer, Repaired);
+  const bool asFile = Repaired.find("</code>") != std::string::npos &&
+                      Repaired.find("</file>") == std::string::npos;
+  Out.Write(TContext::Markup, asFile ? "<file>" : "<code>");
+  // Up to its closing tag the block's lines get no quotation prefix.
+  struct TCodeScope {
+    TOutput& Out;
+    explicit TCodeScope(TOutput& out) : Out(out) { Out.BeginCode(); }
+    ~TCodeScope() { Out.EndCode(); }
+  } codeScope(Out);
+  Out.ResetBreaks();
+  Out.ClearBreakCount();
+  Out.NeedBreaks(1);
+  {
+    const TScope code(CodeDepth), noDash(NoDashDepth);
+    WriteContent(node);
+  }
+  Out.DropTrailingCodeSpace();
+  Out.ResetBreaks();
+  Out.ClearBreakCount();
+  Out.NeedBreaks(1);
+  Out.Write(TContext::Markup, asFile ? "</file>" : "</code>");
+  Out.ResetBreaks();
+  Out.ClearBreakCount();
 }
 
-void TTamsel::WriteQuote(TidyNode node, std::int32_t depth) {
-  AppendRepeated('>', depth);
-  PutByte(' ');
-  // What follows a nested quotation belongs to this one again: it starts a
-  // line with this quotation's own prefix rather than joining the nested one.
-  bool afterNested = false;
-  auto resume = [&] {
-    if (!afterNested) return;
-    afterNested = false;
-    ResetBreaks();
-    NeedBreaks(2);
-    AppendRepeated('>', depth);
-    PutByte(' ');
-  };
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+// Every line of a quotation begins with its prefix, which the channel writes
+// for each line it starts; a nested quotation adds a level for its time.
+void TConverter::WriteQuote(TidyNode node) {
+  struct TQuoteScope {
+    TOutput& Out;
+    explicit TQuoteScope(TOutput& out) : Out(out) { Out.PushQuote(); }
+    ~TQuoteScope() { Out.PopQuote(); }
+  } quoteScope(Out);
+  Out.StartQuoteLine();
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
-      resume();
       WriteText(child);
       break;
     case TidyNode_Start:
       if (tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
-        ResetBreaks();
-        NeedBreaks(2);
-        WriteQuote(child, depth + 1);
-        afterNested = true;
+        Out.ResetBreaks();
+        Out.NeedBreaks(2);
+        WriteQuote(child);
+        // What follows is this quotation's own again, on a line of its own.
+        Out.ResetBreaks();
+        Out.NeedBreaks(2);
       } else {
-        resume();
         WriteInlineNode(child, kItemContent);
       }
       break;
     default:
       break;
     }
-  }
+  });
 }
 
-} // namespace tamsel
+} // namespace tamsel::detail

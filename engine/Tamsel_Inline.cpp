@@ -1,39 +1,42 @@
-// Inline formatting: markers go straight into the output, never through the
-// text emission, so they are never escaped; the content between them is.
+// Inline formatting: markers are markup of the converter's own, never
+// escaped; the content between them is.
 #include "Tamsel_Internal.h"
 
-namespace tamsel {
+namespace tamsel::detail {
 
-using namespace detail;
+namespace {
 
-void TTamsel::WriteMarked(TidyNode node, std::string_view open, std::string_view close) {
-  AppendString(Output, open);
-  WriteInline(node, kNoBlocks);
-  AppendString(Output, close);
+// A colour or size goes into "[color=...]" as it stands, less the bytes that
+// would end that markup or its line; no colour or size holds one.
+std::string FontValue(const char* value) {
+  std::string out;
+  for (const char* p = value; *p; ++p)
+    if (*p != ']' && *p != '[' && static_cast<unsigned char>(*p) >= 0x20) out += *p;
+  return out;
 }
 
-void TTamsel::WriteFont(TidyNode node) {
-  const char* color = (FontOptions & kFontColor) ? AttrValue(node, TidyAttr_COLOR) : nullptr;
-  const char* size = (FontOptions & kFontSize) ? AttrValue(node, TidyAttr_SIZE) : nullptr;
+} // namespace
+
+void TConverter::WriteMarked(TidyNode node, std::string_view open, std::string_view close) {
+  Out.Write(TContext::Markup, open);
+  WriteInline(node, kNoBlocks);
+  Out.Write(TContext::Markup, close);
+}
+
+void TConverter::WriteFont(TidyNode node) {
+  const char* color = Options.FontColor ? AttrValue(node, TidyAttr_COLOR) : nullptr;
+  const char* size = Options.FontSize ? AttrValue(node, TidyAttr_SIZE) : nullptr;
   const bool hasColor = color && *color;
   const bool hasSize = size && *size;
-  if (hasColor) {
-    AppendString(Output, "[color=");
-    AppendCString(Output, color);
-    PutByte(']');
-  }
-  if (hasSize) {
-    AppendString(Output, "[size=");
-    AppendCString(Output, size);
-    PutByte(']');
-  }
+  if (hasColor) Out.Write(TContext::Markup, "[color=" + FontValue(color) + "]");
+  if (hasSize) Out.Write(TContext::Markup, "[size=" + FontValue(size) + "]");
   WriteInline(node, kNoBlocks);
-  if (hasSize) AppendString(Output, "[/size]");
-  if (hasColor) AppendString(Output, "[/color]");
+  if (hasSize) Out.Write(TContext::Markup, "[/size]");
+  if (hasColor) Out.Write(TContext::Markup, "[/color]");
 }
 
-void TTamsel::WriteLineBreak() {
-  AppendString(Output, "\\\\ ");
+void TConverter::WriteLineBreak() {
+  Out.Write(TContext::Markup, "\\\\ ");
 }
 
-} // namespace tamsel
+} // namespace tamsel::detail

@@ -2,8 +2,71 @@
 #pragma once
 
 #include "Tamsel.h"
+#include "Tamsel_Output.h"
 
-namespace tamsel::detail {
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include <tidy/tidy.h>
+#include <tidy/tidybuffio.h>
+
+namespace tamsel {
+
+// A TidyAllocator whose storage is the string Data itself: the bytes of the
+// one buffer it serves are always the first `size` bytes of Data, so the
+// finished output becomes the result without a copy.
+struct Utf8StrAllocator : TidyAllocator {
+  Utf8StrAllocator();
+  std::string Data;
+};
+
+// Makes room for more bytes before a TidyBuffer call appends them, so that the
+// allocation, which may fail, happens here and not inside Tidy. Throws
+// std::length_error when the buffer would outgrow kMaxOutputBytes.
+void MakeRoom(TidyBuffer& buffer, std::size_t more);
+
+// Makes a Tidy document with allocator, one at a time in the whole process
+// and leaving the process locale as it was (Tidy changes it). Null when Tidy
+// cannot make one.
+TidyDoc CreateDocument(TidyAllocator* allocator);
+
+// Sets the Tidy options of a conversion run on doc, reading input in encoding.
+void SetTidyOptions(TidyDoc doc, int encoding);
+
+// An element id set with room for ids 0 to 143; larger ids are never members.
+class TBlockSet {
+public:
+  constexpr TBlockSet() = default;
+  constexpr TBlockSet(std::initializer_list<TidyTagId> ids) {
+    for (TidyTagId id : ids)
+      if (static_cast<unsigned>(id) < kBits) Words[id / 64] |= std::uint64_t{1} << (id % 64);
+  }
+  constexpr bool Contains(TidyTagId id) const {
+    unsigned u = static_cast<unsigned>(id);
+    return u < kBits && (Words[u / 64] >> (u % 64)) & 1;
+  }
+
+private:
+  static constexpr unsigned kBits = 144;
+  std::uint64_t Words[3] = {0, 0, 0};
+};
+
+// Elements that flow inside a line; every other element is a block.
+bool IsInlineTag(TidyTagId id);
+// 0 none, 1 left, 2 center, 3 right.
+std::uint8_t ParseAlign(const char* value);
+std::int32_t ParseInt(const char* value, std::int32_t fallback);
+bool HasScheme(std::string_view s);
+std::string PathToNamespace(std::string_view s);
+// Whether bytes [from, to) of the buffer hold one above 0x20.
+bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to);
+
+// The escaping pattern, as compiled into every converter.
+extern const char* const kEscapePattern;
+
+namespace detail {
 
 inline constexpr std::uint8_t kStateText = 1;
 inline constexpr std::uint8_t kStateInline = 2;
@@ -23,4 +86,99 @@ inline bool IsStartTag(TidyNode node, TidyTagId id) {
   return tidyNodeGetType(node) == TidyNode_Start && tidyNodeGetId(node) == id;
 }
 
-} // namespace tamsel::detail
+// Calls f for every child of node, in order.
+template <class F> void ForEachChild(TidyNode node, F&& f) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
+    f(child);
+}
+
+// The converter's run: the Tidy document, the output channel and the walks.
+class TConverter {
+public:
+  explicit TConverter(const TTamsel& owner) : Owner(owner) {}
+
+  // The run itself, once ConvertBuffer has made sure of the stack.
+  std::string Run(const void* bytes, std::int32_t size, int encoding);
+
+private:
+  // Walks and dispatch.
+  void WriteBody(TidyNode node, std::uint8_t& state);
+  void WriteBlock(TidyNode node, std::uint8_t& state);
+  void WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteInline(TidyNode node, const TBlockSet& blocks);
+  void WriteInlineNode(TidyNode node, const TBlockSet& blocks);
+  void WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteContent(TidyNode node);
+  void WriteContentBreak();
+  // An element outside the inline list, set apart by spaces.
+  template <class F> void WriteSetApart(TidyNode node, F&& walk);
+
+  // Text.
+  void WriteText(TidyNode node);
+
+  // Blocks.
+  void WriteHeading(TidyNode node, std::int32_t level);
+  void WriteRule();
+  void WriteParagraph(TidyNode node);
+  void WriteCode(TidyNode node);
+  void WriteQuote(TidyNode node);
+
+  // Lists.
+  // newLevel false: the list's items stand at the level of the enclosing
+  // list's items.
+  void WriteList(TidyNode node, TidyTagId kind, bool newLevel = true);
+  void WriteListItem(TidyNode node, TidyTagId kind);
+  void WriteListItemPrefix(TidyTagId kind);
+  void WriteListText(TidyNode node, TidyTagId kind);
+  void WriteDefinitionList(TidyNode node);
+  void WriteDefinitionTerm(TidyNode node);
+  void WriteDefinitionData(TidyNode node, bool& prefixWritten);
+
+  // Tables.
+  void WriteTable(TidyNode node);
+  void WriteTableSection(TidyNode node);
+  void WriteTableRow(TidyNode node);
+  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign);
+
+  // Inline formatting.
+  void WriteMarked(TidyNode node, std::string_view open, std::string_view close);
+  void WriteBold(TidyNode node) { WriteMarked(node, "**", "**"); }
+  void WriteItalic(TidyNode node) { WriteMarked(node, "//", "//"); }
+  void WriteUnderline(TidyNode node) { WriteMarked(node, "__", "__"); }
+  void WriteMonospace(TidyNode node) { WriteMarked(node, "''", "''"); }
+  void WriteDeleted(TidyNode node) { WriteMarked(node, "<del>", "</del>"); }
+  void WriteSubscript(TidyNode node) { WriteMarked(node, "<sub>", "</sub>"); }
+  void WriteSuperscript(TidyNode node) { WriteMarked(node, "<sup>", "</sup>"); }
+  void WriteFont(TidyNode node);
+  void WriteLineBreak();
+
+  // Links and images.
+  void WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteImage(TidyNode node);
+  void WriteLinkedImage(TidyNode node);
+
+  const TTamsel& Owner;
+  TOptions Options;
+  TidyDoc Doc = nullptr;
+  TOutput Out;
+  // Above 0 while a heading's title is written: no markup is read there.
+  std::uint32_t RawDepth = 0;
+  // Above 0 while en dashes stay as they are (headings, links, code).
+  std::uint32_t NoDashDepth = 0;
+  // Above 0 while the content of a preformatted block is written.
+  std::uint32_t CodeDepth = 0;
+  // A text node's bytes as Tidy's lexer holds them.
+  struct TOwnedBuffer {
+    TOwnedBuffer() { tidyBufInit(&Buffer); }
+    ~TOwnedBuffer() { tidyBufFree(&Buffer); }
+    TOwnedBuffer(const TOwnedBuffer&) = delete;
+    TOwnedBuffer& operator=(const TOwnedBuffer&) = delete;
+    TidyBuffer Buffer;
+  } TextValue;
+  // The repaired form of the text being written; kept to reuse its storage.
+  std::string Repaired;
+};
+
+} // namespace detail
+} // namespace tamsel

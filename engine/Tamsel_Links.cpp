@@ -5,23 +5,48 @@
 // its own, so formatting inside a link ends up around it ("**[[a|b]]**"),
 // which is the form DokuWiki accepts.
 #include "Tamsel_Internal.h"
+#include "Tamsel_Url.h"
 
 #include <cstring>
 
 namespace tamsel {
 
-using namespace detail;
-
 namespace {
-bool StartsWithMailto(std::string_view s) {
-  constexpr std::string_view kMailto = "mailto:";
-  if (s.size() < kMailto.size()) return false;
-  for (std::size_t i = 0; i < kMailto.size(); ++i) {
+bool EqualsNoCase(std::string_view s, std::string_view lower) {
+  if (s.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != kMailto[i]) return false;
+    if (c != lower[i]) return false;
   }
   return true;
+}
+
+// An address that DokuWiki links as one: a scheme and "://" (DokuWiki takes
+// any scheme written so).
+bool IsAddress(std::string_view s) {
+  const std::string_view scheme = SchemeOf(s);
+  return !scheme.empty() && s.substr(scheme.size(), 3) == "://";
+}
+
+// A network path ("//host/x") leads where the page's own scheme leads; the
+// page's scheme being unknown, it is taken for https, which most sites serve.
+std::string WithScheme(std::string value) {
+  if (value.rfind("//", 0) == 0) value.insert(0, "https:");
+  return value;
+}
+
+// A media id for a local image source: the path as a browser resolves it,
+// its folders namespaces, its name with its extension.
+std::string LocalMediaId(const TReference& ref) {
+  if (ref.SamePage || ref.Path.empty()) return {};
+  std::string out;
+  if (ref.Absolute) out += ':';
+  for (std::size_t i = 0; i < ref.Above; ++i)
+    out += "..:";
+  for (char c : ref.Path)
+    out += c == '/' ? ':' : c;
+  return out;
 }
 // Tidy hands attribute values over with every '&' spelled "&amp;"; a URL or
 // title written so would reach DokuWiki, and the browser, with "&amp;" in it.
@@ -50,108 +75,89 @@ std::string PathToNamespace(std::string_view s) {
   return out;
 }
 
-void TTamsel::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
-  LinkTarget.clear();
-  if (LinkOptions != 0) {
-    if (TidyAttr href = tidyAttrGetById(node, TidyAttr_HREF)) {
-      LinkTarget = AttrText(reinterpret_cast<const char*>(tidyAttrValue(href)));
-      if (StartsWithMailto(LinkTarget)) {
-        if (LinkOptions & kLinkMail)
-          LinkTarget.erase(0, 7);
-        else
-          LinkTarget.clear();
-      } else if (HasScheme(LinkTarget)) {
-        if (!(LinkOptions & kLinkExternal)) LinkTarget.clear();
-      } else if (!(LinkOptions & kLinkLocal)) {
-        LinkTarget.clear();
-      } else if (std::string resolved; ResolveLocalLink && ResolveLocalLink(LinkTarget, resolved)) {
-        LinkTarget = std::move(resolved);
-      } else {
-        std::string fragment;
-        if (auto hash = LinkTarget.rfind('#'); hash != std::string::npos) {
-          fragment = LinkTarget.substr(hash);
-          LinkTarget.resize(hash);
-        }
-        if (auto dot = LinkTarget.rfind('.'); dot != std::string::npos) LinkTarget.resize(dot);
-        LinkTarget = PathToNamespace(LinkTarget) + fragment;
-      }
+namespace detail {
+
+void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  std::string target;
+  bool isUrl = false;
+  const bool anyLinks = Options.LocalLinks || Options.MailLinks || Options.ExternalLinks;
+  if (TidyAttr href = anyLinks ? tidyAttrGetById(node, TidyAttr_HREF) : nullptr) {
+    const std::string value =
+        WithScheme(AttrText(reinterpret_cast<const char*>(tidyAttrValue(href))));
+    const std::string_view scheme = SchemeOf(value);
+    if (EqualsNoCase(scheme, "mailto")) {
+      if (Options.MailLinks) target = PercentDecode(std::string_view(value).substr(7));
+      isUrl = true;
+    } else if (IsAddress(value)) {
+      if (Options.ExternalLinks) target = value;
+      isUrl = true;
+    } else if (!scheme.empty()) {
+      // "tel:", "javascript:" and the like: nothing DokuWiki links, and no
+      // page either.
+    } else if (!Options.LocalLinks) {
+    } else if (std::string resolved;
+               Owner.ResolveLocalLink && Owner.ResolveLocalLink(value, resolved)) {
+      target = std::move(resolved);
+    } else if (const auto ref = ResolveReference("", value)) {
+      target = LocalPageTarget(*ref);
     }
   }
-  // Inside a wiki link DokuWiki reads no markup, so its text is written raw;
-  // without a target (a named anchor, links switched off) the text is
-  // ordinary text again and must be protected as such.
-  const bool linked = !LinkTarget.empty();
-  if (linked) {
-    BeginRaw();
-    BeginNoDash();
+  // The link's text is written as link titles, in which DokuWiki reads no
+  // markup; without a target (a named anchor, links switched off) it is
+  // ordinary text again and protected as such.
+  Out.SetLinkTarget(std::move(target), isUrl);
+  if (Out.Linking()) {
+    const TScope noDash(NoDashDepth);
+    WriteInlineChildren(node, state, blocks);
+  } else {
+    WriteInlineChildren(node, state, blocks);
   }
-  WriteInlineChildren(node, state, blocks);
-  if (linked) {
-    EndNoDash();
-    EndRaw();
-  }
-  LinkTarget.clear();
+  Out.ClearLinkTarget();
 }
 
-void TTamsel::OpenLinkWrap() {
-  if (LinkTarget.empty()) return;
-  AppendString(Output, "[[");
-  AppendString(Output, LinkTarget);
-  PutByte('|');
-}
-
-// A link around nothing visible would show the target's name instead, so such
-// a wrap is taken back and only its white space, if any, stays.
-void TTamsel::CloseLinkWrap(std::uint32_t wrapAt, std::uint32_t contentAt) {
-  if (LinkTarget.empty()) return;
-  if (HasVisibleByte(Output, contentAt, Output.size)) {
-    AppendString(Output, "]]");
-    return;
-  }
-  const uint blank = Output.size - contentAt;
-  std::memmove(Output.bp + wrapAt, Output.bp + contentAt, blank);
-  Output.size = wrapAt + blank;
-}
-
-void TTamsel::WriteLinkedImage(TidyNode node) {
-  const uint wrapAt = Output.size;
-  OpenLinkWrap();
-  const uint contentAt = Output.size;
+void TConverter::WriteLinkedImage(TidyNode node) {
+  Out.OpenLinkWrap();
   WriteImage(node);
-  CloseLinkWrap(wrapAt, contentAt);
+  Out.CloseLinkWrap();
 }
 
-void TTamsel::WriteImage(TidyNode node) {
+void TConverter::WriteImage(TidyNode node) {
   const char* src = AttrValue(node, TidyAttr_SRC);
   if (!src || !*src) return;
-  std::string source = AttrText(src);
-  if (!HasScheme(source)) {
+  std::string source = WithScheme(AttrText(src));
+  const bool isUrl = IsAddress(source);
+  if (!isUrl) {
     std::string resolved;
-    if (ResolveLocalImage && ResolveLocalImage(source, resolved))
+    if (Owner.ResolveLocalImage && Owner.ResolveLocalImage(source, resolved))
       source = std::move(resolved);
+    else if (const auto ref = ResolveReference("", source))
+      source = LocalMediaId(*ref);
     else
-      source = PathToNamespace(source);
+      source.clear();
+    if (source.empty()) return;
   }
-  AppendString(Output, "{{");
+  Out.Write(TContext::Markup, "{{");
   const std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
-  if (align == 3) PutByte(' ');
-  AppendString(Output, source);
+  if (align == 3) Out.Put(' ');
+  Out.Write(isUrl ? TContext::Url : TContext::WikiId, source);
+  // Sizes are digits, as ParseInt has made sure, and trailing spaces.
   const char* width = AttrValue(node, TidyAttr_WIDTH);
   if (ParseInt(width, -1) >= 0) {
-    PutByte('?');
-    AppendCString(Output, width);
+    Out.Put('?');
+    Out.Write(TContext::Markup, width);
     const char* height = AttrValue(node, TidyAttr_HEIGHT);
     if (ParseInt(height, -1) >= 0) {
-      PutByte('x');
-      AppendCString(Output, height);
+      Out.Put('x');
+      Out.Write(TContext::Markup, height);
     }
   }
-  if (align == 1) PutByte(' ');
+  if (align == 1) Out.Put(' ');
   if (const char* alt = AttrValue(node, TidyAttr_ALT)) {
-    PutByte('|');
-    AppendString(Output, AttrText(alt));
+    Out.Put('|');
+    Out.Write(TContext::ImageTitle, AttrText(alt));
   }
-  AppendString(Output, "}}");
+  Out.Write(TContext::Markup, "}}");
 }
 
+} // namespace detail
 } // namespace tamsel

@@ -1,57 +1,68 @@
 // Bulleted, numbered and definition lists.
 //
-// A list line is two spaces per level, a bullet and a space. The bullet is
-// written lazily, before the first content that needs it, so that an item
-// holding nothing or only nested lists writes no line of its own.
+// A list line is two spaces per level, a bullet and a space; the levels are
+// the output channel's indentation, pushed by each list for its time. The
+// bullet is written lazily, before the first content that needs it, so that
+// an item holding nothing or only nested lists writes no line of its own.
 #include "Tamsel_Internal.h"
 
-namespace tamsel {
+namespace tamsel::detail {
 
-using namespace detail;
+namespace {
 
-void TTamsel::WriteListItemPrefix(std::int32_t depth, TidyTagId kind) {
-  NeedBreaks(1);
-  if (depth > 0) AppendRepeated(' ', 2 * depth);
-  if (kind == TidyTag_UL || kind == TidyTag_DL)
-    PutByte('*');
-  else if (kind == TidyTag_OL)
-    PutByte('-');
-  PutByte(' ');
-  ResetBreaks();
+// One level of indentation for the time of a list.
+class TIndentScope {
+public:
+  TIndentScope(TOutput& out, bool newLevel) : Out(out), Pushed(newLevel) {
+    if (Pushed) Out.PushIndent();
+  }
+  ~TIndentScope() {
+    if (Pushed) Out.PopIndent();
+  }
+  TIndentScope(const TIndentScope&) = delete;
+  TIndentScope& operator=(const TIndentScope&) = delete;
+
+private:
+  TOutput& Out;
+  bool Pushed;
+};
+
+} // namespace
+
+void TConverter::WriteListItemPrefix(TidyTagId kind) {
+  Out.StartItem(kind == TidyTag_OL ? '-' : kind == TidyTag_UL || kind == TidyTag_DL ? '*' : 0);
 }
 
-void TTamsel::WriteList(TidyNode node, std::int32_t depth, TidyTagId kind) {
-  if (depth <= 1) NeedBreaks(2);
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+void TConverter::WriteList(TidyNode node, TidyTagId kind, bool newLevel) {
+  const TIndentScope level(Out, newLevel);
+  if (Out.Indent() <= 1) Out.NeedBreaks(2);
+  ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_LI))
-      WriteListItem(child, depth, kind);
+      WriteListItem(child, kind);
     else if (tidyNodeGetType(child) == TidyNode_Text)
-      WriteListText(child, depth, kind);
-  }
+      WriteListText(child, kind);
+  });
 }
 
 // Tidy leaves text that stands in a list outside any item where it was; a
 // browser shows it, so it gets a list line of its own instead of being lost.
-void TTamsel::WriteListText(TidyNode node, std::int32_t depth, TidyTagId kind) {
-  TidyBuffer value;
-  tidyBufInit(&value);
+void TConverter::WriteListText(TidyNode node, TidyTagId kind) {
+  TidyBuffer& value = TextValue.Buffer;
   tidyNodeGetValue(Doc, node, &value);
-  const bool visible = HasVisibleByte(value, 0, value.size);
-  tidyBufFree(&value);
-  if (!visible) return;
-  WriteListItemPrefix(depth, kind);
+  if (!HasVisibleByte(value, 0, value.size)) return;
+  WriteListItemPrefix(kind);
   WriteText(node);
 }
 
-void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
+void TConverter::WriteListItem(TidyNode node, TidyTagId kind) {
   bool prefixWritten = false;
   auto ensurePrefix = [&] {
     if (!prefixWritten) {
-      WriteListItemPrefix(depth, kind);
+      WriteListItemPrefix(kind);
       prefixWritten = true;
     }
   };
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       ensurePrefix();
@@ -60,10 +71,10 @@ void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
       if (id == TidyTag_DL) {
-        WriteDefinitionList(child, depth + 1);
+        WriteDefinitionList(child);
         prefixWritten = false;
       } else if (id == TidyTag_OL || id == TidyTag_UL) {
-        WriteList(child, depth + 1, id);
+        WriteList(child, id);
         prefixWritten = false;
       } else {
         ensurePrefix();
@@ -74,49 +85,50 @@ void TTamsel::WriteListItem(TidyNode node, std::int32_t depth, TidyTagId kind) {
     default:
       break;
     }
-  }
+  });
 }
 
-void TTamsel::WriteDefinitionList(TidyNode node, std::int32_t depth) {
-  if (depth <= 1) NeedBreaks(2);
+void TConverter::WriteDefinitionList(TidyNode node) {
+  const TIndentScope level(Out, true);
+  if (Out.Indent() <= 1) Out.NeedBreaks(2);
   bool prefixWritten = false;
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    if (tidyNodeGetType(child) != TidyNode_Start) continue;
+  ForEachChild(node, [&](TidyNode child) {
+    if (tidyNodeGetType(child) != TidyNode_Start) return;
     switch (tidyNodeGetId(child)) {
     case TidyTag_DD:
-      WriteDefinitionData(child, depth, prefixWritten);
+      WriteDefinitionData(child, prefixWritten);
       break;
     case TidyTag_DT:
-      WriteDefinitionTerm(child, depth);
+      WriteDefinitionTerm(child);
       prefixWritten = true;
       break;
     default:
       break;
     }
-  }
+  });
 }
 
-void TTamsel::WriteDefinitionTerm(TidyNode node, std::int32_t depth) {
-  WriteListItemPrefix(depth, TidyTag_DL);
-  AppendString(Output, "**");
+void TConverter::WriteDefinitionTerm(TidyNode node) {
+  WriteListItemPrefix(TidyTag_DL);
+  Out.Write(TContext::Markup, "**");
   WriteContent(node);
-  AppendString(Output, "** ");
+  Out.Write(TContext::Markup, "** ");
 }
 
-void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefixWritten) {
+void TConverter::WriteDefinitionData(TidyNode node, bool& prefixWritten) {
   // A definition that continues the line of an earlier one is set apart from
   // it by a space, so that their words do not run together.
   bool continuing = prefixWritten;
   auto ensurePrefix = [&] {
     if (!prefixWritten) {
-      WriteListItemPrefix(depth, TidyTag_DL);
+      WriteListItemPrefix(TidyTag_DL);
       prefixWritten = true;
     } else if (continuing) {
-      AppendSpaceOnce(Output, ' ');
+      Out.SpaceOnce();
     }
     continuing = false;
   };
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       ensurePrefix();
@@ -125,10 +137,10 @@ void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefi
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
       if (id == TidyTag_DL) {
-        WriteDefinitionList(child, depth + 1);
+        WriteDefinitionList(child);
       } else if (id == TidyTag_UL) {
-        // At the definition's own depth: the term line already stands there.
-        WriteList(child, depth, TidyTag_UL);
+        // At the definition's own level: the term line already stands there.
+        WriteList(child, TidyTag_UL, false);
       } else {
         ensurePrefix();
         WriteInlineNode(child, kItemContent);
@@ -138,7 +150,7 @@ void TTamsel::WriteDefinitionData(TidyNode node, std::int32_t depth, bool& prefi
     default:
       break;
     }
-  }
+  });
 }
 
-} // namespace tamsel
+} // namespace tamsel::detail

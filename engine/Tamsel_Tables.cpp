@@ -8,8 +8,6 @@
 
 namespace tamsel {
 
-using namespace detail;
-
 namespace {
 bool EqualsNoCase(const char* value, const char* word) {
   for (; *value && *word; ++value, ++word) {
@@ -55,10 +53,13 @@ std::int32_t ParseInt(const char* value, std::int32_t fallback) {
   return *p == '\0' ? static_cast<std::int32_t>(number) : fallback;
 }
 
-void TTamsel::WriteTable(TidyNode node) {
-  NeedBreaks(2);
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    if (tidyNodeGetType(child) != TidyNode_Start) continue;
+namespace detail {
+
+void TConverter::WriteTable(TidyNode node) {
+  const TScope table(Out.TableDepth);
+  Out.NeedBreaks(2);
+  ForEachChild(node, [&](TidyNode child) {
+    if (tidyNodeGetType(child) != TidyNode_Start) return;
     switch (tidyNodeGetId(child)) {
     case TidyTag_THEAD:
     case TidyTag_TBODY:
@@ -71,40 +72,41 @@ void TTamsel::WriteTable(TidyNode node) {
     default:
       break;
     }
-  }
+  });
 }
 
-void TTamsel::WriteTableSection(TidyNode node) {
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
+void TConverter::WriteTableSection(TidyNode node) {
+  ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_TR)) WriteTableRow(child);
+  });
 }
 
-void TTamsel::WriteTableRow(TidyNode node) {
-  NeedBreaks(1);
+void TConverter::WriteTableRow(TidyNode node) {
+  Out.NeedBreaks(1);
   const std::uint8_t rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    if (tidyNodeGetType(child) != TidyNode_Start) continue;
+  ForEachChild(node, [&](TidyNode child) {
+    if (tidyNodeGetType(child) != TidyNode_Start) return;
     const TidyTagId id = tidyNodeGetId(child);
     if (id == TidyTag_TD || id == TidyTag_TH) WriteTableCell(child, id, rowAlign);
-  }
-  PutByte('|');
-  ResetBreaks();
+  });
+  Out.Put('|');
+  Out.ResetBreaks();
 }
 
-void TTamsel::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign) {
+void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign) {
   const char separator = kind == TidyTag_TH ? '^' : '|';
-  PutByte(separator);
+  Out.Put(separator);
   std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   if (align == 0) align = rowAlign;
-  if (align == 3 || align == 2) AppendString(Output, "  ");
-  const uint before = Output.size;
+  if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
+  const std::size_t before = Out.Count();
   WriteInline(node, kItemContent);
-  if (Output.size == before) PutByte(' ');
-  if (align == 1 || align == 2) AppendString(Output, "  ");
+  if (Out.Count() == before) Out.Put(' ');
+  if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);
   if (span > kMaxColSpan) span = kMaxColSpan;
-  for (; span > 1; --span)
-    PutByte(separator);
+  if (span > 1) Out.PutRepeated(separator, span - 1);
 }
 
+} // namespace detail
 } // namespace tamsel

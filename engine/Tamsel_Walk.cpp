@@ -7,8 +7,6 @@
 
 namespace tamsel {
 
-using namespace detail;
-
 bool IsInlineTag(TidyTagId id) {
   switch (id) {
   case TidyTag_A:
@@ -54,13 +52,15 @@ bool IsInlineTag(TidyTagId id) {
   }
 }
 
-void TTamsel::WriteBody(TidyNode node, std::uint8_t& state) {
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+namespace detail {
+
+void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       if (state == kStateBlock) {
-        ResetBreaks();
-        NeedBreaks(2);
+        Out.ResetBreaks();
+        Out.NeedBreaks(2);
       }
       WriteText(child);
       state = kStateText;
@@ -69,29 +69,29 @@ void TTamsel::WriteBody(TidyNode node, std::uint8_t& state) {
     case TidyNode_StartEnd:
       if (IsInlineTag(tidyNodeGetId(child))) {
         if (state == kStateBlock) {
-          ResetBreaks();
-          NeedBreaks(2);
+          Out.ResetBreaks();
+          Out.NeedBreaks(2);
         }
         WriteNode(child, state, kNoBlocks);
       } else {
-        ResetBreaks();
-        NeedBreaks(2);
+        Out.ResetBreaks();
+        Out.NeedBreaks(2);
         WriteBlock(child, state);
       }
       break;
     default:
       break;
     }
-  }
+  });
 }
 
-void TTamsel::WriteBlock(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
   switch (tidyNodeGetId(node)) {
   case TidyTag_BLOCKQUOTE:
-    WriteQuote(node, 1);
+    WriteQuote(node);
     break;
   case TidyTag_DL:
-    WriteDefinitionList(node, 1);
+    WriteDefinitionList(node);
     break;
   case TidyTag_H1:
     WriteHeading(node, 6);
@@ -112,10 +112,10 @@ void TTamsel::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteRule();
     break;
   case TidyTag_OL:
-    WriteList(node, 1, TidyTag_OL);
+    WriteList(node, TidyTag_OL);
     break;
   case TidyTag_UL:
-    WriteList(node, 1, TidyTag_UL);
+    WriteList(node, TidyTag_UL);
     break;
   case TidyTag_P:
     WriteParagraph(node);
@@ -133,17 +133,24 @@ void TTamsel::WriteBlock(TidyNode node, std::uint8_t& state) {
   state = kStateBlock;
 }
 
-void TTamsel::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+// The words of an element outside the inline list stand apart from their
+// neighbours, as a browser sets its box apart. A table met so is flattened,
+// but its cell separators in the text are still protected.
+template <class F> void TConverter::WriteSetApart(TidyNode node, F&& walk) {
+  const bool table = tidyNodeGetId(node) == TidyTag_TABLE;
+  if (table) ++Out.TableDepth;
+  Out.SpaceOnce();
+  walk();
+  Out.SpaceOnce();
+  if (table) --Out.TableDepth;
+}
+
+void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
   switch (tidyNodeGetType(node)) {
-  case TidyNode_Text: {
-    const uint wrapAt = Output.size;
-    OpenLinkWrap();
-    const uint contentAt = Output.size;
+  case TidyNode_Text:
     WriteText(node);
     state = kStateText;
-    CloseLinkWrap(wrapAt, contentAt);
     return;
-  }
   case TidyNode_Start:
     break;
   case TidyNode_StartEnd:
@@ -205,42 +212,39 @@ void TTamsel::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blo
     state = kStateInline;
     return;
   default:
-    if (blocks.Contains(id)) {
+    if (blocks.Contains(id))
       WriteBlock(node, state);
-    } else if (IsInlineTag(id)) {
+    else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
-    } else {
-      AppendSpaceOnce(Output, ' ');
-      WriteInlineChildren(node, state, kNoBlocks);
-      AppendSpaceOnce(Output, ' ');
-    }
+    else
+      WriteSetApart(node, [&] { WriteInlineChildren(node, state, kNoBlocks); });
     return;
   }
   state = kStateInline;
 }
 
-void TTamsel::WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+void TConverter::WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  ForEachChild(node, [&](TidyNode child) {
     if (state == kStateBlock) {
-      ResetBreaks();
-      NeedBreaks(2);
+      Out.ResetBreaks();
+      Out.NeedBreaks(2);
     }
     WriteNode(child, state, blocks);
-  }
+  });
 }
 
-void TTamsel::WriteInline(TidyNode node, const TBlockSet& blocks) {
+void TConverter::WriteInline(TidyNode node, const TBlockSet& blocks) {
   std::uint8_t state = 0;
   WriteInlineChildren(node, state, blocks);
 }
 
-void TTamsel::WriteInlineNode(TidyNode node, const TBlockSet& blocks) {
+void TConverter::WriteInlineNode(TidyNode node, const TBlockSet& blocks) {
   std::uint8_t state = 0;
   WriteNode(node, state, blocks);
 }
 
-void TTamsel::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
-  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       WriteText(child);
@@ -251,37 +255,35 @@ void TTamsel::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBl
       break;
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_BR) {
+      if (id == TidyTag_BR)
         WriteContentBreak();
-      } else if (blocks.Contains(id)) {
+      else if (blocks.Contains(id))
         WriteBlock(child, state);
-      } else if (IsInlineTag(id)) {
+      else if (IsInlineTag(id))
         WriteContentChildren(child, state, kNoBlocks);
-      } else {
-        AppendSpaceOnce(Output, ' ');
-        WriteContentChildren(child, state, kNoBlocks);
-        AppendSpaceOnce(Output, ' ');
-      }
+      else
+        WriteSetApart(child, [&] { WriteContentChildren(child, state, kNoBlocks); });
       break;
     }
     default:
       break;
     }
-  }
+  });
 }
 
 // Plain content has no forced line breaks: a line break in a preformatted
 // block starts a new line, elsewhere (headings, terms) it parts the words.
-void TTamsel::WriteContentBreak() {
+void TConverter::WriteContentBreak() {
   if (CodeDepth > 0)
-    AppendString(Output, LineBreak);
+    Out.Write(TContext::Code, "\n");
   else
-    AppendSpaceOnce(Output, ' ');
+    Out.SpaceOnce();
 }
 
-void TTamsel::WriteContent(TidyNode node) {
+void TConverter::WriteContent(TidyNode node) {
   std::uint8_t state = 0;
   WriteContentChildren(node, state, kNoBlocks);
 }
 
+} // namespace detail
 } // namespace tamsel

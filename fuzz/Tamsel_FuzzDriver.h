@@ -1,7 +1,7 @@
 // One fuzz input, run through the converter the way the callers do.
 //
-// The first byte chooses the options: bits 0-2 LinkOptions, bits 3-4
-// FontOptions, bits 5-7 the entry. Entry 0 is ConvertWide, with the remaining
+// The first byte chooses the options: bits 0-2 the three kinds of link, bits 3-4
+// colour and size of <font>, bits 5-7 the entry. Entry 0 is ConvertWide, with the remaining
 // bytes read as UTF-8 and every byte that is not part of a well-formed
 // sequence taken as an unpaired low surrogate (0xDC00 + byte), so that
 // structured HTML and broken UTF-16 both reach Tidy. Entry 1 is ConvertAnsi
@@ -75,8 +75,11 @@ inline bool RunOne(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t head = data[0];
   std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
   TTamsel converter;
-  converter.LinkOptions = head & 7;
-  converter.FontOptions = (head >> 3) & 3;
+  converter.Options.LocalLinks = head & 1;
+  converter.Options.MailLinks = head & 2;
+  converter.Options.ExternalLinks = head & 4;
+  converter.Options.FontColor = head & 8;
+  converter.Options.FontSize = head & 16;
   const int entry = head >> 5;
   auto refused = [](auto&& convert) -> std::string {
     try {

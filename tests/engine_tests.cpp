@@ -1,10 +1,17 @@
 // Direct tests of the converter's free functions and of the run's frame.
 #include "Tamsel.h"
+#include "Tamsel_Internal.h"
+#include "Tamsel_Url.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace tamsel;
 
@@ -91,12 +98,11 @@ TEST(Run, EmptyInputs) {
   EXPECT_EQ(t.ConvertAnsi("<body> \r\n\t </body>", kEncUtf8), "");
 }
 
-TEST(Run, DefaultsAndPattern) {
+TEST(Run, Defaults) {
   TTamsel t;
-  EXPECT_EQ(t.LineBreak, "\r\n");
-  EXPECT_EQ(t.LinkOptions, 7);
-  EXPECT_EQ(t.FontOptions, 0);
-  ASSERT_NE(t.EscapePattern, nullptr);
+  EXPECT_EQ(t.Options.LineBreak, "\r\n");
+  EXPECT_TRUE(t.Options.LocalLinks && t.Options.MailLinks && t.Options.ExternalLinks);
+  EXPECT_FALSE(t.Options.FontColor || t.Options.FontSize);
   EXPECT_EQ(std::string(kEscapePattern).size(), 164u);
 }
 
@@ -113,4 +119,131 @@ TEST(Run, WideAndAnsiAgreeOnNonAscii) {
 TEST(Run, NegativeSizeIsRefused) {
   TTamsel t;
   EXPECT_THROW(t.ConvertBuffer("x", -1, kEncUtf8), std::length_error);
+}
+
+TEST(Url, ResolvesReferencesLikeABrowser) {
+  struct Case {
+    const char* Page;
+    const char* Href;
+    const char* Path; // null: leaves the site
+    bool Directory;
+    const char* Fragment;
+  };
+  const Case cases[] = {
+      {"a/b/page.html", "other.html", "a/b/other.html", false, ""},
+      {"a/b/page.html", "../up.html", "a/up.html", false, ""},
+      {"a/b/page.html", "../../../../top.html", "top.html", false, ""},
+      {"a/b/page.html", "/root.html?q=1#x", "root.html", false, "x"},
+      {"a/b/page.html", "./c/./d/../e.htm", "a/b/c/e.htm", false, ""},
+      {"a/b/page.html", "My%20Page.html#%C3%9Cber", "a/b/My Page.html", false, "Über"},
+      {"a/b/page.html", "..\\win\\x.htm", "a/win/x.htm", false, ""},
+      {"a/b/page.html", "sub/", "a/b/sub", true, ""},
+      {"a/b/page.html", "..", "a", true, ""},
+      {"page.html", "/", "", true, ""},
+      {"page.html", "  spaced.html\t", "spaced.html", false, ""},
+      {"page.html", "//host/x.html", nullptr, false, ""},
+      {"page.html", "javascript:void(0)", nullptr, false, ""},
+      {"page.html", "tel:0123", nullptr, false, ""},
+      {"page.html", "a%2Fb.html", nullptr, false, ""},
+  };
+  for (const Case& c : cases) {
+    const auto ref = ResolveReference(c.Page, c.Href);
+    if (!c.Path) {
+      EXPECT_FALSE(ref) << c.Href;
+      continue;
+    }
+    ASSERT_TRUE(ref) << c.Href;
+    EXPECT_EQ(ref->Path, c.Path) << c.Href;
+    EXPECT_EQ(ref->Directory, c.Directory) << c.Href;
+    EXPECT_EQ(ref->Fragment, c.Fragment) << c.Href;
+  }
+  const auto same = ResolveReference("p.html", "#top");
+  ASSERT_TRUE(same);
+  EXPECT_TRUE(same->SamePage);
+}
+
+TEST(Url, PageTargetsOfASingleDocument) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"docs/setup.html#step2", "docs:setup#step2"},
+      {"/wiki/start.html", ":wiki:start"},
+      {"..\\manual\\index.htm", "..:manual:index"},
+      {"../../COPYING", "..:..:COPYING"},
+      {"dir.old/page", "dir.old:page"},
+      {"./page", "page"},
+      {"sub/", "sub:"},
+      {"#top", "#top"},
+      {"/", ":"},
+      {"./", ""},
+      {"My%20Page.html?x=1#%C3%9Cber", "My Page#\xC3\x9C"
+                                       "ber"},
+      {".hidden", ".hidden"},
+  };
+  for (const auto& [href, page] : cases) {
+    const auto ref = ResolveReference("", href);
+    ASSERT_TRUE(ref) << href;
+    EXPECT_EQ(LocalPageTarget(*ref), page) << href;
+  }
+  EXPECT_EQ(SchemeOf("MailTo:x"), "MailTo");
+  EXPECT_EQ(SchemeOf("a.html?u=http://x"), "");
+  EXPECT_EQ(SchemeOf("1a:b"), "");
+}
+
+// Separate converters on separate threads share nothing: each gives what a
+// single thread gives. Run under ThreadSanitizer by scripts/test.
+TEST(Threads, SeparateConvertersAgreeWithOneThread) {
+  const std::vector<std::string> inputs = {
+      "<h2>T</h2><p>a **b** <a href=\"x.html\">l]]ink</a> <img src=\"a|b.png\" alt=\"x}}y\"></p>",
+      "<table><tr><td>a|b</td><td><pre>c</pre></td></tr></table><ul><li>x<ul><li>y</li></ul></li></"
+      "ul>",
+      "<blockquote>q<blockquote>r</blockquote>s</blockquote><dl><dt>t</dt><dd>d</dd></dl>",
+      "<p>50%% &lt;code&gt; \\\\ x ~~NOTOC~~ &#1;</p>",
+  };
+  std::vector<std::string> expected;
+  {
+    TTamsel one;
+    for (const std::string& html : inputs)
+      expected.push_back(one.ConvertAnsi(html, kEncUtf8));
+  }
+  constexpr int kThreads = 4, kRounds = 25;
+  std::vector<std::vector<std::string>> got(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      TTamsel converter;
+      for (int round = 0; round < kRounds; ++round)
+        for (const std::string& html : inputs)
+          got[t].push_back(converter.ConvertAnsi(html, kEncUtf8));
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(got[t].size(), inputs.size() * kRounds);
+    for (std::size_t i = 0; i < got[t].size(); ++i)
+      EXPECT_EQ(got[t][i], expected[i % inputs.size()]) << "thread " << t << " run " << i;
+  }
+}
+
+// Tidy, finding no language in the environment, asks the system for the
+// user's locale by switching the process to it, and then to "C".
+TEST(Threads, ProcessLocaleUnchanged) {
+  if (!std::setlocale(LC_ALL, "C.UTF-8")) GTEST_SKIP() << "no C.UTF-8 locale";
+  const std::string expected = std::setlocale(LC_ALL, nullptr);
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"LANG", "LC_MESSAGES"}) {
+    if (const char* value = std::getenv(name)) saved[name] = value;
+    unsetenv(name);
+  }
+  TTamsel t;
+  EXPECT_EQ(t.ConvertAnsi("<p>x</p>", kEncUtf8), "x");
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
+  for (const auto& [name, value] : saved)
+    setenv(name.c_str(), value.c_str(), 1);
+  std::setlocale(LC_ALL, "C");
+}
+
+TEST(Options, LineBreakAlsoInCode) {
+  TTamsel t;
+  t.Options.LineBreak = "\n";
+  EXPECT_EQ(t.ConvertAnsi("<p>a</p><pre>b\nc<br>d</pre><ul><li>e</li></ul>", kEncUtf8),
+            "a\n\n<code>\nb\nc\nd\n</code>\n\n  * e");
 }

@@ -249,8 +249,12 @@ std::string Describe(const GoldenCase& c, const char* via) {
 TEST_P(Golden, Converts) {
   const GoldenCase& c = GetParam();
   tamsel::TTamsel converter;
-  converter.LinkOptions = static_cast<std::uint8_t>(c.Links);
-  converter.FontOptions = static_cast<std::uint8_t>(c.Font);
+  // The bits of links= and font= as the case files write them.
+  converter.Options.LocalLinks = c.Links & 1;
+  converter.Options.MailLinks = c.Links & 2;
+  converter.Options.ExternalLinks = c.Links & 4;
+  converter.Options.FontColor = c.Font & 1;
+  converter.Options.FontSize = c.Font & 2;
   if (c.Ansi) {
     std::string got = converter.ConvertAnsi(c.Html, c.Encoding);
     EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertAnsi") << "\n" << Diff(c.Expected, got);

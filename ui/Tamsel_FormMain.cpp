@@ -242,7 +242,7 @@ QString ConvertForDisplay(QStringView html, const TConvertChoices& choices) {
   std::string result;
   RunWithLargeStack([&] {
     TTamsel converter;
-    converter.LinkOptions = choices.NoLinks ? 0 : kLinkLocal | kLinkMail | kLinkExternal;
+    converter.Options.SetLinks(!choices.NoLinks);
     if (choices.HtmlUtf8)
       result = converter.ConvertAnsi(ToCodePage(html), kEncUtf8);
     else

@@ -56,47 +56,6 @@ TEST(DokuId, FileNamesAreUrlEncodedUnlessPlain) {
   EXPECT_EQ(EncodeFileName("a~b"), "a%7Eb");
 }
 
-TEST(SiteIndex, ResolvesReferencesLikeABrowser) {
-  struct Case {
-    const char* Page;
-    const char* Href;
-    const char* Path; // null: leaves the site
-    bool Directory;
-    const char* Fragment;
-  };
-  const Case cases[] = {
-      {"a/b/page.html", "other.html", "a/b/other.html", false, ""},
-      {"a/b/page.html", "../up.html", "a/up.html", false, ""},
-      {"a/b/page.html", "../../../../top.html", "top.html", false, ""},
-      {"a/b/page.html", "/root.html?q=1#x", "root.html", false, "x"},
-      {"a/b/page.html", "./c/./d/../e.htm", "a/b/c/e.htm", false, ""},
-      {"a/b/page.html", "My%20Page.html#%C3%9Cber", "a/b/My Page.html", false, "Über"},
-      {"a/b/page.html", "..\\win\\x.htm", "a/win/x.htm", false, ""},
-      {"a/b/page.html", "sub/", "a/b/sub", true, ""},
-      {"a/b/page.html", "..", "a", true, ""},
-      {"page.html", "/", "", true, ""},
-      {"page.html", "  spaced.html\t", "spaced.html", false, ""},
-      {"page.html", "//host/x.html", nullptr, false, ""},
-      {"page.html", "javascript:void(0)", nullptr, false, ""},
-      {"page.html", "tel:0123", nullptr, false, ""},
-      {"page.html", "a%2Fb.html", nullptr, false, ""},
-  };
-  for (const Case& c : cases) {
-    const auto ref = ResolveReference(c.Page, c.Href);
-    if (!c.Path) {
-      EXPECT_FALSE(ref) << c.Href;
-      continue;
-    }
-    ASSERT_TRUE(ref) << c.Href;
-    EXPECT_EQ(ref->Path, c.Path) << c.Href;
-    EXPECT_EQ(ref->Directory, c.Directory) << c.Href;
-    EXPECT_EQ(ref->Fragment, c.Fragment) << c.Href;
-  }
-  const auto same = ResolveReference("p.html", "#top");
-  ASSERT_TRUE(same);
-  EXPECT_TRUE(same->SamePage);
-}
-
 TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
   std::vector<TSiteFile> files;
   for (const char* path :

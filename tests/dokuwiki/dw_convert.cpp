@@ -7,6 +7,7 @@
 // DokuWiki renders with that tree, so both must come from one parse setting:
 // a browser's idea of the HTML would differ from Tidy's in the repairs.
 #include "Tamsel.h"
+#include "Tamsel_Internal.h"
 
 #include <cstdio>
 #include <fstream>
@@ -137,7 +138,10 @@ int main() {
       continue;
     }
     tamsel::TTamsel converter;
-    converter.LinkOptions = static_cast<std::uint8_t>(std::stoi(options));
+    const int links = std::stoi(options); // the three link bits: local 1, mail 2, external 4
+    converter.Options.LocalLinks = links & 1;
+    converter.Options.MailLinks = links & 2;
+    converter.Options.ExternalLinks = links & 4;
     if (!WriteFile(outBase + ".txt", converter.ConvertAnsi(html, tamsel::kEncUtf8)) ||
         !WriteFile(outBase + ".tree.json", TreeJson(html))) {
       std::cerr << "tamsel_dw_convert: cannot write " << outBase << ".*\n";

@@ -22,7 +22,7 @@ is a failure.
 Case files (*.cases) hold many cases:
 
     === name
-    !links 0                      LinkOptions for the converter (default 7)
+    !links 0                      kinds of link by bits: 1 local, 2 e-mail, 4 external (default 7)
     !browser-styles               also expect what browsers make of em, ins, kbd,
                                   samp, var, cite, dfn and q
     !xfail CHECK[,CHECK] reason   these checks are known to fail, see FINDINGS.md;
@@ -233,7 +233,9 @@ def fold(s):
 
 
 def norm(s, images=False):
-    s = fold(s)
+    # C0 control characters other than white space show as nothing, and so
+    # does U+200B, with which the converter parts braces.
+    s = re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f\u200b]", "", fold(s))
     s = s.replace(IMG_MARK, " [img] " if images else " ")
     return re.sub(r"\s+", " ", s).strip()
 
@@ -281,10 +283,13 @@ PAGE_EXTENSIONS = {"html", "htm", "xhtml", "shtml", "php", "asp", "aspx", "jsp",
 
 def html_link_target(href, links, has_image=False):
     """Where a browser's link goes, as DokuWiki would name it; None for no link."""
+    # A browser drops tabs and line ends from an address.
+    href = re.sub(r"[\t\r\n]", "", href)
     if href.lower().startswith("mailto:"):
-        return "mail " + href[7:] if links & 2 else None
+        return "mail " + urllib.parse.unquote(href[7:]) if links & 2 else None
     if "://" in href or re.match(r"[A-Za-z][A-Za-z0-9+.\-]*:", href):
-        return "url " + href if links & 4 else None  # tel: and the like are no pages either
+        # A percent-escape and the byte it stands for lead to the same place.
+        return "url " + urllib.parse.unquote(href) if links & 4 else None  # tel: and the like are no pages either
     if not links & 1:
         return None
     path, _, frag = href.partition("#")
@@ -304,6 +309,7 @@ def html_link_target(href, links, has_image=False):
 
 
 def html_image_source(src):
+    src = re.sub(r"[\t\r\n]", "", src)
     if "://" in src:
         return src
     return clean_id(":".join(resolve_path(urllib.parse.unquote(src.split("?", 1)[0]))))
@@ -319,7 +325,7 @@ def rendered_link_target(href, cls):
         return "page " + href
     if href.lower().startswith("mailto:"):
         return "mail " + href[7:]
-    return "url " + href
+    return "url " + urllib.parse.unquote(href)
 
 
 def rendered_image_source(src):
@@ -505,7 +511,8 @@ def walk_html(node, m, allowed, links, in_li=None):
                     if v.isdigit():
                         extra += f" {dim}={v}"
                 if "alt" in node.attrs:  # Tidy reports alt="" as an attribute without value
-                    extra += " alt=" + (node.attrs["alt"] or "")
+                    extra += " alt=" + re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", "",
+                                              node.attrs["alt"] or "")
                 m.add_image(extra)
         return
     block = tag not in HTML_INLINE
@@ -636,7 +643,8 @@ def walk_xhtml(node, m):
         for dim in ("width", "height"):
             if node.attrs.get(dim):
                 extra += f" {dim}={node.attrs[dim]}"
-        extra += " alt=" + node.attrs.get("alt", "")
+        # An invisible U+200B may part "}}" in a title; no reader sees it.
+        extra += " alt=" + node.attrs.get("alt", "").replace("\u200b", "")
         m.add_image(extra)
         return
     block = tag not in HTML_INLINE

@@ -23,13 +23,13 @@ inline std::string Nested(std::string_view open, std::string_view close, std::si
 }
 
 // Converts as the callers do: on a thread with a large stack.
-inline std::string Convert(const std::string& html, std::uint8_t links = 7,
+inline std::string Convert(const std::string& html, bool links = true,
                            std::size_t stack = kLargeStackBytes) {
   std::string out;
   RunWithLargeStack(
       [&] {
         TTamsel converter;
-        converter.LinkOptions = links;
+        converter.Options.SetLinks(links);
         out = converter.ConvertAnsi(html, kEncUtf8);
       },
       stack);

@@ -1,0 +1,632 @@
+// The output channel: the one place where each context is escaped (Write)
+// and the one place where line breaks and prefixes are written (Flush).
+#include "Tamsel_Internal.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace tamsel {
+
+const char* const kEscapePattern =
+    "\\A(?: ?----+| ?==+|  \\*|  -|\\||\\^)|<(?:code|del|sub|sup)>|"
+    "(?:(?:[\\*\\_\\'\\{\\[\\(]|(?<!http:|https:|ftp:|telnet:|gopher:|wais:|ed2k:|irc:|ldap:|"
+    "file:)/){2,})+|\\\\\\\\(?= )";
+
+namespace detail {
+
+namespace {
+
+using byte = unsigned char;
+
+// ASCII letters compared without regard to case, all other bytes exactly.
+bool StartsWithNoCase(const byte* p, std::size_t m, const char* what, std::size_t len) {
+  if (m < len) return false;
+  for (std::size_t i = 0; i < len; ++i) {
+    byte a = p[i], b = static_cast<byte>(what[i]);
+    if (a >= 'A' && a <= 'Z') a = static_cast<byte>(a + 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// Byte classes for skipping the work that cannot change a text. The escaping
+// pattern is matched caselessly without UTF mode, and none of these bytes has
+// another case in PCRE2's default tables, so the classes are exact.
+struct TByteClasses {
+  // Bytes with which a protection rule can start.
+  bool Protect[256] = {};
+  // Bytes with which a match of the pattern can start anywhere: '<' of the
+  // tags, the set and the '/' of the run alternative (its look-behind consumes
+  // nothing), the backslash of the forced line break.
+  bool MatchStart[256] = {};
+  // The same at the very start of the text, where the anchored alternative
+  // adds rules, headings, list bullets and cell separators.
+  bool FirstByte[256] = {};
+  // The bytes of a run of the run alternative.
+  bool Run[256] = {};
+  // Bytes that make a text need the protection or pattern pass wherever
+  // they stand.
+  bool Inner[256] = {};
+  // C0 control characters other than tab, LF and CR: DokuWiki pages hold none.
+  bool Control[256] = {};
+
+  constexpr TByteClasses() {
+    for (unsigned char c : {'%', '<', '^', '|', '>', '\\', '~', '='})
+      Protect[c] = true;
+    // Anywhere in a text these start something; '>' and '=' only at its
+    // start or end, which Write looks at by itself.
+    for (unsigned char c : {'%', '<', '^', '|', '\\', '~', '*', '_', '\'', '{', '[', '(', '/'})
+      Inner[c] = true;
+    for (unsigned char c : {'<', '*', '_', '\'', '{', '[', '(', '/', '\\'})
+      MatchStart[c] = FirstByte[c] = true;
+    for (unsigned char c : {' ', '-', '=', '|', '^'})
+      FirstByte[c] = true;
+    for (unsigned char c : {'*', '_', '\'', '{', '[', '(', '/'})
+      Run[c] = true;
+    for (int c = 0; c < 0x20; ++c)
+      Control[c] = c != '\t' && c != '\n' && c != '\r';
+  }
+};
+
+constexpr TByteClasses kClasses;
+
+// False when no match of the escaping pattern can start at p[at], judged by
+// what each alternative needs in its first bytes: at the start of the text a
+// byte with which the anchored alternative begins; anywhere "<c", "<d" or "<s"
+// in any case for the tags, two bytes of Run in a row for the run, and two
+// backslashes and a space for the line break.
+bool CanStartMatch(const byte* p, std::size_t length, std::size_t at) {
+  const byte c = p[at];
+  if (at == 0 && (c == ' ' || c == '-' || c == '=' || c == '|' || c == '^')) return true;
+  const std::size_t left = length - at;
+  if (c == '<') {
+    if (left < 2) return false;
+    const byte next = static_cast<byte>(p[at + 1] | 0x20);
+    return next == 'c' || next == 'd' || next == 's';
+  }
+  if (c == '\\') return left > 2 && p[at + 1] == '\\' && p[at + 2] == ' ';
+  return kClasses.Run[c] && left > 1 && kClasses.Run[p[at + 1]];
+}
+
+bool IsWordByte(byte c) {
+  return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_';
+}
+
+// DokuWiki syntax that the escaping pattern does not cover, found at text[r]:
+// the number of bytes to put between "%%", or 0. A quotation's '>' at the
+// start of a line; the openers of code, file, HTML and PHP blocks ("<code>"
+// itself is left to the pattern); an e-mail address in angle brackets; "\\"
+// before the end of the text or a word (a line break, a Windows share);
+// the NOTOC and NOCACHE macros; and the '=' run that ends a heading line.
+std::size_t MoreSyntaxAt(const byte* text, std::size_t k, std::size_t r) {
+  const std::size_t m = k - r;
+  const byte* p = text + r;
+  switch (p[0]) {
+  case '>': {
+    if (r != 0) return 0;
+    std::size_t n = 0;
+    while (n < m && p[n] == '>')
+      ++n;
+    return n;
+  }
+  case '<': {
+    for (const char* tag : {"<code", "<file", "<html>", "<php>"}) {
+      const std::size_t len = std::strlen(tag);
+      if (!StartsWithNoCase(p, m, tag, len)) continue;
+      if (tag[len - 1] == '>') return len - 1;
+      if (m > len && (p[len] == ' ' || p[len] == '\t' || (tag[1] == 'f' && p[len] == '>')))
+        return len;
+      return 0;
+    }
+    bool at = false;
+    for (std::size_t i = 1; i < m; ++i) {
+      const byte c = p[i];
+      if (c == '>') return at && i > 2 ? 1 : 0;
+      if (c <= ' ' || c == '<') return 0;
+      at = at || c == '@';
+    }
+    return 0;
+  }
+  case '\\':
+    if (m >= 2 && p[1] == '\\' && (m == 2 || IsWordByte(p[2]))) return 2;
+    return 0;
+  case '~':
+    if (StartsWithNoCase(p, m, "~~notoc~~", 9)) return 9;
+    if (StartsWithNoCase(p, m, "~~nocache~~", 11)) return 11;
+    return 0;
+  case '=': {
+    if (r > 0 && text[r - 1] == '=') return 0;
+    std::size_t n = 0;
+    while (n < m && p[n] == '=')
+      ++n;
+    std::size_t rest = n;
+    while (rest < m && (p[rest] == ' ' || p[rest] == '\t'))
+      ++rest;
+    return n >= 2 && rest == m ? n : 0;
+  }
+  default:
+    return 0;
+  }
+}
+
+bool HasVisible(std::string_view bytes) {
+  for (char c : bytes)
+    if (static_cast<byte>(c) > 0x20) return true;
+  return false;
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+// Zero width space: parts "}}" and "]]" in an image title without showing.
+constexpr std::string_view kInvisibleSpace = "\xE2\x80\x8B";
+// U+FF5D, the full-width '}'.
+constexpr std::string_view kFullWidthBrace = "\xEF\xBD\x9D";
+
+} // namespace
+
+TOutput::TOutput() {
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  EscapePattern = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kEscapePattern), PCRE2_ZERO_TERMINATED,
+                                PCRE2_CASELESS, &errorCode, &errorOffset, nullptr);
+  if (!EscapePattern) {
+    PCRE2_UCHAR message[256];
+    pcre2_get_error_message(errorCode, message, sizeof message);
+    throw std::runtime_error("tamsel: the escaping pattern does not compile at offset " +
+                             std::to_string(errorOffset) + ": " +
+                             reinterpret_cast<const char*>(message));
+  }
+  MatchData = pcre2_match_data_create(3, nullptr);
+  if (!MatchData) {
+    pcre2_code_free(EscapePattern);
+    throw std::bad_alloc();
+  }
+}
+
+TOutput::~TOutput() {
+  Abandon();
+  pcre2_match_data_free(MatchData);
+  pcre2_code_free(EscapePattern);
+}
+
+void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
+  Abandon();
+  tidyBufInitWithAllocator(&Buffer, &record);
+  Live = true;
+  LineBreak.assign(lineBreak);
+  PendingBreaks = BreakCount = Deferred = 0;
+  QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
+  CodeSpace.clear();
+  LinkTarget.clear();
+  Wrap = TWrap::None;
+  Held.clear();
+}
+
+std::size_t TOutput::Finish() {
+  Deferred = 0;
+  CodeSpace.clear();
+  Held.clear();
+  while (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] <= 0x20)
+    --Buffer.size;
+  return Buffer.size;
+}
+
+void TOutput::Abandon() {
+  if (Live) tidyBufFree(&Buffer);
+  Live = false;
+}
+
+void TOutput::Reserve(std::size_t n) {
+  MakeRoom(Buffer, n);
+}
+
+std::size_t TOutput::Count() const {
+  return Buffer.size + Held.size() + CodeSpace.size() + Deferred * LineBreak.size();
+}
+
+void TOutput::Append(const char* p, std::size_t n) {
+  if (!n) return;
+  // MakeRoom leaves room for n bytes and the terminating zero that Tidy's
+  // own appending keeps after them.
+  MakeRoom(Buffer, n);
+  std::memcpy(Buffer.bp + Buffer.size, p, n);
+  Buffer.size += static_cast<uint>(n);
+  Buffer.bp[Buffer.size] = 0;
+}
+
+void TOutput::Flush() {
+  if (Deferred == 0) return;
+  for (; Deferred > 0; --Deferred)
+    Append(LineBreak.data(), LineBreak.size());
+  if (QuoteDepth > 0 && CodeDepth == 0) {
+    MakeRoom(Buffer, QuoteDepth + 1);
+    for (std::uint32_t i = 0; i < QuoteDepth; ++i)
+      tidyBufPutByte(&Buffer, '>');
+    tidyBufPutByte(&Buffer, ' ');
+    BreakCount = 0;
+  }
+}
+
+void TOutput::Emit(const char* p, std::size_t n) {
+  if (!n) return;
+  Flush();
+  const char* from = p;
+  const char* const end = p + n;
+  const char* q = p;
+  while (q < end) {
+    // Eight bytes at a time while none of them is below 0x20.
+    if (end - q >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, q, 8);
+      constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
+      if (((word - 0x20 * kOnes) & ~word & kHigh) == 0) {
+        q += 8;
+        continue;
+      }
+    }
+    if (kClasses.Control[static_cast<byte>(*q)]) {
+      Append(from, static_cast<std::size_t>(q - from));
+      from = q + 1;
+    }
+    ++q;
+  }
+  Append(from, static_cast<std::size_t>(end - from));
+}
+
+void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
+  std::size_t blank = 0;
+  while (blank < n && static_cast<byte>(p[blank]) <= 0x20)
+    ++blank;
+  Held.append(p, blank);
+  if (blank == n) {
+    n = 0;
+    return;
+  }
+  Wrap = TWrap::Open;
+  Emit("[[", 2);
+  WriteTarget(LinkTarget, LinkIsUrl);
+  Emit("|", 1);
+  Emit(Held.data(), Held.size());
+  Held.clear();
+  p += blank;
+  n -= blank;
+}
+
+void TOutput::PutRepeated(char c, std::int32_t count) {
+  if (count <= 0) return;
+  Scratch.assign(static_cast<std::size_t>(count), c);
+  Write(TContext::Markup, Scratch);
+}
+
+void TOutput::SpaceOnce(char c) {
+  char last;
+  if (!Held.empty())
+    last = Held.back();
+  else if (!CodeSpace.empty())
+    last = CodeSpace.back();
+  else if (Deferred > 0)
+    last = QuoteDepth > 0 && CodeDepth == 0 ? ' ' : '\n';
+  else if (Buffer.size > 0)
+    last = static_cast<char>(Buffer.bp[Buffer.size - 1]);
+  else
+    return;
+  if (last != c) Write(TContext::Markup, std::string_view(&c, 1));
+}
+
+void TOutput::NeedBreaks(std::uint32_t n) {
+  if (Count() != 0) {
+    while (PendingBreaks < n && BreakCount < 2) {
+      ++Deferred;
+      ++BreakCount;
+      ++PendingBreaks;
+    }
+  } else if (PendingBreaks < n) {
+    PendingBreaks = n;
+  }
+}
+
+void TOutput::StartQuoteLine() {
+  if (Deferred > 0) {
+    Flush();
+    return;
+  }
+  PutRepeated('>', static_cast<std::int32_t>(QuoteDepth));
+  Put(' ');
+}
+
+void TOutput::StartItem(char bullet) {
+  NeedBreaks(1);
+  PutRepeated(' ', static_cast<std::int32_t>(2 * IndentDepth));
+  if (bullet) Put(bullet);
+  Put(' ');
+  ResetBreaks();
+}
+
+void TOutput::DropTrailingCodeSpace() {
+  CodeSpace.clear();
+  Deferred = 0;
+}
+
+void TOutput::SetLinkTarget(std::string target, bool isUrl) {
+  LinkTarget = std::move(target);
+  LinkIsUrl = isUrl;
+}
+
+void TOutput::ClearLinkTarget() {
+  LinkTarget.clear();
+}
+
+void TOutput::OpenLinkWrap() {
+  if (!LinkTarget.empty()) Wrap = TWrap::Pending;
+}
+
+void TOutput::CloseLinkWrap() {
+  const TWrap was = Wrap;
+  Wrap = TWrap::None;
+  if (was == TWrap::Open) {
+    Emit("]]", 2);
+  } else if (was == TWrap::Pending && !Held.empty()) {
+    // Only white space was written: it stays, without a link around it,
+    // which would show the target's name instead.
+    Scratch.swap(Held);
+    Held.clear();
+    Emit(Scratch.data(), Scratch.size());
+  }
+}
+
+void TOutput::Write(TContext context, std::string_view bytes) {
+  if (bytes.empty()) return;
+  switch (context) {
+  case TContext::Text: {
+    BreakCount = 0;
+    const auto* text = reinterpret_cast<const byte*>(bytes.data());
+    const std::size_t k = bytes.size();
+    // Most texts hold no byte that a protection rule or a match of the
+    // pattern could start with; both passes would then copy them unchanged.
+    std::size_t last = k;
+    while (last > 0 && (text[last - 1] == ' ' || text[last - 1] == '\t'))
+      --last;
+    bool plain =
+        !kClasses.FirstByte[text[0]] && text[0] != '>' && !(last > 0 && text[last - 1] == '=');
+    for (std::size_t i = 0; plain && i < k; ++i)
+      plain = !kClasses.Inner[text[i]];
+    if (plain)
+      Piece(bytes.data(), k);
+    else
+      WriteProtected(text, k);
+    return;
+  }
+  case TContext::Plain:
+    BreakCount = 0;
+    Piece(bytes.data(), bytes.size());
+    return;
+  case TContext::Code:
+    BreakCount = 0;
+    WriteCodeBytes(bytes);
+    return;
+  case TContext::Markup:
+    if (HasVisible(bytes)) BreakCount = 0;
+    Piece(bytes.data(), bytes.size());
+    return;
+  case TContext::WikiId:
+  case TContext::Url:
+    BreakCount = 0;
+    WriteTarget(bytes, context == TContext::Url);
+    return;
+  case TContext::LinkTitle:
+    BreakCount = 0;
+    WriteLinkTitle(bytes);
+    return;
+  case TContext::ImageTitle: {
+    BreakCount = 0;
+    // Inside a link DokuWiki takes "{{...}}" for an image only when no '}'
+    // stands between the braces: there '}' becomes its full-width twin.
+    const bool inLink = Wrap != TWrap::None;
+    std::string& out = Scratch;
+    out.clear();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const char c = bytes[i];
+      if (c == '}' && inLink) {
+        out += kFullWidthBrace;
+        continue;
+      }
+      out += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
+      // A '}' before another or at the end would close the image early.
+      if ((c == '}' && (i + 1 == bytes.size() || bytes[i + 1] == '}')) ||
+          (c == ']' && i + 1 < bytes.size() && bytes[i + 1] == ']'))
+        out += kInvisibleSpace;
+    }
+    Piece(out.data(), out.size());
+    return;
+  }
+  }
+}
+
+// The one form of a link target or image source: ids and addresses differ in
+// how the bytes that would end "[[...|" or "{{...}}" are kept.
+void TOutput::WriteTarget(std::string_view target, bool isUrl) {
+  std::string out;
+  out.reserve(target.size());
+  for (const char c : target) {
+    const byte b = static_cast<byte>(c);
+    const bool breaking = c == '|' || c == '[' || c == ']' || c == '{' || c == '}';
+    if (isUrl) {
+      if (c == '\n' || c == '\r' || c == '\t') continue;
+      if (breaking || c == ' ' || c == '"' || c == '<' || c == '>' || b < 0x20) {
+        out += '%';
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+        continue;
+      }
+    } else if (breaking || b <= 0x20) {
+      // A leading space would also read as alignment in "{{ ...}}".
+      out += '_';
+      continue;
+    }
+    out += c;
+  }
+  Piece(out.data(), out.size());
+}
+
+// A run of two or more ']' would end the link. The run is written and the
+// link closed right after it: DokuWiki takes a "]]" that is followed by ']'
+// as part of the title, so the title keeps the run. What follows goes into a
+// link piece of its own.
+void TOutput::WriteLinkTitle(std::string_view bytes) {
+  // A title that is "{{...}}" as a whole would be read as an image: an
+  // invisible U+200B parts the opening braces of a piece.
+  auto piece = [this](std::string_view part) {
+    if (Wrap == TWrap::Pending && Held.empty() && part.substr(0, 2) == "{{") {
+      Piece("{", 1);
+      Emit(kInvisibleSpace.data(), kInvisibleSpace.size());
+      part.remove_prefix(1);
+    }
+    Piece(part.data(), part.size());
+  };
+  std::size_t from = 0;
+  for (std::size_t at = bytes.find("]]"); at != std::string_view::npos;
+       at = bytes.find("]]", from)) {
+    std::size_t end = at;
+    while (end < bytes.size() && bytes[end] == ']')
+      ++end;
+    piece(bytes.substr(from, end - from));
+    if (Wrap == TWrap::Open) {
+      Emit("]]", 2);
+      Wrap = TWrap::Pending;
+    }
+    from = end;
+  }
+  piece(bytes.substr(from));
+}
+
+void TOutput::WriteCodeBytes(std::string_view bytes) {
+  std::string& out = Scratch;
+  out.assign(CodeSpace);
+  CodeSpace.clear();
+  std::size_t from = 0;
+  for (std::size_t lf = bytes.find('\n'); lf != std::string_view::npos;
+       lf = bytes.find('\n', from)) {
+    out.append(bytes.data() + from, lf - from);
+    out += LineBreak;
+    from = lf + 1;
+  }
+  out.append(bytes.data() + from, bytes.size() - from);
+  std::size_t keep = out.size();
+  while (keep > 0 && static_cast<byte>(out[keep - 1]) <= 0x20)
+    --keep;
+  CodeSpace.assign(out, keep, std::string::npos);
+  Emit(out.data(), keep);
+}
+
+// Runs of '%' go into <nowiki>; literal nowiki tags and, inside a table, runs
+// of cell separators go between "%%"; then the pattern pass.
+void TOutput::WriteProtected(const byte* text, std::size_t k) {
+  std::string& out = ProtectedText;
+  out.clear();
+  auto copy = [&out](const byte* from, std::size_t count) {
+    out.append(reinterpret_cast<const char*>(from), count);
+  };
+  std::size_t r = 0, done = 0;
+  while (r < k) {
+    const byte c = text[r];
+    if (!kClasses.Protect[c]) {
+      ++r;
+      continue;
+    }
+    const std::size_t m = k - r;
+    std::size_t end = r;
+    const char* open = "%%";
+    const char* close = "%%";
+    if (c == '%' && m >= 2 && text[r + 1] == '%') {
+      while (end < k && text[end] == '%')
+        ++end;
+      open = "<nowiki>";
+      close = "</nowiki>";
+    } else if (c == '<' && StartsWithNoCase(text + r, m, "<nowiki>", 8)) {
+      end = r + 8;
+    } else if (c == '<' && StartsWithNoCase(text + r, m, "</nowiki>", 9)) {
+      end = r + 9;
+    } else if (c == '^' || c == '|') {
+      if (TableDepth > 0)
+        while (end < k && (text[end] == '^' || text[end] == '|'))
+          ++end;
+    } else {
+      end = r + MoreSyntaxAt(text, k, r);
+    }
+    if (end == r) {
+      ++r;
+      continue;
+    }
+    copy(text + done, r - done);
+    out += open;
+    copy(text + r, end - r);
+    out += close;
+    r = done = end;
+  }
+  copy(text + done, k - done);
+  WritePatternPass(reinterpret_cast<const byte*>(out.data()), out.size());
+}
+
+// Every stretch that DokuWiki would read as markup goes between "%%". The
+// whole subject is matched with a start offset, never a copy of its tail, so
+// that \A only holds at the true start and the look-behind sees earlier bytes.
+//
+// Searching from an offset returns the leftmost position at which the pattern
+// matches. The pattern has no start-of-match optimisation (its anchored branch
+// keeps PCRE2 from computing one), so such a search runs the whole pattern,
+// look-behind included, at every byte. Instead the positions at which a match
+// can start at all (the first byte, and bytes of kClasses.MatchStart) are found
+// here and tried one by one, anchored: the first that matches is the one the
+// search would have found, with the same match, since the pattern at a fixed
+// position does the same work either way (PCRE2's match limit counts per start
+// position).
+void TOutput::WritePatternPass(const byte* p, std::size_t length) {
+  const char* const chars = reinterpret_cast<const char*>(p);
+  std::size_t pos = 0;
+  std::size_t at = 0;
+  while (at < length) {
+    if (at > 0)
+      while (at < length && !kClasses.MatchStart[p[at]])
+        ++at;
+    if (at >= length) break;
+    if (!CanStartMatch(p, length, at)) {
+      ++at;
+      continue;
+    }
+    const int rc = pcre2_match(EscapePattern, p, length, at, PCRE2_NOTEMPTY | PCRE2_ANCHORED,
+                               MatchData, nullptr);
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      ++at;
+      continue;
+    }
+    PCRE2_SIZE s = at, e = at;
+    if (rc > 0) {
+      const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(MatchData);
+      s = ov[0];
+      e = ov[1];
+    } else if ((rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+                rc == PCRE2_ERROR_HEAPLIMIT) &&
+               kClasses.Run[p[at]]) {
+      // PCRE2 gives up (match limit) on a run of the third alternative
+      // that is some hundred thousand bytes long. No other alternative can
+      // start with such a byte, and that one takes the whole run: its
+      // look-behind concerns only the first '/', which CanStartMatch and
+      // PCRE2, failing rather than finding no match, have let through.
+      while (e < length && kClasses.Run[p[e]])
+        ++e;
+    } else {
+      PCRE2_UCHAR message[256];
+      pcre2_get_error_message(rc, message, sizeof message);
+      throw std::runtime_error(std::string("tamsel: escaping failed: ") +
+                               reinterpret_cast<const char*>(message));
+    }
+    Piece(chars + pos, s - pos);
+    Piece("%%", 2);
+    Piece(chars + s, e - s);
+    Piece("%%", 2);
+    pos = at = e;
+  }
+  Piece(chars + pos, length - pos);
+}
+
+} // namespace detail
+} // namespace tamsel

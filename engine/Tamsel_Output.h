@@ -1,0 +1,193 @@
+// The output channel: the one way bytes reach a conversion's result.
+//
+// Every byte is written in a context that says what surrounds it in the
+// markup, and Write escapes it for that context alone. Writers ask for line
+// breaks and never write them: the channel writes what was asked for, with
+// the quotation prefix of the new line, right before the next byte. A link
+// wrap opens only when something visible is written into it, so a link
+// around nothing is never written, and nothing written is ever taken back.
+#pragma once
+
+#ifndef PCRE2_CODE_UNIT_WIDTH
+#define PCRE2_CODE_UNIT_WIDTH 8
+#endif
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <pcre2.h>
+#include <tidy/tidy.h>
+#include <tidy/tidybuffio.h>
+
+namespace tamsel {
+
+struct Utf8StrAllocator;
+
+namespace detail {
+
+enum class TContext : std::uint8_t {
+  // Document text. Whatever DokuWiki would read as markup goes between "%%"
+  // or into <nowiki>.
+  Text,
+  // Document text where DokuWiki reads no markup (a heading's title).
+  Plain,
+  // The content of a code block: as it stands, every LF a line break of the
+  // converter's own; white space at its end is never written.
+  Code,
+  // Markers, brackets and separators that the converter writes itself.
+  Markup,
+  // A link target or image source naming a page or media file. Bytes that
+  // would end the construct, spaces and control characters become '_',
+  // which is what DokuWiki makes of them in an id anyway.
+  WikiId,
+  // A link target or image source that is an address. Bytes that would end
+  // the construct are percent-encoded; tabs and line ends, which a browser
+  // drops from an address, are dropped.
+  Url,
+  // The text of a link. DokuWiki reads no markup there, but "]]" ends the
+  // link: such a run of ']' ends the link piece instead, and the rest of the
+  // text goes into a link piece of its own. A piece that begins with "{{"
+  // gets an invisible U+200B between the braces, lest it read as an image.
+  LinkTitle,
+  // An image's title. "}}" would end the image and "]]" a surrounding link:
+  // an invisible U+200B parts such a pair; line ends become spaces. Inside a
+  // link no '}' may stand there at all, and U+FF5D, its full-width twin,
+  // stands for it.
+  ImageTitle,
+};
+
+class TOutput {
+public:
+  // Throws std::runtime_error when the escaping pattern does not compile.
+  TOutput();
+  ~TOutput();
+  TOutput(const TOutput&) = delete;
+  TOutput& operator=(const TOutput&) = delete;
+
+  // A run writes into record's string, which becomes its result.
+  void Begin(Utf8StrAllocator& record, std::string_view lineBreak);
+  // Drops what is still pending and the trailing white space; returns the
+  // number of bytes of the result.
+  std::size_t Finish();
+  // Releases the buffer of a run that ends early.
+  void Abandon();
+  // Room for n more bytes at once, so that the buffer need not grow by steps.
+  void Reserve(std::size_t n);
+
+  void Write(TContext context, std::string_view bytes);
+  void Write(TContext context, const char* bytes) {
+    if (bytes) Write(context, std::string_view(bytes));
+  }
+  void Put(char c) { Write(TContext::Markup, std::string_view(&c, 1)); }
+  void PutRepeated(char c, std::int32_t count);
+  // Writes c unless nothing has been written yet or the last byte is c.
+  void SpaceOnce(char c = ' ');
+  // Bytes accepted so far, pending ones included; grows with every write.
+  std::size_t Count() const;
+
+  // Line spacing. NeedBreaks asks for n line breaks before the next byte;
+  // requests do not add up (PendingBreaks counts the breaks since the last
+  // ResetBreaks), none is written while the result is still empty, and never
+  // more than two in a row (BreakCount counts them since the last text).
+  void NeedBreaks(std::uint32_t n);
+  void ResetBreaks() { PendingBreaks = 0; }
+  // After a rule or a code block: the next block's blank line is written in full.
+  void ClearBreakCount() { BreakCount = 0; }
+
+  // Quotations: a line that the channel starts within one begins with one
+  // '>' per level and a space. StartQuoteLine writes the prefix of the
+  // current line now, also when it holds nothing else.
+  void PushQuote() { ++QuoteDepth; }
+  void PopQuote() { --QuoteDepth; }
+  void StartQuoteLine();
+
+  // Lists: every level indents its items' lines by two spaces more.
+  // StartItem begins an item's line: a line break, the indentation, the
+  // bullet (none for 0) and a space.
+  void PushIndent() { ++IndentDepth; }
+  void PopIndent() { --IndentDepth; }
+  std::uint32_t Indent() const { return IndentDepth; }
+  void StartItem(char bullet);
+
+  // Code blocks: no prefixes, LF in the converter's line break.
+  void BeginCode() { ++CodeDepth; }
+  void EndCode() { --CodeDepth; }
+  // Drops the white space at the end of the code written so far.
+  void DropTrailingCodeSpace();
+
+  // Tables: inside one, '|' and '^' of document text are protected.
+  std::uint32_t TableDepth = 0;
+
+  // Links. While a target is set, OpenLinkWrap and CloseLinkWrap put what is
+  // written between them into "[[" target "|" ... "]]"; isUrl says which
+  // context escapes the target.
+  void SetLinkTarget(std::string target, bool isUrl);
+  void ClearLinkTarget();
+  bool Linking() const { return !LinkTarget.empty(); }
+  void OpenLinkWrap();
+  void CloseLinkWrap();
+
+private:
+  // The lowest level: pending breaks and prefix first, then the bytes
+  // without C0 control characters.
+  void Emit(const char* p, std::size_t n);
+  void Append(const char* p, std::size_t n);
+  void Flush();
+  // Bytes already escaped for their context; opens a pending link wrap at
+  // the first visible byte.
+  void Piece(const char* p, std::size_t n) {
+    if (Wrap == TWrap::Pending) OpenPendingWrap(p, n);
+    Emit(p, n);
+  }
+  // Holds leading white space; at a visible byte writes the wrap's opening
+  // and what it held, and leaves p and n at that byte.
+  void OpenPendingWrap(const char*& p, std::size_t& n);
+  void WriteProtected(const unsigned char* text, std::size_t k);
+  void WritePatternPass(const unsigned char* p, std::size_t length);
+  void WriteCodeBytes(std::string_view bytes);
+  void WriteLinkTitle(std::string_view bytes);
+  void WriteTarget(std::string_view target, bool isUrl);
+
+  TidyBuffer Buffer{};
+  bool Live = false;
+  std::string LineBreak = "\r\n";
+
+  std::uint32_t PendingBreaks = 0;
+  std::uint32_t BreakCount = 0;
+  // Breaks asked for and not yet written.
+  std::uint32_t Deferred = 0;
+  std::uint32_t QuoteDepth = 0;
+  std::uint32_t IndentDepth = 0;
+  std::uint32_t CodeDepth = 0;
+  // White space at the end of code, written only when more code follows.
+  std::string CodeSpace;
+
+  std::string LinkTarget;
+  bool LinkIsUrl = false;
+  enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
+  // White space written into a wrap that is not open yet.
+  std::string Held;
+
+  pcre2_code* EscapePattern = nullptr;
+  pcre2_match_data* MatchData = nullptr;
+  // The protected form of the text being written; kept to reuse its storage.
+  std::string ProtectedText;
+  std::string Scratch;
+};
+
+// Counts a nesting level for the time of a scope.
+class TScope {
+public:
+  explicit TScope(std::uint32_t& depth) : Depth(depth) { ++Depth; }
+  ~TScope() { --Depth; }
+  TScope(const TScope&) = delete;
+  TScope& operator=(const TScope&) = delete;
+
+private:
+  std::uint32_t& Depth;
+};
+
+} // namespace detail
+} // namespace tamsel
