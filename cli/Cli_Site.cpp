@@ -168,7 +168,7 @@ private:
       return resolved;
     };
     converter.ResolveLocalImage = [&](std::string_view src, std::string& result) {
-      if (Options.Media.empty()) return false;
+      if (Options.Media.empty() && !Options.Writer) return false;
       std::string note;
       std::size_t file = 0;
       const bool resolved = Index.ResolveImage(page.Path, src, result, file, counts, note);
@@ -193,8 +193,12 @@ private:
         Report(page.Path, note);
     }
 
-    const fs::path target = FileFor(Options.Pages, page.Id, ".txt");
-    switch (WriteWholeFile(target, document.Text, Options.Force, error)) {
+    const fs::path target = Options.Writer ? fs::path() : FileFor(Options.Pages, page.Id, ".txt");
+    const std::string where = Options.Writer ? "page :" + page.Id : target.string();
+    const TWriteResult written =
+        Options.Writer ? Options.Writer->WritePage(":" + page.Id, document.Text, error)
+                       : WriteWholeFile(target, document.Text, Options.Force, error);
+    switch (written) {
     case TWriteResult::Unchanged:
       ++out.Summary.Unchanged;
       [[fallthrough]];
@@ -203,12 +207,12 @@ private:
       out.Summary.Links.Add(counts);
       break;
     case TWriteResult::Exists:
-      Report(page.Path, target.string() + " exists with other content; not overwritten "
-                                          "(--force overwrites)");
+      Report(page.Path, where + " exists with other content; not overwritten "
+                                "(--force overwrites)");
       ++out.Summary.Failed;
       break;
     case TWriteResult::Failed:
-      Report(page.Path, "cannot write " + target.string() + ": " + error);
+      Report(page.Path, "cannot write " + where + ": " + error);
       ++out.Summary.Failed;
       break;
     }
@@ -245,9 +249,11 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
     return 1;
   }
   const fs::path source = fs::canonical(options.Source, ec);
-  const fs::path pages = fs::weakly_canonical(fs::absolute(options.Pages), ec);
-  const fs::path media =
-      options.Media.empty() ? fs::path() : fs::weakly_canonical(fs::absolute(options.Media), ec);
+  const bool files = !options.Writer;
+  const fs::path pages = files ? fs::weakly_canonical(fs::absolute(options.Pages), ec) : fs::path();
+  const fs::path media = options.Media.empty() || !files
+                             ? fs::path()
+                             : fs::weakly_canonical(fs::absolute(options.Media), ec);
   const auto overlaps = [&](const fs::path& out, const char* what) {
     if (Inside(out, source) || Inside(source, out)) {
       Say(std::string(what) + " " + out.string() + " and the source " + source.string() +
@@ -257,7 +263,8 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
     }
     return false;
   };
-  if (overlaps(pages, "--out") || (!media.empty() && overlaps(media, "--media"))) return 2;
+  if (files && overlaps(pages, "--out")) return 2;
+  if (!media.empty() && overlaps(media, "--media")) return 2;
   if (!media.empty() && media == pages) {
     Say("--out and --media must be different folders");
     return 2;
@@ -265,7 +272,7 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
 
   TScan scan;
   scan.Source = source;
-  scan.Outputs.push_back(pages);
+  if (files) scan.Outputs.push_back(pages);
   if (!media.empty()) scan.Outputs.push_back(media);
   struct stat st {};
   if (::stat(source.c_str(), &st) == 0) scan.Seen.insert({st.st_dev, st.st_ino});
@@ -290,7 +297,7 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
     }
   }
 
-  fs::create_directories(options.Pages, ec);
+  if (files) fs::create_directories(options.Pages, ec);
   if (ec) {
     Say(options.Pages.string() + ": cannot make folder: " + ec.message());
     return 1;
@@ -323,24 +330,28 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
   for (std::size_t i : images) {
     const TSiteFile& image = index.Files()[i];
     std::string bytes, error;
-    if (!ReadWholeFile(image.Source.string(), bytes, error)) {
+    if (files && !ReadWholeFile(image.Source.string(), bytes, error)) {
       migration.Report(image.Path, "cannot read: " + error);
       ++summary.Failed;
       continue;
     }
-    const fs::path target = FileFor(options.Media, image.Id, "");
-    switch (WriteWholeFile(target, bytes, options.Force, error)) {
+    const fs::path target = files ? FileFor(options.Media, image.Id, "") : fs::path();
+    const std::string where = files ? target.string() : "media :" + image.Id;
+    const TWriteResult written =
+        files ? WriteWholeFile(target, bytes, options.Force, error)
+              : options.Writer->WriteMedia(":" + image.Id, image.Source, error);
+    switch (written) {
     case TWriteResult::Written:
     case TWriteResult::Unchanged:
       ++summary.MediaCopied;
       break;
     case TWriteResult::Exists:
-      migration.Report(image.Path, target.string() + " exists with other content; not overwritten "
-                                                     "(--force overwrites)");
+      migration.Report(image.Path, where + " exists with other content; not overwritten "
+                                           "(--force overwrites)");
       ++summary.Failed;
       break;
     case TWriteResult::Failed:
-      migration.Report(image.Path, "cannot write " + target.string() + ": " + error);
+      migration.Report(image.Path, "cannot write " + where + ": " + error);
       ++summary.Failed;
       break;
     }

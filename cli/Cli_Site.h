@@ -3,6 +3,7 @@
 
 #include "Cli_Convert.h"
 #include "Cli_SiteIndex.h"
+#include "Cli_SiteWriter.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +21,9 @@ struct TSiteOptions {
   bool Verbose = false;
   bool Quiet = false;
   bool ProgressBar = false;
+  // Where pages and media go instead of Pages and Media (a running wiki);
+  // null for the folders.
+  TSiteWriter* Writer = nullptr;
 };
 
 struct TSiteSummary {

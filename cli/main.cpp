@@ -3,12 +3,14 @@
 #include "Cli_Files.h"
 #include "Cli_Options.h"
 #include "Cli_Site.h"
+#include "Cli_Wiki.h"
 
 #include "Tamsel.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include <unistd.h>
@@ -23,25 +25,89 @@ void Say(const std::string& line) {
   std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
 }
 
-int ConvertOne(const TOptions& options) {
+bool ConvertInput(const TOptions& options, TDocumentResult& document) {
   const std::string shownName = options.Input == "-" ? "standard input" : options.Input;
   std::string bytes, error;
   if (!ReadWholeFile(options.Input, bytes, error)) {
     Say("cannot read " + shownName + ": " + error);
-    return 1;
+    return false;
   }
-  TDocumentResult document;
   try {
     tamsel::TTamsel converter;
     document = ConvertDocument(converter, bytes, options.Document);
   } catch (const std::exception& e) {
     Say("cannot convert " + shownName + ": " + e.what());
-    return 1;
+    return false;
   }
   if (!options.Quiet)
     for (const std::string& warning : document.Warnings)
       Say(shownName + ": " + warning);
   if (options.Verbose) Say(shownName + ": read as " + document.EncodingDescription);
+  return true;
+}
+
+// Logs in before anything is converted or written, so that a wrong password
+// or a wiki that refuses costs nothing.
+std::unique_ptr<TWikiWriter> OpenWiki(const TOptions& options) {
+  TWikiOptions wiki;
+  wiki.Url = options.WikiUrl;
+  wiki.User = options.WikiUser;
+  wiki.Summary = options.Summary;
+  wiki.Force = options.Force;
+  wiki.DryRun = options.DryRun;
+  wiki.Insecure = options.Insecure;
+  wiki.TimeoutSeconds = options.TimeoutSeconds;
+  std::string error;
+  if (!ObtainPassword(options.WikiUser, wiki.Password, error)) {
+    Say(error);
+    return nullptr;
+  }
+  if (options.Insecure && options.WikiUrl.rfind("https://", 0) == 0)
+    Say("warning: --insecure: the wiki's certificate is not checked; whoever sits in between "
+        "can read the password and change what is written");
+  auto writer = std::make_unique<TWikiWriter>(std::move(wiki));
+  if (!writer->Connect(error)) {
+    Say(error);
+    return nullptr;
+  }
+  if (options.Verbose) Say("logged in as " + options.WikiUser + ", " + writer->WikiVersion());
+  if (options.DryRun)
+    writer->Listing = [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  return writer;
+}
+
+int ConvertToWiki(const TOptions& options) {
+  TDocumentResult document;
+  if (!ConvertInput(options, document)) return 1;
+  const auto wiki = OpenWiki(options);
+  if (!wiki) return 1;
+  std::string error;
+  const std::string page = "page :" + options.WikiPage;
+  switch (wiki->WritePage(":" + options.WikiPage, document.Text, error)) {
+  case TWriteResult::Written:
+    if (!options.Quiet) Say((options.DryRun ? "would write " : "wrote ") + page);
+    return 0;
+  case TWriteResult::Unchanged:
+    if (!options.Quiet) Say(page + " unchanged: the wiki holds this text already");
+    return 0;
+  case TWriteResult::Exists:
+    Say(page + " exists with other content; not overwritten (--force overwrites)");
+    return 1;
+  case TWriteResult::Failed:
+    break;
+  }
+  Say("cannot write " + page + ": " + error);
+  return 1;
+}
+
+int ConvertOne(const TOptions& options) {
+  if (!options.WikiUrl.empty()) return ConvertToWiki(options);
+  TDocumentResult document;
+  if (!ConvertInput(options, document)) return 1;
+  std::string error;
 
   if (!options.Output.empty()) {
     switch (WriteWholeFile(options.Output, document.Text, true, error)) {
@@ -72,8 +138,15 @@ int MigrateSiteCommand(const TOptions& options) {
   site.Verbose = options.Verbose;
   site.Quiet = options.Quiet;
   site.ProgressBar = isatty(STDERR_FILENO) != 0;
+  std::unique_ptr<TWikiWriter> wiki;
+  if (!options.WikiUrl.empty()) {
+    wiki = OpenWiki(options);
+    if (!wiki) return 1;
+    site.Writer = wiki.get();
+  }
   TSiteSummary summary;
   const int status = MigrateSite(site, summary);
+  if (options.DryRun && !options.Quiet) Say("dry run: nothing was written into the wiki");
   if (status != 2 && !options.Quiet) {
     Say(FormatSummary(summary));
     const auto& links = summary.Links;
