@@ -1,0 +1,225 @@
+"""Migration into a running DokuWiki through its XML-RPC API, end to end.
+
+Usage: test_wiki_dokuwiki.py TAMSEL_CLI
+
+Starts Debian's DokuWiki (wiki_server.py) and pushes the site of
+test_site_dokuwiki.py into it; reads every page and media file back through
+the API and checks the links of the rendered pages. Then: a second run
+changes nothing, a page edited in the wiki is kept without --force and
+replaced with it, a wrong password and a user outside 'remoteuser' are
+refused before anything is written, --dry-run writes nothing, a wiki with
+the API off says so, and a connection dropped in the middle of a run gives
+a report and exit 1 with every page either whole or absent.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import xmlrpc.client
+
+import test_site_dokuwiki as site
+import wiki_server
+
+CLI = sys.argv[1]
+failures = []
+checks = 0
+
+
+def check(ok, message):
+    global checks
+    checks += 1
+    if not ok:
+        failures.append(message)
+
+
+def run(args, password=wiki_server.PASSWORD, timeout=120):
+    env = dict(os.environ)
+    env.pop("TAMSEL_WIKI_PASSWORD", None)
+    if password is not None:
+        env["TAMSEL_WIKI_PASSWORD"] = password
+    return subprocess.run([CLI] + args, capture_output=True, text=True, env=env,
+                          stdin=subprocess.DEVNULL, timeout=timeout)
+
+
+def file_migration(src, out):
+    """The pages the file migration writes: {page id: text}."""
+    pages = os.path.join(out, "pages")
+    result = run(["--site", src, "--out", pages, "--media", os.path.join(out, "media")])
+    assert result.returncode == 0, result.stderr
+    texts = {}
+    for d, _, names in os.walk(pages):
+        for name in names:
+            rel = os.path.relpath(os.path.join(d, name), pages)[:-len(".txt")]
+            with open(os.path.join(d, name), encoding="utf-8") as f:
+                texts[rel.replace("/", ":")] = f.read()
+    return texts
+
+
+def exists(api, page):
+    return "name" in api.wiki.getPageInfo(page)
+
+
+def test_site(wiki, work):
+    src = os.path.join(work, "site")
+    site.build_site(src)
+    expected = file_migration(src, os.path.join(work, "files"))
+    push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--jobs", "2"]
+
+    dry = run(push + ["--dry-run"])
+    check(dry.returncode == 0 and "create page :docs:sub:deep_dive" in dry.stdout
+          and "create media :images:logo_big.png" in dry.stdout,
+          "dry run: %d %s %s" % (dry.returncode, dry.stdout, dry.stderr))
+    check(wiki.page_files() == [], "dry run wrote %s" % wiki.page_files())
+
+    wrong = run(push, password="wrong")
+    check(wrong.returncode == 1 and "wrong user name or password" in wrong.stderr
+          and "wrong" not in wrong.stderr.replace("wrong user name", ""),
+          "wrong password: %d %s" % (wrong.returncode, wrong.stderr))
+    outsider = run(["--site", src, "--wiki", wiki.url, "--user", "outsider"])
+    check(outsider.returncode == 1 and "'remoteuser'" in outsider.stderr,
+          "user outside remoteuser: %d %s" % (outsider.returncode, outsider.stderr))
+    nopassword = run(push, password=None)
+    check(nopassword.returncode == 1 and "TAMSEL_WIKI_PASSWORD" in nopassword.stderr,
+          "no password: %s" % nopassword.stderr)
+    check(wiki.page_files() == [], "refused runs wrote %s" % wiki.page_files())
+
+    first = run(push)
+    check(first.returncode == 0 and "5 pages written (0 unchanged)" in first.stderr
+          and "1 images copied" in first.stderr, "push: %d %s" % (first.returncode, first.stderr))
+
+    api = wiki.client("tester")
+    for page, text in expected.items():
+        check(api.wiki.getPage(page) == text, "%s: read back differs" % page)
+    check(api.wiki.getAttachment("images:logo_big.png").data == site.PNG, "image differs")
+    for page, wanted in site.EXPECTED_LINKS.items():
+        page = page[:-len(".txt")].replace("/", ":")
+        html = api.wiki.getPageHTML(page)
+        links = site.LINK.findall(html)
+        good = {target for kind, target in links if kind == "wikilink1"}
+        bad = {target for kind, target in links if kind == "wikilink2"}
+        check(wanted <= good, "%s: links to %s missing, rendered %s" % (page, wanted - good, links))
+        check(bad == ({"missing"} if page == "index" else set()), "%s: red links %s" % (page, bad))
+        media = site.MEDIA.findall(html)
+        check(all(m == ("images:logo_big.png", "media") for m in media)
+              and (bool(media) == (page in ("index", "docs:getting_started", "docs:sub:deep_dive"))),
+              "%s: images %s" % (page, media))
+    summaries = {page: api.wiki.getPageInfo(page)["version"] for page in expected}
+    check(all(api.wiki.getPageInfo(p)["author"] == "tester" for p in expected), "author")
+    versions = {page: len(api.wiki.getPageVersions(page, 0)) for page in expected}
+    media_time = str(api.wiki.getAttachmentInfo("images:logo_big.png")["lastModified"])
+
+    again = run(push)
+    check(again.returncode == 0 and "(5 unchanged)" in again.stderr,
+          "second run: %d %s" % (again.returncode, again.stderr))
+    check({page: api.wiki.getPageInfo(page)["version"] for page in expected} == summaries
+          and {page: len(api.wiki.getPageVersions(page, 0)) for page in expected} == versions,
+          "second run made new revisions")
+    check(str(api.wiki.getAttachmentInfo("images:logo_big.png")["lastModified"]) == media_time,
+          "second run uploaded the image again")
+
+    edited = "Edited in the wiki\n"
+    api.wiki.putPage("about_us", edited, {"sum": "by hand", "minor": False})
+    kept = run(push)
+    check(kept.returncode == 1 and "page :about_us exists with other content" in kept.stderr
+          and "4 pages written (4 unchanged)" in kept.stderr and "1 files failed" in kept.stderr,
+          "conflict: %d %s" % (kept.returncode, kept.stderr))
+    check(api.wiki.getPage("about_us") == edited, "conflicting page overwritten without --force")
+    forced = run(push + ["--force", "--summary", "Second import"])
+    check(forced.returncode == 0 and "5 pages written (4 unchanged)" in forced.stderr,
+          "--force: %d %s" % (forced.returncode, forced.stderr))
+    check(api.wiki.getPage("about_us") == expected["about_us"], "--force did not replace")
+    check(api.wiki.getPageVersions("about_us", 0)[0].get("sum") == "Second import"
+          if api.wiki.getPageVersions("about_us", 0) else False, "summary not recorded")
+
+
+def test_one_document(wiki, work):
+    page = os.path.join(work, "one.html")
+    with open(page, "w") as f:
+        f.write("<h2>Notes</h2><p>One <b>page</b>.</p>")
+    base = [page, "--wiki", wiki.url, "--user", "tester"]
+    first = run(base + ["--page", "Notes:One Page"])
+    check(first.returncode == 0 and "wrote page :notes:one_page" in first.stderr,
+          "one document: %d %s" % (first.returncode, first.stderr))
+    api = wiki.client("tester")
+    check(api.wiki.getPage("notes:one_page") == "===== Notes =====\n\nOne **page**.\n",
+          "one document text: %r" % api.wiki.getPage("notes:one_page"))
+    again = run(base + ["--page", "notes:one_page"])
+    check(again.returncode == 0 and "unchanged" in again.stderr, "again: %s" % again.stderr)
+    acl = run(base + ["--page", "locked:x"])
+    check(acl.returncode == 1 and "may not edit" in acl.stderr, "ACL: %s" % acl.stderr)
+    with open(page, "w") as f:
+        f.write("<p> </p>")
+    empty = run(base + ["--page", "notes:one_page", "--force"])
+    check(empty.returncode == 1 and "empty page" in empty.stderr, "empty: %s" % empty.stderr)
+    check(exists(api, "notes:one_page"), "an empty conversion deleted the page")
+
+
+def test_api_off(work):
+    off = wiki_server.WikiServer(remote=False, workers=1)
+    try:
+        page = os.path.join(work, "one.html")
+        result = run([page, "--wiki", off.url, "--user", "tester", "--page", "x"])
+        check(result.returncode == 1 and "remote API is switched off" in result.stderr,
+              "API off: %d %s" % (result.returncode, result.stderr))
+    finally:
+        off.close()
+    nowiki = run([page, "--wiki", "http://127.0.0.1:%d/" % wiki_server.free_port(), "--user",
+                  "tester", "--page", "x"])
+    check(nowiki.returncode == 1 and "cannot reach the wiki" in nowiki.stderr,
+          "no server: %d %s" % (nowiki.returncode, nowiki.stderr))
+
+
+def test_dropped_connection(wiki, work):
+    src = os.path.join(work, "cut")
+    for n in range(6):
+        path = os.path.join(src, "part", "page%d.html" % n)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write("<h1>Page %d</h1>" % n + "<p>%s</p>" % ("Text of the page. " * 2000))
+    expected = file_migration(src, os.path.join(work, "cut-files"))
+    # Three requests to connect, then two for each new page; the cut comes
+    # in the middle of the third page's text.
+    proxy = wiki_server.CuttingProxy(wiki.port, allow=3 + 2 + 2 + 1)
+    try:
+        start = time.time()
+        result = run(["--site", src, "--wiki", proxy.url, "--user", "tester", "--jobs", "1"])
+        seconds = time.time() - start
+    finally:
+        proxy.close()
+    check(result.returncode == 1 and "cannot write page :part:page2" in result.stderr
+          and "2 pages written" in result.stderr and "4 files failed" in result.stderr,
+          "dropped connection: %d %s" % (result.returncode, result.stderr))
+    check(seconds < 60, "dropped connection took %.0f s" % seconds)
+    api = wiki.client("tester")
+    written = [page for page in expected if exists(api, page)]
+    check(sorted(written) == ["part:page0", "part:page1"], "pages in the wiki: %s" % written)
+    for page in written:
+        check(api.wiki.getPage(page) == expected[page], page + ": not whole")
+
+
+def main():
+    if not wiki_server.available():
+        print("dokuwiki or php-cli missing; skipped")
+        return 77
+    work = tempfile.mkdtemp(prefix="tamsel-wiki-test-")
+    wiki = wiki_server.WikiServer()
+    try:
+        for test in (lambda: test_site(wiki, work), lambda: test_one_document(wiki, work),
+                     lambda: test_api_off(work), lambda: test_dropped_connection(wiki, work)):
+            try:
+                test()
+            except (xmlrpc.client.Error, OSError, AssertionError) as e:
+                failures.append("%s: %r" % (test, e))
+    finally:
+        wiki.close()
+        shutil.rmtree(work, ignore_errors=True)
+    for message in failures:
+        print("FAIL:", message)
+    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
