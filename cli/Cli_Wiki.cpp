@@ -217,7 +217,7 @@ bool TWikiWriter::Connect(std::string& error) {
   }
   if (!Login(error)) return false;
   const TRpcResult version = Client->Call("dokuwiki.getVersion", {});
-  if (version.Status == TStatus::Http && version.HttpStatus == 401) {
+  if (version.Status == TStatus::Http && (version.HttpStatus == 401 || version.HttpStatus == 403)) {
     error = "user '" + Options.User +
             "' may not use the wiki's remote API; the wiki's 'remoteuser' setting must name "
             "the user or one of its groups";
