@@ -22,7 +22,8 @@ public:
   // id (":ns:page"). Unchanged when the page holds exactly this text already;
   // Exists when it holds other text and the migration was not forced. error
   // says why on Failed and Exists.
-  virtual TWriteResult WritePage(std::string_view id, std::string_view text, std::string& error) = 0;
+  virtual TWriteResult WritePage(std::string_view id, std::string_view text,
+                                 std::string& error) = 0;
 
   // Stores the file at source as the media file with absolute id
   // (":ns:image.png"), with the same outcomes as WritePage.

@@ -138,6 +138,7 @@ std::string TWikiWriter::Describe(const TRpcResult& r) const {
   case TStatus::Value:
     return "the wiki answered with something unexpected";
   case TStatus::Transport:
+    if (r.Message.rfind("not sent", 0) == 0) return r.Message;
     return "cannot reach the wiki at " + endpoint + ": " + r.Message;
   case TStatus::Malformed:
     return endpoint + " gave " + r.Message + "; is this a DokuWiki's address?";

@@ -46,6 +46,16 @@ bool ConvertInput(const TOptions& options, TDocumentResult& document) {
   return true;
 }
 
+// http:// to another machine shows the password to everyone in between.
+bool IsPlainHttpElsewhere(const std::string& url) {
+  if (url.rfind("http://", 0) != 0) return false;
+  const std::string rest = url.substr(7);
+  const std::string host = rest.substr(0, rest.find_first_of("/?#"));
+  for (const char* local : {"localhost", "127.0.0.1", "[::1]"})
+    if (host == local || host.rfind(std::string(local) + ":", 0) == 0) return false;
+  return true;
+}
+
 // Logs in before anything is converted or written, so that a wrong password
 // or a wiki that refuses costs nothing.
 std::unique_ptr<TWikiWriter> OpenWiki(const TOptions& options) {
@@ -65,6 +75,8 @@ std::unique_ptr<TWikiWriter> OpenWiki(const TOptions& options) {
   if (options.Insecure && options.WikiUrl.rfind("https://", 0) == 0)
     Say("warning: --insecure: the wiki's certificate is not checked; whoever sits in between "
         "can read the password and change what is written");
+  if (IsPlainHttpElsewhere(options.WikiUrl))
+    Say("warning: the password travels unencrypted over http:// ; prefer https://");
   auto writer = std::make_unique<TWikiWriter>(std::move(wiki));
   if (!writer->Connect(error)) {
     Say(error);
