@@ -85,8 +85,7 @@ bool ObtainPassword(const std::string& user, std::string& password, std::string&
             "': set TAMSEL_WIKI_PASSWORD, or run on a terminal to be asked";
     return false;
   }
-  std::fprintf(stderr, "Password for %s: ", user.c_str());
-  std::fflush(stderr);
+  // Echo goes off before the prompt shows, so that nothing typed early is shown.
   termios saved{};
   const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
   if (quiet) {
@@ -95,6 +94,8 @@ bool ObtainPassword(const std::string& user, std::string& password, std::string&
     silent.c_lflag |= ECHONL;
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
   }
+  std::fprintf(stderr, "Password for %s: ", user.c_str());
+  std::fflush(stderr);
   const bool read = static_cast<bool>(std::getline(std::cin, password));
   if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!read) {

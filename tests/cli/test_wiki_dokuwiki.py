@@ -11,7 +11,10 @@ refused before anything is written, --dry-run writes nothing, a wiki with
 the API off says so, and a connection dropped in the middle of a run gives
 a report and exit 1 with every page either whole or absent.
 """
+import hashlib
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
@@ -41,6 +44,36 @@ def run(args, password=wiki_server.PASSWORD, timeout=120):
         env["TAMSEL_WIKI_PASSWORD"] = password
     return subprocess.run([CLI] + args, capture_output=True, text=True, env=env,
                           stdin=subprocess.DEVNULL, timeout=timeout)
+
+
+def on_terminal(args, answer):
+    """Runs the tool on a pseudo terminal without the password variable, types
+    answer when asked, and returns what the terminal showed."""
+    env = dict(os.environ)
+    env.pop("TAMSEL_WIKI_PASSWORD", None)
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execve(CLI, [CLI] + args, env)
+    shown = b""
+    deadline = time.time() + 60
+    answered = False
+    while time.time() < deadline:
+        ready, _, _ = select.select([fd], [], [], 1)
+        if not ready:
+            continue
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:  # the tool has ended
+            break
+        if not chunk:
+            break
+        shown += chunk
+        if not answered and b"Password for" in shown:
+            os.write(fd, answer.encode() + b"\n")
+            answered = True
+    os.waitpid(pid, 0)
+    os.close(fd)
+    return shown.decode("utf-8", "replace")
 
 
 def file_migration(src, out):
@@ -149,6 +182,20 @@ def test_one_document(wiki, work):
     check(again.returncode == 0 and "unchanged" in again.stderr, "again: %s" % again.stderr)
     acl = run(base + ["--page", "locked:x"])
     check(acl.returncode == 1 and "may not edit" in acl.stderr, "ACL: %s" % acl.stderr)
+    # Someone else editing the page holds its lock: a file naming them.
+    lock = os.path.join(wiki.data, "locks", hashlib.md5(b"notes:busy").hexdigest() + ".lock")
+    with open(lock, "w") as f:
+        f.write("someone")
+    busy = run(base + ["--page", "notes:busy"])
+    check(busy.returncode == 1 and "locked: someone is editing it" in busy.stderr,
+          "lock: %s" % busy.stderr)
+    check(not exists(api, "notes:busy"), "locked page written")
+    os.unlink(lock)
+
+    # Asked for on a terminal, the password is not echoed.
+    prompted = on_terminal(base + ["--page", "notes:prompted"], wiki_server.PASSWORD)
+    check("Password for tester:" in prompted and wiki_server.PASSWORD not in prompted
+          and "wrote page :notes:prompted" in prompted, "prompt: %r" % prompted)
     with open(page, "w") as f:
         f.write("<p> </p>")
     empty = run(base + ["--page", "notes:one_page", "--force"])
