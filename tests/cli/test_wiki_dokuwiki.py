@@ -192,6 +192,15 @@ def test_one_document(wiki, work):
     check(not exists(api, "notes:busy"), "locked page written")
     os.unlink(lock)
 
+    # An overloaded server: the first login and the first write answered with 503.
+    proxy = wiki_server.CuttingProxy(wiki.port, unavailable={1, 5})
+    try:
+        retried = run([page, "--wiki", proxy.url, "--user", "tester", "--page", "notes:retried"])
+    finally:
+        proxy.close()
+    check(retried.returncode == 0 and proxy.count == 7 and exists(api, "notes:retried"),
+          "503 retried: %d %d %s" % (retried.returncode, proxy.count, retried.stderr))
+
     # Asked for on a terminal, the password is not echoed.
     prompted = on_terminal(base + ["--page", "notes:prompted"], wiki_server.PASSWORD)
     check("Password for tester:" in prompted and wiki_server.PASSWORD not in prompted

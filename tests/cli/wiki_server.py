@@ -146,11 +146,14 @@ class CookieTransport(xmlrpc.client.Transport):
 class CuttingProxy:
     """Passes the first `allow` HTTP requests to the wiki whole; of every later
     one it sends the headers and half the body, then drops both connections,
-    as a server or network failing in the middle of a run would."""
+    as a server or network failing in the middle of a run would. Requests
+    whose number (from 0) is in `unavailable` get a 503 instead, as from an
+    overloaded server."""
 
-    def __init__(self, target_port, allow):
+    def __init__(self, target_port, allow=1 << 30, unavailable=()):
         self.target_port = target_port
         self.allow = allow
+        self.unavailable = set(unavailable)
         self.count = 0
         self.lock = threading.Lock()
         self.listener = socket.socket()
@@ -190,6 +193,10 @@ class CuttingProxy:
             with self.lock:
                 n = self.count
                 self.count += 1
+            if n in self.unavailable:
+                conn.sendall(b"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                             b"Connection: close\r\n\r\n")
+                return
             with socket.create_connection(("127.0.0.1", self.target_port)) as upstream:
                 if n >= self.allow:
                     upstream.sendall(head + b"\r\n\r\n" + body[:len(body) // 2])
