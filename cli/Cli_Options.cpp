@@ -1,6 +1,7 @@
 #include "Cli_Options.h"
 
 #include "Cli_DokuId.h"
+#include "Cli_Wiki.h"
 
 #include <charconv>
 
@@ -157,6 +158,17 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--wiki") {
       options.WikiUrl = value();
       if (options.WikiUrl.empty()) throw TUsageError{"--wiki needs the wiki's address"};
+      // A password inside the address would show in the process list and in
+      // every message that names the address; it is not repeated here either.
+      const std::size_t scheme = options.WikiUrl.find("://");
+      const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
+      const std::size_t at = options.WikiUrl.find('@', host);
+      if (at != std::string::npos && at < options.WikiUrl.find_first_of("/?#", host))
+        throw TUsageError{"--wiki takes the address without a user or password in it; give "
+                          "--user NAME, and the password in TAMSEL_WIKI_PASSWORD"};
+      if (XmlRpcEndpoint(options.WikiUrl).empty())
+        throw TUsageError{"--wiki takes the wiki's http:// or https:// address, not '" +
+                          options.WikiUrl + "'"};
     } else if (arg == "--user") {
       options.WikiUser = value();
       if (options.WikiUser.empty()) throw TUsageError{"--user needs a name"};

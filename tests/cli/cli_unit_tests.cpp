@@ -259,6 +259,7 @@ TEST(Options, WikiModes) {
            with({"a.html", "--page", "?!"}),                     // an id that cleans to nothing
            with({"a.html", "--page", "p", "--newline", "crlf"}), // DokuWiki keeps LF
            with({"--site", "s", "--timeout", "0"}),
+           {"a.html", "--page", "p", "--user", "ann", "--wiki", "https://ann:pw@w/"},
            {"a.html", "--user", "ann"}, // wiki options without --wiki
            {"a.html", "--dry-run"},
            {"a.html", "--force"}})
