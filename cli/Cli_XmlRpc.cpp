@@ -358,7 +358,6 @@ bool Retriable(CURLcode code) {
   case CURLE_RECV_ERROR:
   case CURLE_GOT_NOTHING:
   case CURLE_PARTIAL_FILE:
-  case CURLE_OPERATION_TIMEDOUT:
   case CURLE_HTTP2:
   case CURLE_HTTP2_STREAM:
     return true;
@@ -528,6 +527,15 @@ TRpcResult TRpcClient::Call(std::string_view method, const std::vector<TRpcValue
                            Retriable(static_cast<CURLcode>(result.FaultCode));
     const bool serverError = result.Status == TRpcResult::TStatus::Http &&
                              result.HttpStatus >= 500 && result.HttpStatus <= 599;
+    if (result.Status == TRpcResult::TStatus::Transport &&
+        result.FaultCode == CURLE_OPERATION_TIMEDOUT) {
+      // Waiting as long again for every retry and every later file would
+      // stretch a hung wiki into hours.
+      Gone = true;
+      result.Message = "no answer, the request stalled for " +
+                       std::to_string(Options.StallSeconds) + " s (--timeout allows longer)";
+      break;
+    }
     if (!transport && !serverError) break;
     if (attempt >= Options.Attempts || Gone) {
       if (transport) Gone = true;

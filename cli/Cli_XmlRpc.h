@@ -84,7 +84,8 @@ public:
 
   // Sends one call; retries with growing pauses on 5xx answers and on
   // connections that fail or drop. Once a call has run out of retries on a
-  // dead connection, later calls fail at once instead of waiting again.
+  // dead connection, or has timed out, later calls fail at once instead of
+  // waiting again.
   TRpcResult Call(std::string_view method, const std::vector<TRpcValue>& params);
 
 private:

@@ -16,6 +16,7 @@ import os
 import pty
 import select
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -221,6 +222,16 @@ def test_api_off(work):
               "API off: %d %s" % (result.returncode, result.stderr))
     finally:
         off.close()
+    # A server that takes the request and never answers.
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        start = time.time()
+        hung = run([page, "--wiki", "http://127.0.0.1:%d/" % silent.getsockname()[1], "--user",
+                    "tester", "--page", "x", "--timeout", "1"])
+        seconds = time.time() - start
+    check(hung.returncode == 1 and "stalled for 1 s" in hung.stderr and seconds < 30,
+          "hung server: %d %.0f s %s" % (hung.returncode, seconds, hung.stderr))
     nowiki = run([page, "--wiki", "http://127.0.0.1:%d/" % wiki_server.free_port(), "--user",
                   "tester", "--page", "x"])
     check(nowiki.returncode == 1 and "cannot reach the wiki" in nowiki.stderr,
