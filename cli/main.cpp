@@ -158,9 +158,10 @@ int MigrateSiteCommand(const TOptions& options) {
   }
   TSiteSummary summary;
   const int status = MigrateSite(site, summary);
-  if (options.DryRun && !options.Quiet) Say("dry run: nothing was written into the wiki");
   if (status != 2 && !options.Quiet) {
     Say(FormatSummary(summary));
+    if (options.DryRun)
+      Say("dry run: nothing was written into the wiki; the figures tell what would have been");
     const auto& links = summary.Links;
     if (!options.Verbose && links.MissingPages + links.Kept + links.MissingImages > 0)
       Say("--verbose lists the links and images left unresolved");
