@@ -1,4 +1,6 @@
 #include "Cli_Convert.h"
+#include "Cli_DokuId.h"
+#include "Cli_SiteIndex.h"
 
 #include "Tamsel.h"
 #include "Tamsel_Stack.h"
@@ -26,9 +28,53 @@ std::string FinishText(std::string_view converted, TNewline newline) {
   return out;
 }
 
+namespace {
+
+// Links and images of one document, resolved below a namespace.
+struct TNamespaceResolvers {
+  TTamsel& Converter;
+  bool Set = false;
+  TNamespaceResolvers(TTamsel& converter, const TDocumentOptions& options) : Converter(converter) {
+    if (options.Namespace.empty() || converter.ResolveLocalLink || converter.ResolveLocalImage)
+      return;
+    Set = true;
+    const std::string ns = options.Namespace;
+    const std::string start = options.StartPage;
+    converter.ResolveLocalLink = [ns, start](std::string_view href, std::string& result) {
+      const std::optional<TReference> ref = ResolveReference("", href);
+      if (!ref || ref->SamePage) return false;
+      std::string id;
+      if (ref->Directory)
+        id = PageIdFor(ref->Path.empty() ? "index.html" : ref->Path + "/index.html", start);
+      else if (IsPageName(ref->Path))
+        id = PageIdFor(ref->Path, start);
+      if (id.empty()) return false;
+      result = ":" + InNamespace(ns, id);
+      if (ref->HasFragment && !ref->Fragment.empty()) result += "#" + SectionId(ref->Fragment);
+      return true;
+    };
+    converter.ResolveLocalImage = [ns](std::string_view src, std::string& result) {
+      const std::optional<TReference> ref = ResolveReference("", src);
+      if (!ref || ref->SamePage || ref->Directory) return false;
+      const std::string id = MediaIdFor(ref->Path);
+      if (id.empty()) return false;
+      result = ":" + InNamespace(ns, id);
+      return true;
+    };
+  }
+  ~TNamespaceResolvers() {
+    if (!Set) return;
+    Converter.ResolveLocalLink = nullptr;
+    Converter.ResolveLocalImage = nullptr;
+  }
+};
+
+} // namespace
+
 TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view bytes,
                                            const TDocumentOptions& options) {
   TDocumentResult result;
+  TNamespaceResolvers resolvers(converter, options);
   TPreparedInput input = PrepareInput(bytes, options.Encoding);
   result.EncodingDescription = std::move(input.Description);
   result.Warnings = std::move(input.Warnings);

@@ -1,7 +1,7 @@
 // One document through the converter, from file bytes to the text written.
 #pragma once
 
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,6 +28,11 @@ struct TDocumentOptions {
   std::optional<TEncoding> Encoding; // nullopt: detect
   std::uint8_t LinkOptions = 7;
   TNewline Newline = TNewline::Lf;
+  // For one document (a site's pages resolve through the site's index):
+  // local links and images become absolute ids below this namespace, the
+  // document taken to lie at its root. Cleaned; empty: the converter's form.
+  std::string Namespace;
+  std::string StartPage = "start";
 };
 
 struct TDocumentResult {

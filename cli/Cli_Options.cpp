@@ -1,5 +1,4 @@
 #include "Cli_Options.h"
-
 #include "Cli_DokuId.h"
 #include "Cli_Wiki.h"
 
@@ -23,16 +22,25 @@ const char* const kUsage =
     "  --newline lf|crlf line ends written (default lf, as DokuWiki stores pages)\n"
     "  --no-links        write link texts without wiki links\n"
     "  -o, --output FILE write to FILE instead of standard output\n"
-    "  --site SRC_DIR    migrate every *.html and *.htm file below SRC_DIR\n"
+    "  --site SRC_DIR    migrate every *.html and *.htm file below SRC_DIR; nothing\n"
+    "                    outside it is read, symbolic links to elsewhere are skipped\n"
     "  --out PAGES_DIR   where the pages go (a wiki's data/pages)\n"
-    "  --media MEDIA_DIR where the site's images go (a wiki's data/media)\n"
+    "  --media MEDIA_DIR where the site's images and linked files (PDF, archives)\n"
+    "                    go (a wiki's data/media); media files up to 1 GiB\n"
     "  --jobs N          pages converted at once (default: one per core)\n"
     "  --force           overwrite existing pages and media files\n"
+    "  --namespace NS    put every page and media file under the namespace NS (a:b),\n"
+    "                    with links and images to match; for one FILE too\n"
+    "  --start-page NAME what a folder's index.html becomes (default start, as in\n"
+    "                    DokuWiki)\n"
+    "  --index DOKUWIKI_DIR  run DokuWiki's indexer (DOKUWIKI_DIR/bin/indexer.php)\n"
+    "                    after the migration, so that its search finds the pages\n"
     "  --wiki URL        write into the DokuWiki at URL (its base address) through\n"
     "                    its XML-RPC API; the password comes from the environment\n"
     "                    variable TAMSEL_WIKI_PASSWORD, or is asked for on a terminal\n"
     "  --user NAME       the wiki user to log in as (with --wiki)\n"
-    "  --page ID         the page a single FILE goes to (with --wiki)\n"
+    "  --page ID         the page a single FILE goes to (with --wiki; under\n"
+    "                    --namespace NS when given)\n"
     "  --summary TEXT    the change summary (default \"Imported with tamsel\")\n"
     "  --dry-run         list what would be written into the wiki, write nothing\n"
     "  --insecure        do not verify the wiki's TLS certificate\n"
@@ -49,6 +57,8 @@ const char* const kUsage =
     "4 KB, else takes valid UTF-8 as UTF-8 and anything else as Windows-1252.\n"
     "The output is UTF-8 and ends with a line end unless it is empty. A &#13;\n"
     "reference, which browsers show as a space, is written as a space.\n"
+    "\n"
+    "Input larger than 64 MiB is refused, as is a media file above 1 GiB.\n"
     "\n"
     "Exit status: 0 success, 1 a file could not be read, converted or written (or\n"
     "the wiki refused), 2 bad usage.\n";
@@ -155,6 +165,21 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--force") {
       flag();
       options.Force = true;
+    } else if (arg == "--namespace") {
+      const std::string ns = value();
+      options.Document.Namespace = CleanId(ns);
+      if (options.Document.Namespace.empty())
+        throw TUsageError{"--namespace '" + ns + "' leaves no DokuWiki id"};
+    } else if (arg == "--start-page") {
+      const std::string name = value();
+      options.Document.StartPage = CleanId(name);
+      if (options.Document.StartPage.empty() ||
+          options.Document.StartPage.find(':') != std::string::npos)
+        throw TUsageError{"--start-page takes a page name, not '" + name + "'"};
+    } else if (arg == "--index") {
+      options.IndexDir = value();
+      if (siteOnly.empty()) siteOnly = arg;
+      if (options.IndexDir.empty()) throw TUsageError{"--index needs a folder"};
     } else if (arg == "--wiki") {
       options.WikiUrl = value();
       if (options.WikiUrl.empty()) throw TUsageError{"--wiki needs the wiki's address"};
@@ -217,6 +242,9 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     options.Mode = TMode::Site;
     if (!options.PagesDir.empty() || !options.MediaDir.empty())
       throw TUsageError{"--wiki writes into the wiki, not into --out or --media folders"};
+    if (!options.IndexDir.empty())
+      throw TUsageError{"--index is for pages written into a data folder; the wiki indexes "
+                        "what its API saves"};
     if (!options.WikiPage.empty())
       throw TUsageError{"--page is for one FILE; --site takes page ids from file names"};
     if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};

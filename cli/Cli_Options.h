@@ -23,6 +23,7 @@ struct TOptions {
   std::string MediaDir; // empty: images are not copied
   unsigned Jobs = 0;    // 0: one per core
   bool Force = false;
+  std::string IndexDir; // run DokuWiki's indexer there afterwards
   // A running wiki instead of files.
   std::string WikiUrl; // empty: files
   std::string WikiUser;

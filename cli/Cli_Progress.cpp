@@ -1,4 +1,5 @@
 #include "Cli_Progress.h"
+#include "Cli_DokuId.h"
 
 #include <cstdio>
 
@@ -62,6 +63,34 @@ void TProgress::DrawLocked() {
   std::fprintf(stderr, "\r%s\033[K", bar.c_str());
   std::fflush(stderr);
   Drawn = true;
+}
+
+std::string Printable(std::string_view name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t at = i;
+    const char32_t c = DecodeUtf8(name, i);
+    if ((c == 0xFFFD && i == at + 1) || c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
+      if (named) {
+        out += named;
+      } else {
+        for (std::size_t b = at; b < i; ++b) {
+          const auto v = static_cast<unsigned char>(name[b]);
+          out += "\\x";
+          out += kHex[v >> 4];
+          out += kHex[v & 15];
+        }
+      }
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out.append(name, at, i - at);
+    }
+  }
+  return out;
 }
 
 std::string TProgress::FormatBar(std::uint64_t done, std::uint64_t total, double seconds,

@@ -5,8 +5,14 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace tamsel::cli {
+
+// name as it may be shown in a message: control characters as "\n", "\t",
+// "\x1b", bytes that are not UTF-8 as "\xe9", a backslash as "\\", so that no
+// name can fake a line of its own or steer the terminal.
+std::string Printable(std::string_view name);
 
 class TProgress {
 public:

@@ -4,15 +4,26 @@
 #include "Cli_Progress.h"
 
 #include "Tamsel.h"
-#include "Tamsel_Stack.h"
+#include "Tamsel_Anchor.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace tamsel::cli {
 
@@ -43,21 +54,42 @@ bool Inside(const fs::path& inner, const fs::path& outer) {
   return true;
 }
 
+int MigrateSourceMissing(const fs::path& source) {
+  std::error_code ec;
+  Say(Printable(source.string()) + ": cannot read folder: " +
+      (fs::exists(source, ec) ? "not a directory" : "No such file or directory"));
+  return 1;
+}
+
+bool OverlapsSource(const fs::path& out, const fs::path& source) {
+  if (!Inside(out, source) && !Inside(source, out)) return false;
+  Say("the output " + Printable(out.string()) + " and the source " + Printable(source.string()) +
+      " overlap; a later run would read the output as source, or the output would land "
+      "among the sources. Choose folders apart.");
+  return true;
+}
+
 struct TScan {
   std::vector<TSiteFile> Files;
   std::vector<std::string> Problems;      // files lost to the migration
   std::vector<std::string> Notes;         // nothing lost, but worth knowing
   std::set<std::pair<dev_t, ino_t>> Seen; // folders, against symbolic link loops
-  fs::path Source;                        // canonical
-  std::vector<fs::path> Outputs;          // canonical, never read as source
+  fs::path Source;                        // real path
+  std::vector<fs::path> Outputs;          // real paths, never read as source
 };
 
+// Every file and folder the scan takes is reached by its real path, and that
+// path lies inside the source's: a symbolic link that leads elsewhere (to
+// /etc/passwd, to /proc/self/environ, to a folder above) is skipped, so
+// nothing outside the source is ever read.
 void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) {
+  const auto shown = [&](const std::string& relative) {
+    return Printable(relative.empty() ? folder.string() : relative);
+  };
   std::error_code ec;
   fs::directory_iterator it(folder, ec), end;
   if (ec) {
-    scan.Problems.push_back((prefix.empty() ? folder.string() : prefix) +
-                            ": cannot read folder: " + ec.message());
+    scan.Problems.push_back(shown(prefix) + ": cannot read folder: " + ec.message());
     return;
   }
   // Real folders before symbolic links to them, so that a folder seen twice
@@ -68,91 +100,181 @@ void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) 
     std::error_code linkError;
     entries.emplace_back(it->is_symlink(linkError), it->path());
   }
+  if (ec) scan.Problems.push_back(shown(prefix) + ": cannot read folder: " + ec.message());
   std::sort(entries.begin(), entries.end());
   for (const auto& [isLink, path] : entries) {
     const std::string name = Utf8Name(path.filename().string());
     const std::string relative = prefix.empty() ? name : prefix + "/" + name;
+    fs::path real = path;
+    if (isLink) {
+      std::error_code linkError;
+      real = fs::canonical(path, linkError);
+      if (linkError) {
+        // Broken symbolic links matter only where a page was meant to be.
+        if (IsPageName(name))
+          scan.Problems.push_back(shown(relative) + ": cannot read: broken symbolic link");
+        continue;
+      }
+      if (!Inside(real, scan.Source)) {
+        scan.Notes.push_back(shown(relative) + ": skipped, a symbolic link to " +
+                             Printable(real.string()) + ", outside the source");
+        continue;
+      }
+    }
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      // Broken symbolic links matter only where a page was meant to be.
-      if (IsPageName(name)) scan.Problems.push_back(relative + ": cannot read: broken link");
+    if (::lstat(real.c_str(), &st) != 0) {
+      if (IsPageName(name)) scan.Problems.push_back(shown(relative) + ": cannot read");
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
-      // A link to a folder above the source, or to the output, would bring
-      // in files that are not the site's.
-      if (isLink) {
-        std::error_code linkError;
-        const fs::path target = fs::canonical(path, linkError);
-        bool outside = !linkError && Inside(scan.Source, target);
-        for (const fs::path& output : scan.Outputs)
-          outside = outside || Inside(target, output) || Inside(output, target);
-        if (outside) {
-          scan.Notes.push_back(relative + ": skipped, a symbolic link to " + target.string() +
-                               ", which holds the source or the output");
-          continue;
-        }
-      }
-      if (!scan.Seen.insert({st.st_dev, st.st_ino}).second) {
-        scan.Notes.push_back(relative + ": skipped, the same folder as one read before "
-                                        "(a symbolic link loop?)");
+      bool output = false;
+      for (const fs::path& out : scan.Outputs)
+        output = output || Inside(real, out) || Inside(out, real);
+      if (output) {
+        scan.Notes.push_back(shown(relative) + ": skipped, it holds the output");
         continue;
       }
-      ScanFolder(path, relative, scan);
+      if (!scan.Seen.insert({st.st_dev, st.st_ino}).second) {
+        scan.Notes.push_back(shown(relative) + ": skipped, the same folder as one read before "
+                                               "(a symbolic link loop?)");
+        continue;
+      }
+      ScanFolder(real, relative, scan);
     } else if (S_ISREG(st.st_mode)) {
-      scan.Files.push_back(TSiteFile{path, relative, false, {}, {}});
+      scan.Files.push_back(TSiteFile{real, relative, false, {}, {}});
+    } else if (IsPageName(name)) {
+      scan.Notes.push_back(shown(relative) + ": skipped, not a regular file");
     }
   }
-  if (ec)
-    scan.Problems.push_back((prefix.empty() ? folder.string() : prefix) +
-                            ": cannot read folder: " + ec.message());
 }
 
-fs::path FileFor(const fs::path& root, const std::string& id, const char* extension) {
-  std::string path = id;
-  std::replace(path.begin(), path.end(), ':', '/');
-  return root / (EncodeFileName(path) + extension);
+// Runs work(i) for i below count on jobs threads (this one among them).
+void RunParallel(unsigned jobs, std::size_t count, const std::function<void(std::size_t)>& work) {
+  std::atomic<std::size_t> next{0};
+  const auto worker = [&] {
+    for (std::size_t i; (i = next++) < count;)
+      work(i);
+  };
+  const auto threads =
+      static_cast<unsigned>(std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(count, 1)));
+  std::vector<std::thread> workers;
+  for (unsigned j = 1; j < threads; ++j)
+    workers.emplace_back(worker);
+  worker();
+  for (std::thread& thread : workers)
+    thread.join();
 }
 
-struct TWorkerResult {
-  TSiteSummary Summary;
-  std::vector<std::size_t> Images; // indexes of image files referenced
-};
+// Begins a link target that is a media file. Random, so that no text of a
+// page can spell it.
+std::string MakeMediaMarker() {
+  std::random_device random;
+  char marker[40];
+  std::snprintf(marker, sizeof marker, "\x01tamsel-media-%08x%08x\x01", random(), random());
+  return marker;
+}
+
+bool IsImageName(std::string_view id) {
+  const std::size_t dot = id.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view ext = id.substr(dot + 1);
+  for (const char* image : {"png", "jpg", "jpeg", "gif", "svg", "webp", "ico", "bmp"})
+    if (ext == image) return true;
+  return false;
+}
 
 class TMigration {
 public:
-  TMigration(const TSiteOptions& options, const TSiteIndex& index, TProgress& progress)
-      : Options(options), Index(index), Progress(progress) {}
+  TMigration(const TSiteOptions& options, TSiteIndex& index, TSiteWriter& writer,
+             TProgress& progress)
+      : Options(options), Index(index), Writer(writer), Progress(progress),
+        Marker(MakeMediaMarker()) {}
 
-  void Work(TWorkerResult& out, const std::vector<std::size_t>& pages,
-            std::atomic<std::size_t>& next) {
-    TTamsel converter;
-    for (std::size_t n; (n = next++) < pages.size();) {
-      const TSiteFile& page = Index.Files()[pages[n]];
-      try {
-        ConvertPage(converter, page, out);
-      } catch (const std::exception& e) { // out of memory, most likely: the next may fit
-        Report(page.Path, std::string("failed: ") + e.what());
-        ++out.Summary.Failed;
+  // Reads a page's anchors, before any page converts.
+  void FindPageAnchors(std::size_t file) {
+    std::string bytes, error;
+    try {
+      if (ReadWholeFile(Index.Files()[file].Source.string(), bytes, error, kMaxInputBytes, false)) {
+        const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
+        Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding).Targets);
       }
-      Progress.Step();
+    } catch (const std::exception&) {
+      // The conversion meets the same trouble and reports it.
+    }
+    Progress.Step();
+  }
+
+  void Convert(std::size_t file) {
+    const TSiteFile& page = Index.Files()[file];
+    try {
+      ConvertPage(page);
+    } catch (const std::exception& e) { // out of memory, most likely: the next may fit
+      Report(page.Path, std::string("failed: ") + e.what());
+      Count([](TSiteSummary& s) { ++s.Failed; });
+    }
+    Progress.Step();
+  }
+
+  void CopyMedia(std::size_t file) {
+    const TSiteFile& media = Index.Files()[file];
+    std::string error;
+    const std::string id = ":" + media.Id;
+    switch (Writer.WriteMedia(id, media.Source, error)) {
+    case TWriteResult::Written:
+      Count([](TSiteSummary& s) { ++s.MediaCopied; });
+      break;
+    case TWriteResult::Unchanged:
+      Count([](TSiteSummary& s) {
+        ++s.MediaCopied;
+        ++s.MediaUnchanged;
+      });
+      break;
+    case TWriteResult::Exists:
+      Report(media.Path, Printable(Writer.Describe(id, true)) +
+                             " exists with other content; not overwritten (--force overwrites)");
+      Count([](TSiteSummary& s) { ++s.Failed; });
+      break;
+    case TWriteResult::Failed:
+      // The trouble may lie with the file read, not the one written.
+      if (error.starts_with("cannot read") || error.starts_with("not copied"))
+        Report(media.Path, error);
+      else
+        Report(media.Path, "cannot write " + Printable(Writer.Describe(id, true)) + ": " + error);
+      Count([](TSiteSummary& s) { ++s.Failed; });
+      break;
     }
   }
 
   void Report(const std::string& path, const std::string& message) {
-    Progress.Message(std::string(kProgram) + ": " + path + ": " + message);
+    Progress.Message(std::string(kProgram) + ": " + Printable(path) + ": " + message);
   }
 
+  std::vector<std::size_t> MediaUsed() {
+    std::lock_guard guard(Lock);
+    return {Media.begin(), Media.end()};
+  }
+
+  TSiteSummary Summary;
+
 private:
-  void ConvertPage(TTamsel& converter, const TSiteFile& page, TWorkerResult& out) {
+  void Count(const std::function<void(TSiteSummary&)>& change) {
+    std::lock_guard guard(Lock);
+    change(Summary);
+  }
+
+  void ConvertPage(const TSiteFile& page) {
     std::string bytes, error;
-    if (!ReadWholeFile(page.Source.string(), bytes, error)) {
+    if (!ReadWholeFile(page.Source.string(), bytes, error, kMaxInputBytes, false)) {
       Report(page.Path, "cannot read: " + error);
-      ++out.Summary.Failed;
+      Count([](TSiteSummary& s) { ++s.Failed; });
       return;
     }
     TLinkCounts counts;
     std::vector<std::string> notes;
+    std::vector<std::size_t> media;
+    bool mediaLinks = false;
+    // One converter per thread: it compiles its escaping pattern once.
+    thread_local TTamsel converter;
     // The resolvers below refer to this call's locals; none may outlive it.
     struct TResetResolvers {
       TTamsel& Converter;
@@ -163,16 +285,25 @@ private:
     } reset{converter};
     converter.ResolveLocalLink = [&](std::string_view href, std::string& result) {
       std::string note;
-      const bool resolved = Index.ResolveLink(page.Path, href, result, counts, note);
+      TResolvedLink link;
+      const bool resolved = Index.ResolveLink(page.Path, href, link, counts, note);
       if (!note.empty()) notes.push_back(std::move(note));
-      return resolved;
+      if (!resolved) return false;
+      if (link.Media) {
+        media.push_back(link.File);
+        mediaLinks = true;
+        result = Marker + link.Target;
+      } else {
+        result = std::move(link.Target);
+      }
+      return true;
     };
     converter.ResolveLocalImage = [&](std::string_view src, std::string& result) {
-      if (Options.Media.empty() && !Options.Writer) return false;
+      if (!Writer.TakesMedia()) return false;
       std::string note;
       std::size_t file = 0;
       const bool resolved = Index.ResolveImage(page.Path, src, result, file, counts, note);
-      if (resolved) out.Images.push_back(file);
+      if (resolved) media.push_back(file);
       if (!note.empty()) notes.push_back(std::move(note));
       return resolved;
     };
@@ -181,99 +312,209 @@ private:
       document = ConvertDocumentOnThisStack(converter, bytes, Options.Document);
     } catch (const std::exception& e) {
       Report(page.Path, std::string("cannot convert: ") + e.what());
-      ++out.Summary.Failed;
+      Count([](TSiteSummary& s) { ++s.Failed; });
       return;
     }
+    if (mediaLinks) document.Text = WriteMediaLinks(document.Text, Marker);
     if (!Options.Quiet)
       for (const std::string& warning : document.Warnings)
         Report(page.Path, warning);
     if (Options.Verbose) {
       Report(page.Path, "read as " + document.EncodingDescription);
       for (const std::string& note : notes)
-        Report(page.Path, note);
+        Report(page.Path, Printable(note));
     }
 
-    const fs::path target = Options.Writer ? fs::path() : FileFor(Options.Pages, page.Id, ".txt");
-    const std::string where = Options.Writer ? "page :" + page.Id : target.string();
-    const TWriteResult written =
-        Options.Writer ? Options.Writer->WritePage(":" + page.Id, document.Text, error)
-                       : WriteWholeFile(target, document.Text, Options.Force, error);
-    switch (written) {
-    case TWriteResult::Unchanged:
-      ++out.Summary.Unchanged;
-      [[fallthrough]];
-    case TWriteResult::Written:
-      ++out.Summary.Pages;
-      out.Summary.Links.Add(counts);
-      break;
-    case TWriteResult::Exists:
-      Report(page.Path, where + " exists with other content; not overwritten "
-                                "(--force overwrites)");
-      ++out.Summary.Failed;
-      break;
-    case TWriteResult::Failed:
-      Report(page.Path, "cannot write " + where + ": " + error);
-      ++out.Summary.Failed;
-      break;
+    const std::string id = ":" + page.Id;
+    const TWriteResult result = Writer.WritePage(id, document.Text, error);
+    {
+      std::lock_guard guard(Lock);
+      if (result == TWriteResult::Written || result == TWriteResult::Unchanged) {
+        ++Summary.Pages;
+        if (result == TWriteResult::Unchanged) ++Summary.Unchanged;
+        Summary.Links.Add(counts);
+        Media.insert(media.begin(), media.end());
+      } else {
+        ++Summary.Failed;
+      }
     }
+    if (result == TWriteResult::Exists)
+      Report(page.Path, Printable(Writer.Describe(id, false)) +
+                            " exists with other content; not overwritten (--force overwrites)");
+    else if (result == TWriteResult::Failed)
+      Report(page.Path, "cannot write " + Printable(Writer.Describe(id, false)) + ": " + error);
   }
 
   const TSiteOptions& Options;
-  const TSiteIndex& Index;
+  TSiteIndex& Index;
+  TSiteWriter& Writer;
   TProgress& Progress;
+  const std::string Marker;
+  std::mutex Lock;
+  std::set<std::size_t> Media; // files of pages written
 };
 
+// DokuWiki's indexer over the wiki at dir, as its administrator would run it.
+bool RunIndexer(const std::string& dir) {
+  const std::string script = (fs::path(dir) / "bin" / "indexer.php").string();
+  std::error_code ec;
+  if (!fs::is_regular_file(script, ec)) {
+    Say("--index: " + Printable(script) + " not found; is " + Printable(dir) + " a DokuWiki?");
+    return false;
+  }
+  std::vector<std::string> args{"php", script, "--quiet"};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (const int error = ::posix_spawnp(&pid, "php", nullptr, nullptr, argv.data(), environ)) {
+    Say(std::string("--index: cannot run php: ") + std::strerror(error));
+    return false;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  Say("--index: DokuWiki's indexer failed (" +
+      (WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                         : "signal " + std::to_string(WTERMSIG(status))) +
+      ")");
+  return false;
+}
+
 } // namespace
+
+std::string WriteMediaLinks(std::string_view text, std::string_view marker) {
+  const std::string open = "[[" + std::string(marker);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t done = 0;
+  for (std::size_t at; (at = text.find(open, done)) != std::string_view::npos;) {
+    out.append(text, done, at - done);
+    const std::size_t targetAt = at + open.size();
+    const std::size_t bar = text.find('|', targetAt);
+    const std::size_t close = bar == std::string_view::npos ? bar : text.find("]]", bar);
+    if (close == std::string_view::npos) { // not the converter's form; drop the marker
+      done = targetAt;
+      out += "[[";
+      continue;
+    }
+    const std::string_view target = text.substr(targetAt, bar - targetAt);
+    std::string content(text.substr(bar + 1, close - bar - 1));
+    const std::string linkOnly = IsImageName(target) ? "?linkonly" : "";
+    if (content.find("{{") != std::string::npos) {
+      // A media link cannot hold an image: the image, then the link.
+      const std::size_t colon = target.rfind(':');
+      out += content + " {{" + std::string(target) + linkOnly + "|" +
+             std::string(target.substr(colon == std::string_view::npos ? 0 : colon + 1)) + "}}";
+    } else {
+      // "}}" would end the media link early.
+      for (std::size_t brace; (brace = content.find("}}")) != std::string::npos;)
+        content.replace(brace, 2, "} }");
+      out += "{{" + std::string(target) + linkOnly + "|" + content + "}}";
+    }
+    done = close + 2;
+  }
+  out.append(text, done, std::string_view::npos);
+  return out;
+}
 
 std::string FormatSummary(const TSiteSummary& s) {
   const auto n = [](std::uint64_t v) { return std::to_string(v); };
   const std::uint64_t unresolved = s.Links.MissingPages + s.Links.Kept;
-  std::string line = n(s.Pages) + " pages written (" + n(s.Unchanged) + " unchanged), " +
-                     n(s.Links.Resolved) + " links resolved, " + n(unresolved) + " unresolved";
+  std::string line = n(s.Pages) + " pages written (" + n(s.Unchanged) + " unchanged)";
+  if (s.Renamed) line += ", " + n(s.Renamed) + " renamed";
+  line += ", " + n(s.Links.Resolved) + " links resolved, " + n(unresolved) + " unresolved";
   if (unresolved)
     line += " (" + n(s.Links.MissingPages) + " to missing pages, " + n(s.Links.Kept) +
             " left as written)";
-  line += ", " + n(s.MediaCopied) + " images copied";
+  const std::uint64_t fragments =
+      s.Links.FragmentsOnHeading + s.Links.FragmentsInSection + s.Links.FragmentsKept;
+  if (fragments) {
+    line +=
+        ", " + n(s.Links.FragmentsOnHeading) + " of " + n(fragments) + " fragments to a heading";
+    if (s.Links.FragmentsInSection)
+      line += " (" + n(s.Links.FragmentsInSection) + " more to the section around theirs)";
+  }
+  line += ", " + n(s.MediaCopied) + " media files " + (s.MediaUploaded ? "uploaded" : "copied") +
+          " (" + n(s.MediaUnchanged) + " unchanged)";
   if (s.Links.MissingImages) line += ", " + n(s.Links.MissingImages) + " images not found";
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", s.Seconds);
   return line + ", " + n(s.Failed) + " files failed, " + seconds;
 }
 
+namespace {
+
+// The writer the options ask for. A writer of another kind plugs in here:
+// a field of TSiteOptions that selects it, and a branch that opens it.
+std::unique_ptr<TSiteWriter> OpenWriter(const TSiteOptions& options, int& status) {
+  if (!options.Wiki.Url.empty()) {
+    TWikiOptions wiki = options.Wiki;
+    wiki.Force = options.Force;
+    std::unique_ptr<TWikiWriter> writer = OpenWikiWriter(
+        std::move(wiki), options.Verbose, [](const std::string& line) { Say(Printable(line)); });
+    status = 1;
+    return writer;
+  }
+  std::string error;
+  bool usage = false;
+  std::unique_ptr<TFileSiteWriter> files =
+      TFileSiteWriter::Open(options.Pages, options.Media, options.Force, error, usage);
+  if (!files) {
+    Say(Printable(error));
+    status = usage ? 2 : 1;
+    return nullptr;
+  }
+  files->IndexHint = options.IndexDir.empty();
+  if (files->LeftoversRemoved && !options.Quiet)
+    Say("removed " + std::to_string(files->LeftoversRemoved) +
+        " temporary files that an interrupted run had left");
+  return files;
+}
+
+} // namespace
+
 int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
   summary = TSiteSummary{};
+  // Refused before the writer makes any folder.
   std::error_code ec;
-  if (!fs::is_directory(options.Source, ec)) {
-    Say(options.Source.string() + ": cannot read folder: " +
-        (fs::exists(options.Source, ec) ? "not a directory" : "No such file or directory"));
-    return 1;
-  }
+  if (!fs::is_directory(options.Source, ec)) return MigrateSourceMissing(options.Source);
   const fs::path source = fs::canonical(options.Source, ec);
-  const bool files = !options.Writer;
-  const fs::path pages = files ? fs::weakly_canonical(fs::absolute(options.Pages), ec) : fs::path();
-  const fs::path media = options.Media.empty() || !files
-                             ? fs::path()
-                             : fs::weakly_canonical(fs::absolute(options.Media), ec);
-  const auto overlaps = [&](const fs::path& out, const char* what) {
-    if (Inside(out, source) || Inside(source, out)) {
-      Say(std::string(what) + " " + out.string() + " and the source " + source.string() +
-          " overlap; a later run would read the output as source, or the output would land "
-          "among the sources. Choose folders apart.");
-      return true;
-    }
-    return false;
-  };
-  if (files && overlaps(pages, "--out")) return 2;
-  if (!media.empty() && overlaps(media, "--media")) return 2;
-  if (!media.empty() && media == pages) {
-    Say("--out and --media must be different folders");
+  for (const fs::path& out : {options.Pages, options.Media})
+    if (!ec && !out.empty() && OverlapsSource(fs::weakly_canonical(fs::absolute(out), ec), source))
+      return 2;
+  int status = 0;
+  const std::unique_ptr<TSiteWriter> writer = OpenWriter(options, status);
+  if (!writer) return status;
+  status = MigrateSite(options, *writer, summary);
+  summary.MediaUploaded = !options.Wiki.Url.empty();
+  return status;
+}
+
+int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& summary) {
+  summary = TSiteSummary{};
+  std::error_code ec;
+  if (!fs::is_directory(options.Source, ec)) return MigrateSourceMissing(options.Source);
+  TIndexOptions indexOptions;
+  indexOptions.Namespace = CleanId(options.Namespace);
+  indexOptions.StartPage = CleanId(options.StartPage);
+  indexOptions.MediaLinks = writer.TakesMedia();
+  if ((!options.Namespace.empty() && indexOptions.Namespace.empty()) ||
+      indexOptions.StartPage.empty() || indexOptions.StartPage.find(':') != std::string::npos) {
+    Say("--namespace or --start-page leaves no DokuWiki id");
     return 2;
   }
 
+  const fs::path source = fs::canonical(options.Source, ec);
+  summary.Ran = true;
   TScan scan;
   scan.Source = source;
-  if (files) scan.Outputs.push_back(pages);
-  if (!media.empty()) scan.Outputs.push_back(media);
+  for (const fs::path& out : writer.Folders()) {
+    if (OverlapsSource(out, source)) return 2;
+    scan.Outputs.push_back(out);
+  }
   struct stat st {};
   if (::stat(source.c_str(), &st) == 0) scan.Seen.insert({st.st_dev, st.st_ino});
   ScanFolder(source, "", scan);
@@ -284,80 +525,48 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
       Say(note);
   summary.Failed += scan.Problems.size();
 
-  const TSiteIndex index(std::move(scan.Files));
-  std::vector<std::size_t> pageFiles;
+  TSiteIndex index(std::move(scan.Files), indexOptions);
+  std::vector<std::size_t> pages;
+  std::map<std::string, const TSiteFile*> keepers;
+  for (const TSiteFile& file : index.Files())
+    if (file.Wanted.empty()) keepers.emplace((file.Page ? "p" : "m") + file.Id, &file);
   for (std::size_t i = 0; i < index.Files().size(); ++i) {
     const TSiteFile& file = index.Files()[i];
-    if (!file.Page) continue;
-    if (file.Id.empty()) {
-      Say(file.Path + ": skipped: " + file.Problem);
-      ++summary.Failed;
-    } else {
-      pageFiles.push_back(i);
-    }
+    if (file.Page) pages.push_back(i);
+    if (file.Wanted.empty()) continue;
+    ++summary.Renamed;
+    if (options.Quiet) continue;
+    const auto keeper = keepers.find((file.Page ? "p" : "m") + file.Wanted);
+    Say(Printable(file.Path) + ": " + (file.Page ? "page" : "media") + " id '" +
+        Printable(file.Wanted) + "' belongs to " +
+        (keeper != keepers.end() ? Printable(keeper->second->Path) : std::string("another file")) +
+        "; this one becomes '" + Printable(file.Id) + "'");
   }
 
-  if (files) fs::create_directories(options.Pages, ec);
-  if (ec) {
-    Say(options.Pages.string() + ": cannot make folder: " + ec.message());
-    return 1;
-  }
-
-  TProgress progress(pageFiles.size(), options.ProgressBar && !options.Quiet);
-  TMigration migration(options, index, progress);
-  const unsigned jobs = static_cast<unsigned>(
-      std::clamp<std::size_t>(options.Jobs, 1, std::max<std::size_t>(pageFiles.size(), 1)));
-  std::vector<TWorkerResult> results(jobs);
-  std::atomic<std::size_t> next{0};
-  {
-    std::vector<std::thread> workers;
-    for (unsigned j = 1; j < jobs; ++j)
-      workers.emplace_back([&, j] { migration.Work(results[j], pageFiles, next); });
-    migration.Work(results[0], pageFiles, next);
-    for (std::thread& worker : workers)
-      worker.join();
-  }
-
-  std::set<std::size_t> images;
-  for (const TWorkerResult& result : results) {
-    summary.Pages += result.Summary.Pages;
-    summary.Unchanged += result.Summary.Unchanged;
-    summary.Failed += result.Summary.Failed;
-    summary.Links.Add(result.Summary.Links);
-    images.insert(result.Images.begin(), result.Images.end());
-  }
-
-  for (std::size_t i : images) {
-    const TSiteFile& image = index.Files()[i];
-    std::string bytes, error;
-    if (files && !ReadWholeFile(image.Source.string(), bytes, error)) {
-      migration.Report(image.Path, "cannot read: " + error);
-      ++summary.Failed;
-      continue;
-    }
-    const fs::path target = files ? FileFor(options.Media, image.Id, "") : fs::path();
-    const std::string where = files ? target.string() : "media :" + image.Id;
-    const TWriteResult written =
-        files ? WriteWholeFile(target, bytes, options.Force, error)
-              : options.Writer->WriteMedia(":" + image.Id, image.Source, error);
-    switch (written) {
-    case TWriteResult::Written:
-    case TWriteResult::Unchanged:
-      ++summary.MediaCopied;
-      break;
-    case TWriteResult::Exists:
-      migration.Report(image.Path, where + " exists with other content; not overwritten "
-                                           "(--force overwrites)");
-      ++summary.Failed;
-      break;
-    case TWriteResult::Failed:
-      migration.Report(image.Path, "cannot write " + where + ": " + error);
-      ++summary.Failed;
-      break;
-    }
-  }
+  const unsigned jobs = std::max(1u, options.Jobs);
+  TProgress progress(2 * pages.size(), options.ProgressBar && !options.Quiet);
+  TMigration migration(options, index, writer, progress);
+  // Every page's anchors first: a link to "page.html#x" needs them.
+  RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.FindPageAnchors(pages[n]); });
+  RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.Convert(pages[n]); });
+  const std::vector<std::size_t> media = migration.MediaUsed();
+  RunParallel(jobs, media.size(), [&](std::size_t n) { migration.CopyMedia(media[n]); });
   progress.Finish();
+
+  const TSiteSummary& done = migration.Summary;
+  summary.Pages = done.Pages;
+  summary.Unchanged = done.Unchanged;
+  summary.Failed += done.Failed;
+  summary.MediaCopied = done.MediaCopied;
+  summary.MediaUnchanged = done.MediaUnchanged;
+  summary.Links = done.Links;
   summary.Seconds = progress.Seconds();
+
+  std::vector<std::string> lines;
+  if (!writer.Finish(lines)) ++summary.Failed;
+  for (const std::string& line : lines)
+    if (!options.Quiet || summary.Failed) Say(Printable(line));
+  if (!options.IndexDir.empty() && !RunIndexer(options.IndexDir)) ++summary.Failed;
   return summary.Failed ? 1 : 0;
 }
 

@@ -1,45 +1,71 @@
-// Migrating a whole tree of HTML files into DokuWiki's pages and media.
+// Migrating a whole tree of HTML files into a DokuWiki.
+//
+// One code path decides what goes where: which files belong to the site
+// (nothing outside the source is read), the id of every page and media file
+// (namespace, start pages, collisions), and where every link, image and
+// fragment leads. A TSiteWriter carries the decisions out.
 #pragma once
 
 #include "Cli_Convert.h"
 #include "Cli_SiteIndex.h"
 #include "Cli_SiteWriter.h"
+#include "Cli_Wiki.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace tamsel::cli {
 
 struct TSiteOptions {
   std::filesystem::path Source;
+  // For the file writer.
   std::filesystem::path Pages;
-  std::filesystem::path Media; // empty: images keep the converter's form
-  unsigned Jobs = 1;
+  std::filesystem::path Media; // empty: images and files keep the converter's form
   bool Force = false;
+  std::string Namespace; // as given; cleaned as DokuWiki cleans ids
+  std::string StartPage = "start";
+  std::string IndexDir; // a DokuWiki whose indexer runs after the migration
+  unsigned Jobs = 1;
   TDocumentOptions Document;
   bool Verbose = false;
   bool Quiet = false;
   bool ProgressBar = false;
-  // Where pages and media go instead of Pages and Media (a running wiki);
-  // null for the folders.
-  TSiteWriter* Writer = nullptr;
+  // A running wiki instead of the folders, when Wiki.Url is given; its Force
+  // is the one above.
+  TWikiOptions Wiki;
 };
 
 struct TSiteSummary {
-  std::uint64_t Pages = 0;     // pages written, or found unchanged
-  std::uint64_t Unchanged = 0; // of those, pages that were there already
-  std::uint64_t Failed = 0;    // files skipped for an error
-  std::uint64_t MediaCopied = 0;
+  std::uint64_t Pages = 0;          // pages written, or found unchanged
+  std::uint64_t Unchanged = 0;      // of those, pages that were there already
+  std::uint64_t Renamed = 0;        // pages and media files that got another id than their name's
+  std::uint64_t Failed = 0;         // files skipped for an error
+  std::uint64_t MediaCopied = 0;    // media files written, or found unchanged
+  std::uint64_t MediaUnchanged = 0; // of those, files that were there already
+  bool MediaUploaded = false;       // into a wiki: the summary says "uploaded"
   TLinkCounts Links;
   double Seconds = 0;
+  bool Ran = false; // false: refused before reading the site (no summary to give)
 };
 
-// Runs the migration. Returns the exit code: 0, 1 when any file failed, 2
-// when the folders given cannot work together (output inside the source).
+// Runs the migration with the writer the options name: the wiki's when
+// Wiki.Url is given, else the folders'. Returns the exit code: 0, 1 when any
+// file failed or the wiki refused the login, 2 when the folders given cannot
+// work together (output inside the source, pages inside media).
 int MigrateSite(const TSiteOptions& options, TSiteSummary& summary);
+
+// The same with any writer (the options' Pages, Media and Force are unused).
+int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& summary);
 
 // "12 pages written, 30 links resolved, ..." for the last line.
 std::string FormatSummary(const TSiteSummary& summary);
+
+// The converter writes every link as "[[target|text]]"; a link whose target
+// starts with marker is a link to a media file and becomes "{{target|text}}"
+// ("{{target?linkonly|text}}" for an image, so that it is linked, not shown).
+// A link around an image becomes the image followed by a media link.
+std::string WriteMediaLinks(std::string_view text, std::string_view marker);
 
 } // namespace tamsel::cli

@@ -1,8 +1,9 @@
 #include "Cli_SiteIndex.h"
 #include "Cli_DokuId.h"
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 
 #include <algorithm>
+#include <set>
 
 namespace tamsel::cli {
 
@@ -54,11 +55,6 @@ bool HasExtension(std::string_view path) {
   return dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
 }
 
-std::string WithFragment(std::string target, const TReference& ref) {
-  if (ref.HasFragment && !ref.Fragment.empty()) target += "#" + SectionId(ref.Fragment);
-  return target;
-}
-
 } // namespace
 
 void TLinkCounts::Add(const TLinkCounts& other) {
@@ -67,6 +63,10 @@ void TLinkCounts::Add(const TLinkCounts& other) {
   Kept += other.Kept;
   Images += other.Images;
   MissingImages += other.MissingImages;
+  Files += other.Files;
+  FragmentsOnHeading += other.FragmentsOnHeading;
+  FragmentsInSection += other.FragmentsInSection;
+  FragmentsKept += other.FragmentsKept;
 }
 
 std::string PercentDecode(std::string_view s) {
@@ -152,7 +152,22 @@ bool IsPageName(std::string_view path) {
   return ends(".html") || ends(".htm");
 }
 
-std::string PageIdFor(std::string_view path) {
+std::string InNamespace(std::string_view ns, std::string_view id) {
+  if (ns.empty()) return std::string(id);
+  if (id.empty()) return std::string(ns);
+  return std::string(ns) + ":" + std::string(id);
+}
+
+std::string PageIdFor(std::string_view path, std::string_view startPage) {
+  // A folder's index is the start page of its namespace, as DokuWiki names
+  // every namespace's own page.
+  const std::size_t slash = path.rfind('/');
+  const std::string name = LowerAscii(path.substr(slash == std::string_view::npos ? 0 : slash + 1));
+  if (name == "index.html" || name == "index.htm") {
+    const std::string folder =
+        slash == std::string_view::npos ? std::string() : CleanId(ColonPath(path.substr(0, slash)));
+    return InNamespace(folder, CleanId(startPage));
+  }
   return CleanId(ColonPath(WithoutExtension(path)));
 }
 
@@ -160,27 +175,78 @@ std::string MediaIdFor(std::string_view path) {
   return CleanId(ColonPath(path));
 }
 
-TSiteIndex::TSiteIndex(std::vector<TSiteFile> files) : AllFiles(std::move(files)) {
+namespace {
+
+// "faq" with n gives "faq_2"; "img:logo.png" gives "img:logo_2.png".
+std::string Numbered(const std::string& id, bool media, unsigned n) {
+  const std::size_t colon = id.rfind(':');
+  const std::size_t dot = media ? id.rfind('.') : std::string::npos;
+  const std::string suffix = "_" + std::to_string(n);
+  if (dot != std::string::npos && (colon == std::string::npos || dot > colon + 1))
+    return id.substr(0, dot) + suffix + id.substr(dot);
+  return id + suffix;
+}
+
+// Whether the file's path spells its id: "faq.html" for "faq", not "FAQ.html".
+bool SpellsId(const TSiteFile& file, const std::string& id) {
+  const std::string own = ColonPath(file.Page ? WithoutExtension(file.Path) : file.Path);
+  return own == id;
+}
+
+} // namespace
+
+TSiteIndex::TSiteIndex(std::vector<TSiteFile> files, TIndexOptions options)
+    : AllFiles(std::move(files)), Settings(std::move(options)) {
   std::sort(AllFiles.begin(), AllFiles.end(),
             [](const TSiteFile& a, const TSiteFile& b) { return a.Path < b.Path; });
-  std::map<std::string, std::size_t> pageIds, mediaIds;
+  Anchors.resize(AllFiles.size());
+  HasAnchors.assign(AllFiles.size(), 0);
+  // Ids without namespace first: a collision is one there.
+  std::map<std::pair<bool, std::string>, std::vector<std::size_t>> claims;
   for (std::size_t i = 0; i < AllFiles.size(); ++i) {
     TSiteFile& file = AllFiles[i];
     ByPath.emplace(file.Path, i);
     ByLowerPath.emplace(LowerAscii(file.Path), i);
     file.Page = IsPageName(file.Path);
-    file.Id = file.Page ? PageIdFor(file.Path) : MediaIdFor(file.Path);
-    if (file.Id.empty()) {
-      file.Problem = "its name leaves no DokuWiki id";
-      continue;
-    }
-    auto& taken = file.Page ? pageIds : mediaIds;
-    if (auto [it, added] = taken.emplace(file.Id, i); !added) {
-      file.Problem = std::string(file.Page ? "page" : "media") + " id '" + file.Id +
-                     "' is taken by " + AllFiles[it->second].Path;
-      file.Id.clear();
+    std::string id = file.Page ? PageIdFor(file.Path, Settings.StartPage) : MediaIdFor(file.Path);
+    // A name of punctuation only leaves no id; the file still arrives.
+    if (id.empty()) id = file.Page ? "page" : "file";
+    claims[{file.Page, id}].push_back(i);
+  }
+  std::set<std::pair<bool, std::string>> taken;
+  for (const auto& [key, owners] : claims)
+    taken.insert(key);
+  for (const auto& [key, owners] : claims) {
+    const auto& [page, id] = key;
+    std::size_t keeper = owners.front();
+    for (std::size_t i : owners)
+      if (SpellsId(AllFiles[i], id)) {
+        keeper = i;
+        break;
+      }
+    AllFiles[keeper].Id = InNamespace(Settings.Namespace, id);
+    unsigned n = 2;
+    for (std::size_t i : owners) {
+      if (i == keeper) continue;
+      std::string renamed;
+      while (taken.count({page, renamed = Numbered(id, !page, n)}))
+        ++n;
+      taken.insert({page, renamed});
+      AllFiles[i].Id = InNamespace(Settings.Namespace, renamed);
+      AllFiles[i].Wanted = AllFiles[keeper].Id;
     }
   }
+}
+
+void TSiteIndex::SetAnchors(std::size_t file,
+                            std::unordered_map<std::string, TAnchorTarget> targets) {
+  Anchors[file] = std::move(targets);
+  HasAnchors[file] = 1;
+}
+
+std::string TSiteIndex::PageId(std::string_view path) const {
+  std::string id = PageIdFor(path, Settings.StartPage);
+  return id.empty() ? std::string() : InNamespace(Settings.Namespace, id);
 }
 
 std::optional<std::size_t> TSiteIndex::Find(const std::string& path) const {
@@ -206,8 +272,34 @@ std::optional<std::size_t> TSiteIndex::FindPage(const TReference& ref) const {
   return std::nullopt;
 }
 
-bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href, std::string& result,
-                             TLinkCounts& counts, std::string& note) const {
+std::string TSiteIndex::Fragment(std::optional<std::size_t> page, const TReference& ref,
+                                 TLinkCounts& counts) const {
+  if (!ref.HasFragment || ref.Fragment.empty()) return {};
+  if (page && HasAnchors[*page]) {
+    const auto& targets = Anchors[*page];
+    auto it = targets.find(ref.Fragment);
+    // "config#omit.html" for "config.html#omit": a slip common enough in
+    // generated documentation (npm's) that a browser's guess would not help.
+    if (it == targets.end() && IsPageName(ref.Fragment))
+      it = targets.find(WithoutExtension(ref.Fragment));
+    if (it != targets.end()) {
+      ++(it->second.OnHeading ? counts.FragmentsOnHeading : counts.FragmentsInSection);
+      // Before the first heading: the top of the page is the place.
+      return it->second.Section.empty() ? std::string() : "#" + it->second.Section;
+    }
+  }
+  // Browsers take a "#top" that names no element for the top of the page.
+  if (page && LowerAscii(ref.Fragment) == "top") {
+    ++counts.FragmentsInSection;
+    return {};
+  }
+  ++counts.FragmentsKept;
+  return "#" + SectionId(ref.Fragment);
+}
+
+bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href,
+                             TResolvedLink& result, TLinkCounts& counts, std::string& note) const {
+  result = TResolvedLink{};
   const std::optional<TReference> ref = ResolveReference(pagePath, href);
   if (!ref) {
     ++counts.Kept;
@@ -218,25 +310,36 @@ bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href, s
       ++counts.Kept;
       return false;
     }
-    result = WithFragment("", *ref);
+    const std::optional<std::size_t> page = Find(ref->Path);
+    result.Target = Fragment(page, *ref, counts);
+    // A place above the first heading: the page itself.
+    if (result.Target.empty() && page) result.Target = ":" + AllFiles[*page].Id;
     ++counts.Resolved;
     return true;
   }
   if (const auto found = FindPage(*ref)) {
     const TSiteFile& file = AllFiles[*found];
-    if (file.Page && !file.Id.empty()) {
-      result = WithFragment(":" + file.Id, *ref);
+    if (file.Page) {
+      result.Target = ":" + file.Id + Fragment(found, *ref, counts);
       ++counts.Resolved;
       return true;
     }
+    if (Settings.MediaLinks) {
+      result.Target = ":" + file.Id;
+      result.Media = true;
+      result.File = *found;
+      ++counts.Files;
+      return true;
+    }
     ++counts.Kept;
-    if (file.Page)
-      note = "link '" + std::string(href) + "' leads to " + file.Path + ", which has no page";
     return false;
   }
-  if (!ref->Directory && IsPageName(ref->Path)) {
-    if (const std::string id = PageIdFor(ref->Path); !id.empty()) {
-      result = WithFragment(":" + id, *ref);
+  // A missing page, also one linked without its extension, still gets the id
+  // it would have (DokuWiki shows it red, and it works once written).
+  if (!ref->Directory && (IsPageName(ref->Path) || !HasExtension(ref->Path))) {
+    const std::string path = IsPageName(ref->Path) ? ref->Path : ref->Path + ".html";
+    if (const std::string id = PageId(path); !id.empty()) {
+      result.Target = ":" + id + Fragment(std::nullopt, *ref, counts);
       ++counts.MissingPages;
       note = "link '" + std::string(href) + "' leads to " + ref->Path + ", which does not exist";
       return true;
@@ -258,15 +361,9 @@ bool TSiteIndex::ResolveImage(std::string_view pagePath, std::string_view src, s
     note = "image '" + std::string(src) + "' is not in the site";
     return false;
   }
-  const TSiteFile& file = AllFiles[*found];
-  if (file.Id.empty()) {
-    ++counts.MissingImages;
-    note = "image '" + std::string(src) + "' has no media id: " + file.Problem;
-    return false;
-  }
   ++counts.Images;
   fileIndex = *found;
-  result = ":" + file.Id;
+  result = ":" + AllFiles[*found].Id;
   return true;
 }
 

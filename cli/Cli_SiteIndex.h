@@ -4,12 +4,15 @@
 // converting threads share it without locks.
 #pragma once
 
+#include "Tamsel_Anchor.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tamsel::cli {
@@ -34,11 +37,11 @@ std::optional<TReference> ResolveReference(std::string_view pagePath, std::strin
 std::string PercentDecode(std::string_view s);
 
 struct TSiteFile {
-  std::filesystem::path Source; // the file on disk
+  std::filesystem::path Source; // the file on disk, its real path
   std::string Path;             // below the root, UTF-8, '/' between folders
   bool Page = false;            // *.html or *.htm
-  std::string Id;               // page id or media id; empty when it has none
-  std::string Problem;          // why it has no id
+  std::string Id;               // page id or media id, with the namespace; empty when none
+  std::string Wanted;           // the id another file kept, when this one was renamed
 };
 
 // How the links of one page came out.
@@ -48,24 +51,47 @@ struct TLinkCounts {
   std::uint64_t Kept = 0;         // left as the converter writes it
   std::uint64_t Images = 0;       // images found in the site
   std::uint64_t MissingImages = 0;
+  std::uint64_t Files = 0;              // other files of the site, linked as media
+  std::uint64_t FragmentsOnHeading = 0; // "#x" on a heading, or just before one
+  std::uint64_t FragmentsInSection = 0; // "#x" elsewhere in a page: to its section
+  std::uint64_t FragmentsKept = 0;      // "#x" found in no page: as written
   void Add(const TLinkCounts& other);
+};
+
+struct TIndexOptions {
+  std::string Namespace;           // cleaned; empty: the wiki's root
+  std::string StartPage = "start"; // what a folder's index.html becomes
+  bool MediaLinks = false;         // links to other files become media links
+};
+
+// Where a link leads.
+struct TResolvedLink {
+  std::string Target; // ":ns:page#section", or ":ns:file.pdf" for a media link
+  bool Media = false;
+  std::size_t File = 0; // with Media: the index into Files() of the file
 };
 
 class TSiteIndex {
 public:
-  // files in any order; ids are given in the order of their paths, so the
-  // first of two files that clean to the same id keeps it, whatever order
-  // the folders were read in.
-  explicit TSiteIndex(std::vector<TSiteFile> files);
+  // files in any order. Files that clean to the same id all keep a page: the
+  // one whose path is its id (or else the first in path order) keeps the
+  // id, the others get "_2", "_3", ... (before the extension for media).
+  explicit TSiteIndex(std::vector<TSiteFile> files, TIndexOptions options = {});
 
   const std::vector<TSiteFile>& Files() const { return AllFiles; }
+  const TIndexOptions& Options() const { return Settings; }
 
-  // The target of a local link on the page at pagePath, as an absolute page
-  // id (":ns:page#section"). False to keep the converter's own form: links to
-  // files that are not pages, and to places outside the site. A link to a
-  // *.html file that does not exist still gets the id that page would have.
+  // The anchors of the page Files()[file]. Set for every page before links
+  // resolve; one thread per page.
+  void SetAnchors(std::size_t file, std::unordered_map<std::string, TAnchorTarget> targets);
+
+  // The target of a local link on the page at pagePath. False to keep the
+  // converter's own form: links to places outside the site, and to other
+  // files without MediaLinks. A link to a *.html file that does not exist
+  // still gets the id that page would have. A fragment becomes the anchor of
+  // the heading it is on or before, or else of the section that holds it.
   // note receives a message for the user when the link does not resolve.
-  bool ResolveLink(std::string_view pagePath, std::string_view href, std::string& result,
+  bool ResolveLink(std::string_view pagePath, std::string_view href, TResolvedLink& result,
                    TLinkCounts& counts, std::string& note) const;
 
   // The media id (":ns:image.png") of an image of the site; fileIndex is the
@@ -73,21 +99,32 @@ public:
   bool ResolveImage(std::string_view pagePath, std::string_view src, std::string& result,
                     std::size_t& fileIndex, TLinkCounts& counts, std::string& note) const;
 
+  // The page id a page at path has or would have, with the namespace.
+  std::string PageId(std::string_view path) const;
+
 private:
   // The file at path, exactly or else in another letter case.
   std::optional<std::size_t> Find(const std::string& path) const;
   std::optional<std::size_t> FindPage(const TReference& ref) const;
+  std::string Fragment(std::optional<std::size_t> page, const TReference& ref,
+                       TLinkCounts& counts) const;
 
   std::vector<TSiteFile> AllFiles;
+  TIndexOptions Settings;
+  std::vector<std::unordered_map<std::string, TAnchorTarget>> Anchors;
+  std::vector<char> HasAnchors; // not vector<bool>: threads set neighbours at once
   std::map<std::string, std::size_t, std::less<>> ByPath;
   std::map<std::string, std::size_t, std::less<>> ByLowerPath;
 };
 
-// Page id of the file at path ("Docs/My Page.html" gives "docs:my_page").
-std::string PageIdFor(std::string_view path);
+// Page id of the file at path, without namespace ("Docs/My Page.html" gives
+// "docs:my_page", "Docs/index.html" gives "docs:start").
+std::string PageIdFor(std::string_view path, std::string_view startPage = "start");
 // Media id of the file at path ("img/Logo.PNG" gives "img:logo.png").
 std::string MediaIdFor(std::string_view path);
 // True for *.html and *.htm in any letter case.
 bool IsPageName(std::string_view path);
+// namespace + ":" + id, or id alone when there is no namespace.
+std::string InNamespace(std::string_view ns, std::string_view id);
 
 } // namespace tamsel::cli

@@ -9,8 +9,10 @@
 #include "Cli_Files.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamsel::cli {
 
@@ -29,6 +31,60 @@ public:
   // (":ns:image.png"), with the same outcomes as WritePage.
   virtual TWriteResult WriteMedia(std::string_view id, const std::filesystem::path& source,
                                   std::string& error) = 0;
+
+  // Whether media files can be stored; without, images and linked files keep
+  // the converter's form.
+  virtual bool TakesMedia() const { return true; }
+
+  // Folders of this machine that the writer writes into: the migration never
+  // reads a file from them, and refuses a source that overlaps one.
+  virtual std::vector<std::filesystem::path> Folders() const { return {}; }
+
+  // How a message names the place of a page or media file.
+  virtual std::string Describe(std::string_view id, bool media) const {
+    return std::string(media ? "media " : "page ") + std::string(id);
+  }
+
+  // After the last write, before the migration reports its pages written:
+  // makes them last (syncs), and gives lines for the user (how to index the
+  // new pages). False when what was written may not last.
+  virtual bool Finish(std::vector<std::string>& /*lines*/) { return true; }
+};
+
+// Into DokuWiki's data folders: pages as PAGES/ns/page.txt, media as
+// MEDIA/ns/file.png, file names encoded as DokuWiki encodes them. Writes no
+// symbolic link inside either folder, and removes at start the temporary
+// files a killed run left there.
+class TFileSiteWriter : public TSiteWriter {
+public:
+  // Null with error when the folders cannot work together (one inside the
+  // other: a usage error) or cannot be made (usage false).
+  static std::unique_ptr<TFileSiteWriter> Open(const std::filesystem::path& pages,
+                                               const std::filesystem::path& media, bool force,
+                                               std::string& error, bool& usage);
+
+  TWriteResult WritePage(std::string_view id, std::string_view text, std::string& error) override;
+  TWriteResult WriteMedia(std::string_view id, const std::filesystem::path& source,
+                          std::string& error) override;
+  bool TakesMedia() const override { return HasMedia; }
+  std::vector<std::filesystem::path> Folders() const override;
+  std::string Describe(std::string_view id, bool media) const override;
+  bool Finish(std::vector<std::string>& lines) override;
+
+  // Temporary files of killed runs removed at Open.
+  std::size_t LeftoversRemoved = 0;
+  // Whether Finish tells how to index pages written into a data/pages folder.
+  bool IndexHint = true;
+
+private:
+  TFileSiteWriter() = default;
+  // "ns/page.txt" for ":ns:page".
+  static std::string RelativePath(std::string_view id, const char* extension);
+
+  TOutputFolder Pages;
+  TOutputFolder Media;
+  bool HasMedia = false;
+  bool Force = false;
 };
 
 } // namespace tamsel::cli

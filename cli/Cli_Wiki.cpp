@@ -53,6 +53,16 @@ std::int64_t IntMember(const TRpcValue& v, std::string_view name) {
   return m && m->Kind == TRpcValue::TKind::Int ? m->Int : 0;
 }
 
+// http:// to another machine shows the password to everyone in between.
+bool IsPlainHttpElsewhere(const std::string& url) {
+  if (url.rfind("http://", 0) != 0) return false;
+  const std::string rest = url.substr(7);
+  const std::string host = rest.substr(0, rest.find_first_of("/?#"));
+  for (const char* local : {"localhost", "127.0.0.1", "[::1]"})
+    if (host == local || host.rfind(std::string(local) + ":", 0) == 0) return false;
+  return true;
+}
+
 bool Contains(const TRpcValue* list, const std::string& id) {
   if (!list) return false;
   return std::any_of(list->Items.begin(), list->Items.end(),
@@ -133,7 +143,7 @@ TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> par
   return result;
 }
 
-std::string TWikiWriter::Describe(const TRpcResult& r) const {
+std::string TWikiWriter::Explain(const TRpcResult& r) const {
   const std::string endpoint = XmlRpcEndpoint(Options.Url);
   switch (r.Status) {
   case TStatus::Value:
@@ -185,7 +195,7 @@ bool TWikiWriter::Login(std::string& error) {
   const TRpcResult login = Client->Call(
       "dokuwiki.login", {TRpcValue::String(Options.User), TRpcValue::String(Options.Password)});
   if (login.Status != TStatus::Value) {
-    error = Describe(login);
+    error = Explain(login);
     return false;
   }
   if (!login.Value.IsTrue()) {
@@ -209,7 +219,7 @@ bool TWikiWriter::Connect(std::string& error) {
   // The API version needs no login: it tells whether the API is there at all.
   const TRpcResult api = Client->Call("dokuwiki.getXMLRPCAPIVersion", {});
   if (api.Status != TStatus::Value) {
-    error = Describe(api);
+    error = Explain(api);
     return false;
   }
   if (!IsValidUtf8(Options.User) || !IsXmlText(Options.User) || !IsValidUtf8(Options.Password) ||
@@ -226,7 +236,7 @@ bool TWikiWriter::Connect(std::string& error) {
     return false;
   }
   if (version.Status != TStatus::Value || version.Value.Kind != TRpcValue::TKind::String) {
-    error = Describe(version);
+    error = Explain(version);
     return false;
   }
   Version = version.Value.Text;
@@ -237,7 +247,7 @@ std::string TWikiWriter::ExplainPageRefusal(const std::string& id, const TRpcRes
   if (!SilentRefusal(result)) {
     if (result.Status == TStatus::Http && result.HttpStatus == 403)
       return "user '" + Options.User + "' may not edit this page (the wiki's access control lists)";
-    return Describe(result);
+    return Explain(result);
   }
   // The wiki did not say why; ask it whether someone holds the page's lock.
   const auto ids = [&](bool lock) {
@@ -278,13 +288,13 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
                 ? "user '" + Options.User +
                       "' may not read this page (the wiki's access control "
                       "lists)"
-                : Describe(info);
+                : Explain(info);
     return TWriteResult::Failed;
   }
   if (exists) {
     const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)});
     if (current.Status != TStatus::Value || current.Value.Kind != TRpcValue::TKind::String) {
-      error = Describe(current);
+      error = Explain(current);
       return TWriteResult::Failed;
     }
     if (current.Value.Text == text) return TWriteResult::Unchanged;
@@ -319,7 +329,7 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const std::filesyst
   const auto same = [&]() {
     const TRpcResult info = Call("wiki.getAttachmentInfo", {TRpcValue::String(id)});
     if (!IsStruct(info)) {
-      error = Describe(info);
+      error = Explain(info);
       return -1;
     }
     const std::int64_t size = IntMember(info.Value, "size");
@@ -327,7 +337,7 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const std::filesyst
     if (!exists || static_cast<std::uint64_t>(size) != bytes.size()) return 0;
     const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)});
     if (current.Status != TStatus::Value) {
-      error = Describe(current);
+      error = Explain(current);
       return -1;
     }
     return current.Value.Text == bytes ? 1 : 0;
@@ -358,7 +368,7 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const std::filesyst
     return TWriteResult::Failed;
   }
   if (!SilentRefusal(put)) {
-    error = Describe(put);
+    error = Explain(put);
     return TWriteResult::Failed;
   }
   // Refused without a reason. An upload repeated after a dropped answer
@@ -376,6 +386,34 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const std::filesyst
             "or its content does not match the extension";
   }
   return TWriteResult::Failed;
+}
+
+std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
+                                            const std::function<void(const std::string&)>& say) {
+  std::string error;
+  if (!ObtainPassword(options.User, options.Password, error)) {
+    say(error);
+    return nullptr;
+  }
+  if (options.Insecure && options.Url.rfind("https://", 0) == 0)
+    say("warning: --insecure: the wiki's certificate is not checked; whoever sits in between "
+        "can read the password and change what is written");
+  if (IsPlainHttpElsewhere(options.Url))
+    say("warning: the password travels unencrypted over http:// ; prefer https://");
+  const std::string user = options.User;
+  const bool dryRun = options.DryRun;
+  auto writer = std::make_unique<TWikiWriter>(std::move(options));
+  if (!writer->Connect(error)) {
+    say(error);
+    return nullptr;
+  }
+  if (verbose) say("logged in as " + user + ", " + writer->WikiVersion());
+  if (dryRun)
+    writer->Listing = [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  return writer;
 }
 
 } // namespace tamsel::cli

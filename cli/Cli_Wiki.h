@@ -59,7 +59,7 @@ private:
   bool Login(std::string& error);
   // Why a write was refused, when the wiki did not say.
   std::string ExplainPageRefusal(const std::string& id, const TRpcResult& result);
-  std::string Describe(const TRpcResult& result) const;
+  std::string Explain(const TRpcResult& result) const;
   void List(const std::string& line);
 
   TWikiOptions Options;
@@ -68,5 +68,12 @@ private:
   std::mutex ListingLock;
   std::mutex LoginLock;
 };
+
+// Everything before the first write: the password, a warning for a connection
+// that shows it to others, the login. say receives the messages (the warnings,
+// and on failure the one reason); a dry run's listing goes to standard output.
+// Null when nothing may be written.
+std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
+                                            const std::function<void(const std::string&)>& say);
 
 } // namespace tamsel::cli

@@ -2,26 +2,45 @@
 
 #include "Tamsel.h"
 #include "Tamsel_CodePage.h"
+#include "Tamsel_Files.h"
 #include "Tamsel_Stack.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSplitter>
 #include <QStringDecoder>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QSvgRenderer>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <string>
 
 namespace tamsel {
@@ -75,12 +94,53 @@ void SetUpEditor(TMemo* memo, const char* name) {
   memo->setTabChangesFocus(true);
 }
 
-QCheckBox* MakeBox(const QString& caption, const char* name) {
-  auto* box = new QCheckBox(caption);
+// A check box that shows its focus however it got it. Styles draw the mark
+// only after focus moved by keyboard, and these boxes, left out of the Tab
+// order, get it from their accelerator or a click, after which the space bar
+// toggles them unseen.
+class TCheckBox : public QCheckBox {
+public:
+  using QCheckBox::QCheckBox;
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    if (hasFocus()) option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+    painter.drawControl(QStyle::CE_CheckBox, option);
+  }
+};
+
+QCheckBox* MakeBox(const QString& caption, const char* name, const QString& accessibleName,
+                   const QString& toolTip) {
+  auto* box = new TCheckBox(caption);
   box->setObjectName(QLatin1StringView(name));
   // Left out of the Tab order; a click or the accelerator still focuses it.
   box->setFocusPolicy(Qt::ClickFocus);
+  // Two captions read "UTF-8"; a screen reader needs to tell them apart.
+  box->setAccessibleName(accessibleName);
+  box->setToolTip(toolTip);
+  box->setAccessibleDescription(toolTip);
   return box;
+}
+
+// "Open an HTML file (Ctrl+O)": a tool tip names the shortcut.
+QAction* MakeAction(QWidget* parent, const QString& text, const QString& toolTip,
+                    const QKeySequence& shortcut) {
+  auto* action = new QAction(text, parent);
+  action->setShortcut(shortcut);
+  action->setToolTip(
+      QStringLiteral("%1 (%2)").arg(toolTip, shortcut.toString(QKeySequence::NativeText)));
+  parent->addAction(action);
+  return action;
+}
+
+// Line ends as the editor's document holds them: "\r\n" would make two blocks.
+QString WithLineFeeds(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(u'\r', u'\n');
+  return text;
 }
 
 // A captioned bar whose boxes keep their distance from its right edge; a
@@ -121,6 +181,55 @@ QString Caption() {
   return QStringLiteral("Tamsel [Version %1]").arg(QLatin1StringView(kVersion));
 }
 
+QIcon AppIcon() {
+  // Drawn here rather than by Qt's SVG icon plug-in, which need not be there.
+  QSvgRenderer renderer(QStringLiteral(":/org.tamsel.Tamsel.svg"));
+  QIcon icon;
+  if (!renderer.isValid()) return icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+bool LooksLikeHtmlSource(QStringView text) {
+  // Source starts with markup; a rendered page's text rarely does, and when it
+  // quotes a tag it seldom quotes an end tag or a comment too.
+  static const QRegularExpression start(QStringLiteral(R"(^\s*<(?:[a-z]|!--|!doctype|\?xml))"),
+                                        QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression inside(QStringLiteral(R"(</[a-z][a-z0-9]*\s*>|<!--)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+  return start.matchView(text).hasMatch() || inside.matchView(text).hasMatch();
+#else
+  return start.match(text).hasMatch() || inside.match(text).hasMatch();
+#endif
+}
+
+QString PastedText(const QMimeData& source, bool plainOnly) {
+  const QString text = source.hasText() ? source.text() : QString();
+  if (source.hasHtml()) {
+    const QString html = source.html();
+    if (plainOnly) {
+      if (text.isEmpty()) return QTextDocumentFragment::fromHtml(html).toPlainText();
+    } else if (text.isEmpty() || !LooksLikeHtmlSource(text)) {
+      return html;
+    }
+  }
+  return text;
+}
+
+QString DroppedFile(const QMimeData& source) {
+  for (const QUrl& url : source.urls())
+    if (url.isLocalFile()) return url.toLocalFile();
+  return {};
+}
+
 QString DecodeResult(std::string_view utf8, bool asCodePage) {
   if (asCodePage) return FromCodePage(utf8);
   // A leading byte order mark is text the converter wrote, not a signature.
@@ -143,7 +252,7 @@ QString ConvertForDisplay(QStringView html, const TConvertChoices& choices) {
   return DecodeResult(result, choices.DokuWikiUtf8);
 }
 
-void ReplaceText(QPlainTextEdit& memo, QString text) {
+bool ReplaceText(QPlainTextEdit& memo, QString text) {
   // The document holds every line end as one paragraph separator.
   text.replace(QStringLiteral("\r\n"), QString(QChar::ParagraphSeparator));
   for (QChar& c : text)
@@ -158,19 +267,68 @@ void ReplaceText(QPlainTextEdit& memo, QString text) {
   while (suffix < shorter - prefix &&
          old[old.size() - 1 - suffix] == text[text.size() - 1 - suffix])
     ++suffix;
-  if (prefix == old.size() && prefix == text.size()) return;
+  if (prefix == old.size() && prefix == text.size()) return false;
   if (prefix == 0 && suffix == 0) {
     memo.setPlainText(text);
-    return;
+    return true;
   }
   QTextCursor cursor(document);
   cursor.setPosition(static_cast<int>(prefix));
   cursor.setPosition(static_cast<int>(old.size() - suffix), QTextCursor::KeepAnchor);
   cursor.insertText(text.mid(prefix, text.size() - prefix - suffix));
+  return true;
 }
 
 QString EditorText(const QPlainTextEdit& memo) {
   return WithNewlines(memo.document()->toRawText());
+}
+
+void TMemo::pastePlain() {
+  PlainOnly = true;
+  paste();
+  PlainOnly = false;
+}
+
+bool TMemo::canInsertFromMimeData(const QMimeData* source) const {
+  return source->hasHtml() || QPlainTextEdit::canInsertFromMimeData(source);
+}
+
+void TMemo::insertFromMimeData(const QMimeData* source) {
+  QMimeData chosen;
+  chosen.setText(WithLineFeeds(PastedText(*source, PlainOnly)));
+  QPlainTextEdit::insertFromMimeData(&chosen);
+}
+
+void TMemo::contextMenuEvent(QContextMenuEvent* event) {
+  const std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+  menu->addSeparator();
+  menu->addActions(MenuActions);
+  menu->setToolTipsVisible(true);
+  menu->exec(event->globalPos());
+}
+
+void TMemo::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFile(*event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    QPlainTextEdit::dragEnterEvent(event);
+}
+
+void TMemo::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DroppedFile(*event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    QPlainTextEdit::dragMoveEvent(event);
+}
+
+void TMemo::dropEvent(QDropEvent* event) {
+  const QString file = DroppedFile(*event->mimeData());
+  if (file.isEmpty()) {
+    QPlainTextEdit::dropEvent(event);
+    return;
+  }
+  event->acceptProposedAction();
+  emit FileDropped(file);
 }
 
 QMimeData* TMemo::createMimeDataFromSelection() const {
@@ -203,9 +361,20 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   root->setContentsMargins(0, 0, 0, 0);
   root->setSpacing(0);
 
-  cbxHtmlUtf8 = MakeBox(tr("&UTF-8"), "cbxHtmlUtf8");
-  cbxDokuWikiUtf8 = MakeBox(tr("U&TF-8"), "cbxDokuWikiUtf8");
-  cbxDokuWikiNoLinks = MakeBox(tr("No &Links"), "cbxDokuWikiNoLinks");
+  setWindowIcon(AppIcon());
+  setAcceptDrops(true);
+
+  cbxHtmlUtf8 =
+      MakeBox(tr("&UTF-8"), "cbxHtmlUtf8", tr("Input as UTF-8 bytes"),
+              tr("Read the input as UTF-8 bytes shown as Windows-1252 characters, as text from a "
+                 "program that showed UTF-8 in an 8-bit code page looks (Alt+U)"));
+  cbxDokuWikiUtf8 =
+      MakeBox(tr("U&TF-8"), "cbxDokuWikiUtf8", tr("Output as UTF-8 bytes"),
+              tr("Show the result's UTF-8 bytes as Windows-1252 characters, for a place that "
+                 "stores them as bytes (Alt+T)"));
+  cbxDokuWikiNoLinks = MakeBox(tr("No &Links"), "cbxDokuWikiNoLinks", tr("No links"),
+                               tr("Write the text of links without making them wiki links "
+                                  "(Alt+L)"));
   // Wider only where the fall-back font needs it to show the whole caption.
   int boxWidth = kBoxWidth;
   for (QCheckBox* box : {cbxHtmlUtf8, cbxDokuWikiUtf8, cbxDokuWikiNoLinks}) {
@@ -247,6 +416,28 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   Splitter1->setSizes({editors / 2, kPanelHeight + editors - editors / 2});
 
   setTabOrder(memoHtml, memoDokuWiki);
+  memoHtml->setAccessibleName(tr("HTML input"));
+  memoDokuWiki->setAccessibleName(tr("DokuWiki output"));
+
+  actOpen = MakeAction(this, tr("&Open HTML File…"), tr("Open an HTML file"),
+                       QKeySequence(Qt::CTRL | Qt::Key_O));
+  actSave =
+      MakeAction(this, tr("&Save DokuWiki Text…"), tr("Save the DokuWiki text as a page file"),
+                 QKeySequence(Qt::CTRL | Qt::Key_S));
+  actCopyResult =
+      MakeAction(this, tr("Copy All DokuWiki &Text"), tr("Copy the whole DokuWiki text"),
+                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+  actPastePlain = MakeAction(this, tr("Paste as &Plain Text"),
+                             tr("Paste the plain text, not the HTML, of the clipboard"),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+  connect(actOpen, &QAction::triggered, this, &TfrmMain::OpenFile);
+  connect(actSave, &QAction::triggered, this, &TfrmMain::SaveResult);
+  connect(actCopyResult, &QAction::triggered, this, &TfrmMain::CopyResult);
+  connect(actPastePlain, &QAction::triggered, memoHtml, &TMemo::pastePlain);
+  memoHtml->MenuActions = {actPastePlain, actOpen, actSave, actCopyResult};
+  memoDokuWiki->MenuActions = {actOpen, actSave, actCopyResult};
+  for (TMemo* memo : {memoHtml, memoDokuWiki})
+    connect(memo, &TMemo::FileDropped, this, &TfrmMain::OpenPath);
 
   connect(memoHtml, &QPlainTextEdit::textChanged, this, &TfrmMain::memoHtmlChange);
   for (QCheckBox* box : {cbxHtmlUtf8, cbxDokuWikiUtf8, cbxDokuWikiNoLinks})
@@ -279,7 +470,74 @@ void TfrmMain::memoHtmlChange() {
     ShowError(tr("The conversion failed."));
     return;
   }
-  ReplaceText(*memoDokuWiki, std::move(text));
+  // A selection left in the output would cover other text now.
+  if (ReplaceText(*memoDokuWiki, std::move(text)) && memoDokuWiki->textCursor().hasSelection()) {
+    QTextCursor cursor = memoDokuWiki->textCursor();
+    cursor.clearSelection();
+    memoDokuWiki->setTextCursor(cursor);
+  }
+}
+
+bool TfrmMain::OpenPath(const QString& path) {
+  QString error;
+  const std::optional<QString> text = ReadHtmlFile(path, error);
+  if (!text) {
+    ShowError(error);
+    return false;
+  }
+  OpenedFile = QFileInfo(path).absoluteFilePath();
+  // The file's text is Unicode already: read as UTF-8 bytes it would turn into
+  // question marks.
+  cbxHtmlUtf8->setChecked(false);
+  // One edit that undo takes back, converted once as any change is.
+  QTextCursor cursor(memoHtml->document());
+  cursor.select(QTextCursor::Document);
+  cursor.insertText(WithLineFeeds(*text));
+  memoHtml->moveCursor(QTextCursor::Start);
+  return true;
+}
+
+void TfrmMain::OpenFile() {
+  const QString path = AskOpenFileName();
+  if (!path.isEmpty()) OpenPath(path);
+}
+
+bool TfrmMain::SaveResult() {
+  const QString path = AskSaveFileName(SaveSuggestion(OpenedFile));
+  if (path.isEmpty()) return false;
+  const QByteArray bytes = DokuWikiFileBytes(EditorText(*memoDokuWiki), Choices().DokuWikiUtf8);
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    ShowError(tr("Cannot save “%1”: %2.").arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  return true;
+}
+
+void TfrmMain::CopyResult() {
+  QGuiApplication::clipboard()->setText(EditorText(*memoDokuWiki));
+}
+
+QString TfrmMain::AskOpenFileName() {
+  return QFileDialog::getOpenFileName(
+      this, tr("Open HTML File"), QFileInfo(OpenedFile).path(),
+      tr("HTML files (*.html *.htm *.xhtml *.shtml);;All files (*)"));
+}
+
+QString TfrmMain::AskSaveFileName(const QString& suggestion) {
+  return QFileDialog::getSaveFileName(this, tr("Save DokuWiki Text"), suggestion,
+                                      tr("DokuWiki pages (*.txt);;All files (*)"));
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFile(*event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+  const QString file = DroppedFile(*event->mimeData());
+  if (file.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenPath(file);
 }
 
 void TfrmMain::memoDokuKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift) {

@@ -1,9 +1,10 @@
 // The command line's pieces, one table each.
 #include "Cli_DokuId.h"
-#include "Cli_Encoding.h"
+#include "Tamsel_Encoding.h"
 #include "Cli_Files.h"
 #include "Cli_Options.h"
 #include "Cli_Progress.h"
+#include "Cli_Site.h"
 #include "Cli_SiteIndex.h"
 #include "Cli_Wiki.h"
 #include "Cli_XmlRpc.h"
@@ -12,6 +13,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tamsel::cli {
 namespace {
@@ -99,7 +105,13 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
        {"index.html", "Docs/Index.HTM", "Docs/Getting Started.html", "Docs/Sub/deep.htm",
         "about.html", "About.htm", "files/report.pdf", "img/Logo.PNG", "Caf\xC3\xA9.html"})
     files.push_back(TSiteFile{path, path, false, {}, {}});
-  const TSiteIndex index(std::move(files));
+  TSiteIndex index(std::move(files), TIndexOptions{"", "start", false});
+  std::unordered_map<std::string, TAnchorTarget> anchors{
+      {"s2", {"step_two", true}}, {"opt", {"options", false}}, {"top", {"", false}}};
+  for (std::size_t i = 0; i < index.Files().size(); ++i)
+    if (index.Files()[i].Path == "Docs/Getting Started.html" ||
+        index.Files()[i].Path == "index.html")
+      index.SetAnchors(i, anchors);
 
   struct Case {
     const char* Page;
@@ -108,17 +120,25 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
   };
   const Case cases[] = {
       {"index.html", "Docs/Getting%20Started.html#Step 2", ":docs:getting_started#step_2"},
-      {"Docs/Sub/deep.htm", "../../index.html", ":index"},
+      {"index.html", "Docs/Getting%20Started.html#s2", ":docs:getting_started#step_two"},
+      {"index.html", "Docs/Getting%20Started.html#opt", ":docs:getting_started#options"},
+      {"index.html", "Docs/Getting%20Started.html#top", ":docs:getting_started"},
+      {"index.html", "Docs/Getting%20Started#s2.html", ":docs:getting_started#step_two"},
+      {"Docs/Sub/deep.htm", "../../index.html", ":start"},
       {"Docs/Sub/deep.htm", "/docs/getting started.HTML", ":docs:getting_started"},
-      {"index.html", "Docs/", ":docs:index"},
-      {"index.html", "Docs", ":docs:index"},
+      {"index.html", "Docs/", ":docs:start"},
+      {"index.html", "Docs", ":docs:start"},
       {"index.html", "docs/sub/deep", ":docs:sub:deep"},
-      {"index.html", "About.htm", ":about"},
-      {"index.html", "about.html", nullptr}, // About.htm sorts first and took the id
-      {"index.html", "#Top", "#top"},
+      {"index.html", "About.htm", ":about_2"}, // about.html spells the id and keeps it
+      {"index.html", "about.html", ":about"},
+      {"index.html", "#s2", "#step_two"},
+      {"index.html", "#Top", ":start"},
+      {"index.html", "#Other", "#other"},
+      {"index.html", "about.html#Top", ":about"},
       {"index.html", "#", nullptr},
-      {"index.html", "?page=2", ":index"},
+      {"index.html", "?page=2", ":start"},
       {"index.html", "new/Page.html#x", ":new:page#x"},
+      {"index.html", "new/Page#x", ":new:page#x"},
       {"index.html", "files/report.pdf", nullptr},
       {"index.html", "nothing/", nullptr},
       {"index.html", "mailto-like:x", nullptr},
@@ -127,16 +147,19 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
   };
   TLinkCounts counts;
   for (const Case& c : cases) {
-    std::string result, note;
+    TResolvedLink result;
+    std::string note;
     const bool resolved = index.ResolveLink(c.Page, c.Href, result, counts, note);
     EXPECT_EQ(resolved, c.Result != nullptr) << c.Href;
     if (resolved && c.Result) {
-      EXPECT_EQ(result, c.Result) << c.Href;
+      EXPECT_EQ(result.Target, c.Result) << c.Href;
     }
   }
-  EXPECT_EQ(counts.Resolved, 11u);
-  EXPECT_EQ(counts.MissingPages, 1u);
-  EXPECT_EQ(counts.Kept, 5u);
+  EXPECT_EQ(counts.Resolved, 19u);
+  EXPECT_EQ(counts.MissingPages, 2u);
+  EXPECT_EQ(counts.Kept, 4u);
+  EXPECT_EQ(counts.FragmentsOnHeading, 3u);
+  EXPECT_EQ(counts.FragmentsInSection, 4u);
 
   std::string result, note;
   std::size_t file = 0;
@@ -147,6 +170,57 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
   EXPECT_FALSE(index.ResolveImage("index.html", "img/none.png", result, file, counts, note));
   EXPECT_FALSE(
       index.ResolveImage("index.html", "data:image/png;base64,AAAA", result, file, counts, note));
+}
+
+TEST(SiteIndex, EveryFileArrivesUnderTheNamespace) {
+  std::vector<TSiteFile> files;
+  for (const char* path :
+       {"FAQ.html", "faq.html", "Faq.htm", "faq_2.html", "INDEX.HTM", "dir/index.html",
+        "dir/home.html", "---.html", "img/A.png", "img/a.png", "doc/Report.PDF"})
+    files.push_back(TSiteFile{path, path, false, {}, {}});
+  const TSiteIndex index(std::move(files), TIndexOptions{"wiki:old", "home", true});
+  std::map<std::string, std::pair<std::string, std::string>> ids; // path: id, wanted
+  for (const TSiteFile& file : index.Files())
+    ids[file.Path] = {file.Id, file.Wanted};
+  const std::map<std::string, std::pair<std::string, std::string>> expected{
+      {"FAQ.html", {"wiki:old:faq_3", "wiki:old:faq"}},
+      {"faq.html", {"wiki:old:faq", ""}},
+      {"Faq.htm", {"wiki:old:faq_4", "wiki:old:faq"}},
+      {"faq_2.html", {"wiki:old:faq_2", ""}},
+      {"INDEX.HTM", {"wiki:old:home", ""}},
+      {"dir/index.html", {"wiki:old:dir:home_2", "wiki:old:dir:home"}},
+      {"dir/home.html", {"wiki:old:dir:home", ""}},
+      {"---.html", {"wiki:old:page", ""}},
+      {"img/A.png", {"wiki:old:img:a_2.png", "wiki:old:img:a.png"}},
+      {"img/a.png", {"wiki:old:img:a.png", ""}},
+      {"doc/Report.PDF", {"wiki:old:doc:report.pdf", ""}},
+  };
+  EXPECT_EQ(ids, expected);
+
+  TLinkCounts counts;
+  TResolvedLink link;
+  std::string note;
+  ASSERT_TRUE(index.ResolveLink("dir/index.html", "../FAQ.html", link, counts, note));
+  EXPECT_EQ(link.Target, ":wiki:old:faq_3");
+  ASSERT_TRUE(index.ResolveLink("dir/index.html", "../doc/Report.PDF", link, counts, note));
+  EXPECT_TRUE(link.Media);
+  EXPECT_EQ(link.Target, ":wiki:old:doc:report.pdf");
+  EXPECT_EQ(index.Files()[link.File].Path, "doc/Report.PDF");
+  ASSERT_TRUE(index.ResolveLink("faq.html", "/", link, counts, note));
+  EXPECT_EQ(link.Target, ":wiki:old:home");
+}
+
+TEST(Site, MediaLinksBecomeDokuWikiMediaLinks) {
+  const std::string m = "\x01m\x01";
+  const std::pair<std::string, std::string> cases[] = {
+      {"see [[" + m + ":ns:a.pdf|the report]].", "see {{:ns:a.pdf|the report}}."},
+      {"[[" + m + ":ns:big.png|full size]]", "{{:ns:big.png?linkonly|full size}}"},
+      {"[[" + m + ":ns:a.pdf|{{:ns:thumb.png}}]]", "{{:ns:thumb.png}} {{:ns:a.pdf|a.pdf}}"},
+      {"[[" + m + ":a.zip|x}}y]] [[:page|p]]", "{{:a.zip|x} }y}} [[:page|p]]"},
+      {"[[" + m + ":a.zip", "[[:a.zip"},
+  };
+  for (const auto& [in, out] : cases)
+    EXPECT_EQ(WriteMediaLinks(in, m), out) << in;
 }
 
 TEST(Encoding, FindsDeclarations) {
@@ -376,6 +450,117 @@ TEST(Files, NeverOverwriteWithoutForce) {
   EXPECT_FALSE(ReadWholeFile(dir.string(), content, error));
   EXPECT_EQ(error, "is a directory");
   fs::remove_all(dir);
+}
+
+TEST(Files, ReadingIsBounded) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tamsel-read-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::string content, error;
+  ASSERT_EQ(WriteWholeFile(dir / "ten", "0123456789", false, error), TWriteResult::Written);
+  EXPECT_TRUE(ReadWholeFile((dir / "ten").string(), content, error, 10));
+  EXPECT_EQ(content, "0123456789");
+  EXPECT_FALSE(ReadWholeFile((dir / "ten").string(), content, error, 9));
+  EXPECT_EQ(error, "larger than the 9 bytes limit");
+  // A sparse file far above the limit is refused by its size, unread.
+  const int fd = ::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, off_t{3} << 30), 0);
+  ::close(fd);
+  EXPECT_FALSE(ReadWholeFile((dir / "sparse").string(), content, error));
+  EXPECT_EQ(error, "larger than the 64 MiB limit");
+  EXPECT_TRUE(content.empty());
+  // A stream stops one byte past the limit.
+  EXPECT_FALSE(ReadWholeFile("/dev/zero", content, error, 1000));
+  EXPECT_EQ(content.size(), 1001u);
+  fs::create_symlink(dir / "ten", dir / "link");
+  EXPECT_FALSE(ReadWholeFile((dir / "link").string(), content, error, 100, false));
+  EXPECT_EQ(error, "is a symbolic link");
+  fs::remove_all(dir);
+}
+
+TEST(Files, OutputFoldersFollowNoLinks) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tamsel-out-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "elsewhere");
+  TOutputFolder out;
+  std::string error;
+  ASSERT_TRUE(out.Open(dir / "pages", error));
+  EXPECT_EQ(out.Write("ns/sub/page.txt", "text", false, error), TWriteResult::Written);
+  EXPECT_TRUE(out.SyncFolders(error)) << error;
+  fs::create_directory_symlink(dir / "elsewhere", dir / "pages" / "linked");
+  EXPECT_EQ(out.Write("linked/page.txt", "text", true, error), TWriteResult::Failed);
+  EXPECT_EQ(error, "linked is a symbolic link; not followed");
+  fs::create_symlink(dir / "elsewhere" / "target.txt", dir / "pages" / "ns" / "file.txt");
+  EXPECT_EQ(out.Write("ns/file.txt", "text", true, error), TWriteResult::Failed);
+  EXPECT_EQ(error, "is a symbolic link; not written through");
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  EXPECT_EQ(out.Write("../escape.txt", "text", true, error), TWriteResult::Failed);
+  EXPECT_FALSE(fs::exists(dir / "escape.txt"));
+
+  // Temporary files of a run that was killed go; those of a live run stay.
+  std::ofstream(dir / "pages" / "ns" / ".tamsel-999999999-1f.tmp") << "half";
+  std::ofstream(dir / "pages" / ".page.txt.tamsel-999999999-3") << "half, older form";
+  const std::string live = ".tamsel-" + std::to_string(::getppid()) + "-2.tmp";
+  std::ofstream(dir / "pages" / live) << "being written";
+  std::ofstream(dir / "pages" / ".tamsel-notes.tmp") << "not ours";
+  EXPECT_EQ(out.RemoveLeftovers(), 2u);
+  EXPECT_TRUE(fs::exists(dir / "pages" / live));
+  EXPECT_TRUE(fs::exists(dir / "pages" / ".tamsel-notes.tmp"));
+  fs::remove_all(dir);
+}
+
+TEST(Files, OutputOfOneDocumentNeverReplacesWhatItWritesThrough) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tamsel-o-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::string error, content;
+  ASSERT_TRUE(WriteOutputFile((dir / "plain.txt").string(), "one", error));
+  fs::permissions(dir / "plain.txt", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(WriteOutputFile((dir / "plain.txt").string(), "two", error));
+  EXPECT_EQ(fs::status(dir / "plain.txt").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("plain.txt", dir / "link.txt");
+  ASSERT_TRUE(WriteOutputFile((dir / "link.txt").string(), "three", error));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+  ASSERT_TRUE(ReadWholeFile((dir / "plain.txt").string(), content, error));
+  EXPECT_EQ(content, "three");
+  fs::create_symlink("new.txt", dir / "dangling.txt");
+  ASSERT_TRUE(WriteOutputFile((dir / "dangling.txt").string(), "four", error));
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.txt"));
+  EXPECT_TRUE(fs::is_regular_file(dir / "new.txt"));
+  ASSERT_TRUE(WriteOutputFile("/dev/null", "into the void", error));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_FALSE(WriteOutputFile(dir.string(), "x", error));
+  EXPECT_EQ(error, "is a directory");
+  fs::remove_all(dir);
+}
+
+TEST(Anchors, ParsesHoweverTidyFares) {
+  // The whole of it is held against DokuWiki's renderer in
+  // test_anchors_dokuwiki.py; here: Tidy stuck in a loop, Tidy leaking.
+  EXPECT_THROW(FindAnchors("<tr><dl></table>", kEncUtf8), std::runtime_error);
+  const TDocumentAnchors anchors =
+      FindAnchors("<?xml version='1.0' x='y'?><p><?xml a='b'?></p><h2 id=x>T</h2>", kEncUtf8);
+  ASSERT_EQ(anchors.Targets.count("x"), 1u);
+  EXPECT_EQ(anchors.Targets.at("x").Section, "t");
+  EXPECT_TRUE(anchors.Targets.at("x").OnHeading);
+  EXPECT_EQ(anchors.Headings, std::vector<std::string>{"t"});
+}
+
+TEST(Messages, NamesCannotFakeLines) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.html", "plain name.html"},
+      {"two\nlines.html", "two\\nlines.html"},
+      {"fake\n1 pages written.html", "fake\\n1 pages written.html"},
+      {"esc\x1b[31mred", "esc\\x1b[31mred"},
+      {"caf\xe9", "caf\\xe9"},
+      {"back\\slash", "back\\\\slash"},
+      {"\xc2\x85next line", "\\xc2\\x85next line"},
+      {"日本", "日本"},
+  };
+  for (const auto& [name, shown] : cases)
+    EXPECT_EQ(Printable(name), shown) << name;
 }
 
 } // namespace

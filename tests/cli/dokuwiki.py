@@ -68,6 +68,15 @@ class Wiki:
         assert len(pairs) == len(names), (len(pairs), len(names))
         return pairs
 
+    def section_ids(self, titles):
+        """The anchors DokuWiki's renderer gives headings with these titles (bytes), in order."""
+        script = os.path.join(self.root, "sections.php")
+        with open(script, "w") as f:
+            f.write(SECTIONS_PHP % php_string(DOKU_INC + "/"))
+        stdin = b"".join(t.hex().encode() + b"\n" for t in titles)
+        out = self.php([script], stdin).decode().split("\n")
+        return [bytes.fromhex(line) for line in out[:len(titles)]]
+
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
@@ -80,6 +89,19 @@ while (($line = fgets(STDIN)) !== false) {
     $name = hex2bin(rtrim($line, "\n"));
     $check = false;
     echo bin2hex(cleanID($name)), "\t", bin2hex(sectionID($name, $check)), "\n";
+}
+"""
+
+
+SECTIONS_PHP = r"""<?php
+if (!defined('DOKU_INC')) define('DOKU_INC', %s);
+define('NOSESSION', 1);
+require_once(DOKU_INC . 'inc/init.php');
+$check = array();
+while (($line = fgets(STDIN)) !== false) {
+    $title = hex2bin(rtrim($line, "\n"));
+    // The renderer skips blank titles before it asks for an anchor.
+    echo blank($title) ? "" : bin2hex(sectionID($title, $check)), "\n";
 }
 """
 

@@ -61,7 +61,8 @@ def test_options():
     help_text = run(["--help"])
     check("--help", help_text, 0, out_has=[b"Usage: tamsel-cli"])
     for option in ["--encoding", "--newline", "--no-links", "--output", "--site", "--out",
-                   "--media", "--jobs", "--force", "--verbose", "--quiet", "--help", "--version"]:
+                   "--media", "--jobs", "--force", "--namespace", "--start-page", "--index",
+                   "--verbose", "--quiet", "--help", "--version"]:
         listed = any(re.match(r"\s+(-\w, )?%s\b" % option, line)
                      for line in help_text.stdout.decode().splitlines())
         check("--help lists " + option, subprocess.CompletedProcess([], 0 if listed else 1, b"", b""), 0)
@@ -83,6 +84,15 @@ def test_options():
     check("--output", run(["-o", out, PAGE]), 0, out=b"")
     check("--output wrote", subprocess.CompletedProcess([], 0, open(out, "rb").read(), b""), 0,
           out=lf)
+    check("--namespace for one document", run(["--namespace", "Old Site:Web", PAGE]), 0,
+          out=b"===== Intro =====\n\nHello **world** [[:old_site:web:docs:setup#s2|Setup]]\n")
+    check("--namespace with images and folders",
+          run(["--namespace", "ns", "--start-page", "home"], b"<a href='d/'>d</a> <img src='i/A.png'>"),
+          0, out=b"[[:ns:d:home|d]] {{:ns:i:a.png}}\n")
+    check("--namespace without an id", run(["--namespace", "::"]), 2,
+          err_has=["--namespace '::' leaves no DokuWiki id"])
+    check("--start-page with a namespace", run(["--start-page", "a:b"]), 2,
+          err_has=["--start-page takes a page name"])
     deep = b"<div>" * 20000 + b"deep" + b"</div>" * 20000
     check("deep nesting", run([], deep), 0, out_has=[b"deep"])
 
@@ -180,8 +190,10 @@ def test_site_errors():
           0, out=b"b, changed\n")
 
     write("site/B.htm", "<p>another b</p>")
-    check("two files, one id", run(["--site", src, "--out", out]), 1,
-          err_has=["b.html: skipped: page id 'b' is taken by B.htm"])
+    check("two files, one id: both arrive", run(["--site", src, "--out", out, "--force"]), 0,
+          err_has=["B.htm: page id 'b' belongs to b.html; this one becomes 'b_2'", "1 renamed"])
+    check("the renamed page", subprocess.CompletedProcess(
+        [], 0, open(out + "/b_2.txt", "rb").read(), b""), 0, out=b"another b\n")
     os.remove(path("site/B.htm"))
 
     write("site/sub/c.html", "<p>c</p>")
@@ -191,9 +203,9 @@ def test_site_errors():
     os.symlink("nowhere.html", path("site/broken.html"))
     check("symbolic links", run(["--site", src, "--out", path("pages2")]), 1,
           err_has=["alias: skipped, the same folder as one read before",
-                   "loop: skipped, a symbolic link to %s/site, which holds the source" % WORK,
-                   "up: skipped, a symbolic link to %s, which holds the source" % WORK,
-                   "broken.html: cannot read: broken link", "3 pages written"])
+                   "loop: skipped, the same folder as one read before",
+                   "up: skipped, a symbolic link to %s, outside the source" % WORK,
+                   "broken.html: cannot read: broken symbolic link", "3 pages written"])
     os.remove(path("site/broken.html"))
     check("loops alone lose nothing", run(["--site", src, "--out", path("pages3")]), 0)
     os.remove(path("site/loop"))
@@ -213,8 +225,16 @@ def test_site_errors():
           err_has=["cannot read folder: No such file or directory"])
     check("--quiet", run(["--site", src, "--out", out, "-q"]), 0, out=b"", err_lacks=["pages"])
     write("site/---.html", "<p>x</p>")
-    check("name without id", run(["--site", src, "--out", out]), 1,
-          err_has=["---.html: skipped: its name leaves no DokuWiki id"])
+    check("name without id still arrives", run(["--site", src, "--out", out]), 0,
+          err_has=["3 pages written"])
+    check("as page", subprocess.CompletedProcess([], 0, open(out + "/page.txt", "rb").read(), b""),
+          0, out=b"x\n")
+    check("--out inside --media", run(["--site", src, "--out", path("m/pages"), "--media",
+                                       path("m")]), 2, err_has=["one inside the other"])
+    check("--media inside --out", run(["--site", src, "--out", path("o"), "--media",
+                                       path("o/media")]), 2, err_has=["one inside the other"])
+    check("nothing made when refused", subprocess.CompletedProcess(
+        [], int(os.path.exists(path("m")) or os.path.exists(path("site/pages"))), b"", b""), 0)
 
 
 def test_wiki_usage():
@@ -227,6 +247,9 @@ def test_wiki_usage():
         ("--page without --wiki", [PAGE, "--page", "x"], ["--page works only with --wiki"]),
         ("--dry-run without --wiki", [PAGE, "--dry-run"], ["--dry-run works only with --wiki"]),
         ("--page of nothing", [PAGE, "--page", "::"] + wiki, ["--page '::' gives no page id"]),
+        ("--index with --wiki", ["--site", WORK, "--index", path("dw")] + wiki,
+         ["the wiki indexes what its API saves"]),
+        ("--force for one FILE to a file", [PAGE, "--force"], ["--force works only with --site or --wiki"]),
         ("--timeout 0", [PAGE, "--page", "x", "--timeout", "0"] + wiki, ["--timeout takes"]),
         ("no password in the address",
          [PAGE, "--page", "x", "--user", "ann", "--wiki", "https://ann:Sesame@w/"],

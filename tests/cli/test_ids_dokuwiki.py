@@ -54,19 +54,35 @@ def main():
     stdin = b"".join(n.hex().encode() + b"\n" for n in all_names)
     ours = subprocess.run([tool], input=stdin, capture_output=True, check=True).stdout.decode()
     ours = [tuple(bytes.fromhex(x) for x in line.split("\t")) for line in ours.split("\n") if line]
+    # One long page of headings: titles met again, titles that clean alike,
+    # numbers that make "section" anchors, and titles ending in digits, so
+    # that numbered duplicates meet the anchors of other titles.
+    rng = random.Random(7)
+    pool = [t.encode() for t in TRICKY[:60]] + [b"intro", b"intro1", b"Intro", b"1", b"2.", b"",
+                                                b"section1", b"a 1", b"a1", b"A_1"]
+    titles = [rng.choice(pool) for _ in range(3000)]
+    sections = subprocess.run([tool, "--sections"], input=b"".join(t.hex().encode() + b"\n"
+                                                                   for t in titles),
+                              capture_output=True, check=True).stdout.decode().split("\n")
+    ours_sections = [bytes.fromhex(x) for x in sections[:len(titles)]]
     wiki = dokuwiki.Wiki()
     try:
         theirs = wiki.clean_ids(all_names)
+        theirs_sections = wiki.section_ids(titles)
     finally:
         wiki.close()
     failures = []
     for name, mine, real in zip(all_names, ours, theirs):
         if mine != real:
             failures.append("%r: ours %r, DokuWiki %r" % (name, mine, real))
+    for n, (title, mine, real) in enumerate(zip(titles, ours_sections, theirs_sections)):
+        if mine != real:
+            failures.append("heading %d %r: ours %r, DokuWiki %r" % (n, title, mine, real))
     for line in failures[:40]:
         print(line)
-    print("%d names compared, %d differ" % (len(all_names), len(failures)))
-    print("%d passed, %d failed" % (len(all_names) - len(failures), len(failures)))
+    compared = len(all_names) + len(titles)
+    print("%d names and headings compared, %d differ" % (compared, len(failures)))
+    print("%d passed, %d failed" % (compared - len(failures), len(failures)))
     return 1 if failures else 0
 
 

@@ -23,6 +23,7 @@ import tempfile
 import time
 import xmlrpc.client
 
+import site_links
 import test_site_dokuwiki as site
 import wiki_server
 
@@ -77,10 +78,11 @@ def on_terminal(args, answer):
     return shown.decode("utf-8", "replace")
 
 
-def file_migration(src, out):
+def file_migration(src, out, extra=()):
     """The pages the file migration writes: {page id: text}."""
     pages = os.path.join(out, "pages")
-    result = run(["--site", src, "--out", pages, "--media", os.path.join(out, "media")])
+    result = run(["--site", src, "--out", pages, "--media", os.path.join(out, "media")]
+                 + list(extra))
     assert result.returncode == 0, result.stderr
     texts = {}
     for d, _, names in os.walk(pages):
@@ -95,21 +97,39 @@ def exists(api, page):
     return "name" in api.wiki.getPageInfo(page)
 
 
+class Folders:
+    """What site_links.follow needs of a wiki: its media folder."""
+    def __init__(self, wiki):
+        self.media = os.path.join(wiki.data, "media")
+
+
+def follow_links(wiki, api, pages):
+    """Renders every page through the API and follows its links, fragments and media."""
+    return site_links.follow(Folders(wiki), {p: api.wiki.getPageHTML(p) for p in pages})
+
+
 def test_site(wiki, work):
     src = os.path.join(work, "site")
     site.build_site(src)
-    expected = file_migration(src, os.path.join(work, "files"))
-    push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--jobs", "2"]
+    # The site of the file migration's test, with colliding names, a folder's
+    # index, fragments between pages and a linked PDF, under a namespace.
+    where = ["--namespace", "Old Site", "--start-page", "Home"]
+    expected = file_migration(src, os.path.join(work, "files"), where)
+    check(len(expected) == 7 and "old_site:home" in expected and "old_site:docs:home" in expected
+          and "old_site:faq_2" in expected, "file migration: %s" % sorted(expected))
+    push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--jobs", "2"] + where
 
     dry = run(push + ["--dry-run"])
-    check(dry.returncode == 0 and "create page :docs:sub:deep_dive" in dry.stdout
-          and "create media :images:logo_big.png" in dry.stdout,
+    check(dry.returncode == 0 and "create page :old_site:docs:sub:deep_dive" in dry.stdout
+          and "create media :old_site:images:logo_big.png" in dry.stdout
+          and "create media :old_site:files:manual.pdf" in dry.stdout,
           "dry run: %d %s %s" % (dry.returncode, dry.stdout, dry.stderr))
     check(wiki.page_files() == [], "dry run wrote %s" % wiki.page_files())
 
     wrong = run(push, password="wrong")
     check(wrong.returncode == 1 and "wrong user name or password" in wrong.stderr
-          and "wrong" not in wrong.stderr.replace("wrong user name", ""),
+          and "wrong" not in wrong.stderr.replace("wrong user name", "")
+          and len(wrong.stderr.strip().splitlines()) == 1,
           "wrong password: %d %s" % (wrong.returncode, wrong.stderr))
     outsider = run(["--site", src, "--wiki", wiki.url, "--user", "outsider"])
     check(outsider.returncode == 1 and "'remoteuser'" in outsider.stderr,
@@ -120,52 +140,62 @@ def test_site(wiki, work):
     check(wiki.page_files() == [], "refused runs wrote %s" % wiki.page_files())
 
     first = run(push)
-    check(first.returncode == 0 and "5 pages written (0 unchanged)" in first.stderr
-          and "1 images copied" in first.stderr, "push: %d %s" % (first.returncode, first.stderr))
+    check(first.returncode == 0 and "7 pages written (0 unchanged), 1 renamed" in first.stderr
+          and "2 media files uploaded (0 unchanged)" in first.stderr
+          and "FAQ.html: page id 'old_site:faq' belongs to faq.html" in first.stderr,
+          "push: %d %s" % (first.returncode, first.stderr))
 
     api = wiki.client("tester")
     for page, text in expected.items():
         check(api.wiki.getPage(page) == text, "%s: read back differs" % page)
-    check(api.wiki.getAttachment("images:logo_big.png").data == site.PNG, "image differs")
-    for page, wanted in site.EXPECTED_LINKS.items():
-        page = page[:-len(".txt")].replace("/", ":")
-        html = api.wiki.getPageHTML(page)
-        links = site.LINK.findall(html)
-        good = {target for kind, target in links if kind == "wikilink1"}
-        bad = {target for kind, target in links if kind == "wikilink2"}
-        check(wanted <= good, "%s: links to %s missing, rendered %s" % (page, wanted - good, links))
-        check(bad == ({"missing"} if page == "index" else set()), "%s: red links %s" % (page, bad))
-        media = site.MEDIA.findall(html)
-        check(all(m == ("images:logo_big.png", "media") for m in media)
-              and (bool(media) == (page in ("index", "docs:getting_started", "docs:sub:deep_dive"))),
-              "%s: images %s" % (page, media))
+    check(api.wiki.getAttachment("old_site:images:logo_big.png").data == site.PNG,
+          "image differs")
+    check(api.wiki.getAttachment("old_site:files:manual.pdf").data == site.PDF, "PDF differs")
+    start = api.wiki.getPage("old_site:home")
+    for link in ("[[:old_site:docs:home|Docs]]", "[[:old_site:faq_2|Big FAQ]]",
+                 "[[:old_site:docs:sub:deep_dive#part_two|Part two]]",
+                 "{{:old_site:files:manual.pdf|The manual}}"):
+        check(link in start, "start page lacks %s:\n%s" % (link, start))
+    figures, bad = follow_links(wiki, api, expected)
+    check(figures["links"] >= 15 and figures["links_ok"] == figures["links"] - 1
+          and bad.count("old_site:home: link to missing page old_site:missing") == 1,
+          "links: %s %s" % (figures, bad))
+    check(figures["fragments"] >= 7 and figures["fragments_ok"] == figures["fragments"],
+          "fragments: %s %s" % (figures, bad))
+    check(figures["media"] >= 5 and figures["media_ok"] == figures["media"],
+          "media: %s %s" % (figures, bad))
     summaries = {page: api.wiki.getPageInfo(page)["version"] for page in expected}
     check(all(api.wiki.getPageInfo(p)["author"] == "tester" for p in expected), "author")
     versions = {page: len(api.wiki.getPageVersions(page, 0)) for page in expected}
-    media_time = str(api.wiki.getAttachmentInfo("images:logo_big.png")["lastModified"])
+    media_time = str(api.wiki.getAttachmentInfo("old_site:images:logo_big.png")["lastModified"])
 
     again = run(push)
-    check(again.returncode == 0 and "(5 unchanged)" in again.stderr,
+    check(again.returncode == 0 and "(7 unchanged)" in again.stderr
+          and "2 media files uploaded (2 unchanged)" in again.stderr,
           "second run: %d %s" % (again.returncode, again.stderr))
     check({page: api.wiki.getPageInfo(page)["version"] for page in expected} == summaries
           and {page: len(api.wiki.getPageVersions(page, 0)) for page in expected} == versions,
           "second run made new revisions")
-    check(str(api.wiki.getAttachmentInfo("images:logo_big.png")["lastModified"]) == media_time,
-          "second run uploaded the image again")
+    check(str(api.wiki.getAttachmentInfo("old_site:images:logo_big.png")["lastModified"])
+          == media_time, "second run uploaded the image again")
 
     edited = "Edited in the wiki\n"
-    api.wiki.putPage("about_us", edited, {"sum": "by hand", "minor": False})
+    api.wiki.putPage("old_site:about_us", edited, {"sum": "by hand", "minor": False})
     kept = run(push)
-    check(kept.returncode == 1 and "page :about_us exists with other content" in kept.stderr
-          and "4 pages written (4 unchanged)" in kept.stderr and "1 files failed" in kept.stderr,
+    check(kept.returncode == 1
+          and "page :old_site:about_us exists with other content" in kept.stderr
+          and "6 pages written (6 unchanged)" in kept.stderr and "1 files failed" in kept.stderr,
           "conflict: %d %s" % (kept.returncode, kept.stderr))
-    check(api.wiki.getPage("about_us") == edited, "conflicting page overwritten without --force")
+    check(api.wiki.getPage("old_site:about_us") == edited,
+          "conflicting page overwritten without --force")
     forced = run(push + ["--force", "--summary", "Second import"])
-    check(forced.returncode == 0 and "5 pages written (4 unchanged)" in forced.stderr,
+    check(forced.returncode == 0 and "7 pages written (6 unchanged)" in forced.stderr,
           "--force: %d %s" % (forced.returncode, forced.stderr))
-    check(api.wiki.getPage("about_us") == expected["about_us"], "--force did not replace")
-    check(api.wiki.getPageVersions("about_us", 0)[0].get("sum") == "Second import"
-          if api.wiki.getPageVersions("about_us", 0) else False, "summary not recorded")
+    check(api.wiki.getPage("old_site:about_us") == expected["old_site:about_us"],
+          "--force did not replace")
+    check(api.wiki.getPageVersions("old_site:about_us", 0)[0].get("sum") == "Second import"
+          if api.wiki.getPageVersions("old_site:about_us", 0) else False,
+          "summary not recorded")
 
 
 def test_one_document(wiki, work):
@@ -179,6 +209,9 @@ def test_one_document(wiki, work):
     api = wiki.client("tester")
     check(api.wiki.getPage("notes:one_page") == "===== Notes =====\n\nOne **page**.\n",
           "one document text: %r" % api.wiki.getPage("notes:one_page"))
+    under = run(base + ["--page", "One", "--namespace", "Notes:Sub"])
+    check(under.returncode == 0 and "wrote page :notes:sub:one" in under.stderr,
+          "--page under --namespace: %d %s" % (under.returncode, under.stderr))
     again = run(base + ["--page", "notes:one_page"])
     check(again.returncode == 0 and "unchanged" in again.stderr, "again: %s" % again.stderr)
     acl = run(base + ["--page", "locked:x"])

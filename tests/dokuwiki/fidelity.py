@@ -132,10 +132,13 @@ def convert(cases, driver, work):
             case.tree = json.loads(f.read().decode("utf-8", errors="replace"))
 
 
-def render(cases, work):
+def render(cases, work, nowiki_spans=False):
+    """Each case's rendering into case.xhtml; with nowiki_spans also the
+    unformatted stretches that ran over a line end into case.nowiki."""
     pages = {case.stem: case.wiki for case in cases}
     php = subprocess.run(
-        ["php", os.path.join(HERE, "render_pages.php"), os.path.join(work, "dokuwiki")],
+        ["php", os.path.join(HERE, "render_pages.php"), os.path.join(work, "dokuwiki")]
+        + (["--nowiki-spans"] if nowiki_spans else []),
         input=json.dumps(pages),
         capture_output=True,
         text=True,
@@ -147,7 +150,10 @@ def render(cases, work):
     except ValueError as e:  # DokuWiki reports set-up errors as an HTML page
         sys.exit(f"render_pages.php failed ({e}):\n{php.stderr}\n{php.stdout[:2000]}")
     for case in cases:
-        case.xhtml = out[case.stem]
+        if nowiki_spans:
+            case.xhtml, case.nowiki = out[case.stem]["xhtml"], out[case.stem]["nowiki"]
+        else:
+            case.xhtml = out[case.stem]
         with open(case.stem + ".xhtml", "w", encoding="utf-8") as f:
             f.write(case.xhtml)
 

@@ -6,9 +6,17 @@
 // Argument: a scratch directory. DokuWiki gets a configuration there that is
 // the installed one with a data directory of its own, so that rendering needs
 // no access to the system wiki's data (root only) and leaves its caches alone.
+//
+// With --nowiki-spans each page maps to {"xhtml": ..., "nowiki": [...]}
+// instead, the list holding every unformatted stretch (%%...%% or
+// <nowiki>...</nowiki>) that DokuWiki's parser let run over a line end:
+// [lines it swallowed, its first characters]. The parser matches such an
+// opener with a closer anywhere further down the page, so one stray %% can
+// hide hundreds of lines of markup; only DokuWiki's own parse tells for sure.
 
-if ($argc != 2) {
-    fwrite(STDERR, "usage: php render_pages.php SCRATCH_DIR < pages.json\n");
+$spans = $argc == 3 && $argv[2] === '--nowiki-spans';
+if ($argc != 2 && !$spans) {
+    fwrite(STDERR, "usage: php render_pages.php SCRATCH_DIR [--nowiki-spans] < pages.json\n");
     exit(2);
 }
 $scratch = rtrim($argv[1], '/');
@@ -43,7 +51,20 @@ if (!is_array($pages)) {
 $out = [];
 foreach ($pages as $name => $text) {
     $info = [];
-    $out[$name] = p_render('xhtml', p_get_instructions($text), $info);
+    $calls = p_get_instructions($text);
+    $xhtml = p_render('xhtml', $calls, $info);
+    if (!$spans) {
+        $out[$name] = $xhtml;
+        continue;
+    }
+    $long = [];
+    foreach ($calls as $call) {
+        if ($call[0] !== 'unformatted') continue;
+        $body = $call[1][0];
+        $lines = substr_count($body, "\n");
+        if ($lines > 0) $long[] = [$lines, substr($body, 0, 120)];
+    }
+    $out[$name] = ['xhtml' => $xhtml, 'nowiki' => $long];
 }
 echo json_encode($out,
     JSON_UNESCAPED_UNICODE | JSON_UNESCAPED_SLASHES | JSON_INVALID_UTF8_SUBSTITUTE);

@@ -1,21 +1,33 @@
 // The main window, driven through its real widgets as a user would.
+#include "Tamsel.h"
 #include "Tamsel_FormMain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QSet>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 using namespace tamsel;
 using namespace Qt::StringLiterals;
@@ -24,19 +36,73 @@ namespace {
 
 // The real window, with a conversion step that counts its runs and can be
 // made to fail.
+// The file dialogs answer what the test says; messages are recorded, and
+// shown only where a test asks for the real message box.
 class TProbeForm : public TfrmMain {
 public:
   int Conversions = 0;
-  enum { None, Std, Other } Failure = None;
+  // Oversized: the real converter, handed more than it takes, throws.
+  enum { None, Std, Other, Oversized } Failure = None;
+  QString OpenAnswer;
+  QString SaveAnswer;
+  QString SaveSuggested;
+  QStringList Messages;
+  bool RealMessageBoxes = false;
 
 protected:
   QString Convert(QStringView html, const TConvertChoices& choices) override {
     ++Conversions;
     if (Failure == Std) throw std::runtime_error("converter gave up");
     if (Failure == Other) throw 42;
+    if (Failure == Oversized) {
+      static const QString tooLong(qsizetype(kMaxInputBytes / 2 + 1), u'x');
+      return TfrmMain::Convert(tooLong, choices);
+    }
     return TfrmMain::Convert(html, choices);
   }
+  QString AskOpenFileName() override { return OpenAnswer; }
+  QString AskSaveFileName(const QString& suggestion) override {
+    SaveSuggested = suggestion;
+    return SaveAnswer;
+  }
+  void ShowError(const QString& message) override {
+    Messages << message;
+    if (RealMessageBoxes) TfrmMain::ShowError(message);
+  }
 };
+
+// What a browser puts on the clipboard for a copied part of a page.
+QMimeData* Offer(const QString& html, const QString& plain) {
+  auto* mime = new QMimeData;
+  if (!html.isNull()) mime->setHtml(html);
+  if (!plain.isNull()) mime->setText(plain);
+  return mime;
+}
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+  const QString path = dir.filePath(name);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return {};
+  return path;
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A drag that enters a widget and drops there, as a file manager's would.
+bool Drop(QWidget* target, QMimeData* mime) {
+  const QPoint at(target->width() / 2, target->height() / 2);
+  QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDragMoveEvent move(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
+}
 
 // Types text one character at a time, also characters that have no key of
 // their own (QTest::keyClicks only knows Latin-1).
@@ -381,6 +447,8 @@ private slots:
     QTest::addColumn<QString>("message");
     QTest::newRow("std::exception") << int(TProbeForm::Std) << u"converter gave up"_s;
     QTest::newRow("other") << int(TProbeForm::Other) << u"The conversion failed."_s;
+    QTest::newRow("converter's limit")
+        << int(TProbeForm::Oversized) << u"tamsel: input larger than 64 MiB"_s;
   }
   void failedConversionKeepsOutput() {
     QFETCH(int, failure);
@@ -396,6 +464,7 @@ private slots:
     });
     closer.start();
 
+    Form->RealMessageBoxes = true;
     QTest::keyClicks(Form->memoHtml, "<p>old</p>");
     Form->Failure = decltype(Form->Failure)(failure);
     QTest::keyClicks(Form->memoHtml, "<p>new</p>");
@@ -449,6 +518,275 @@ private slots:
     QTest::keyClicks(Form->memoHtml, "<p>end</p>");
     QVERIFY(Output().endsWith(u"line 299\n\nend"_s));
     QCOMPARE(bar->value(), position);
+  }
+
+  // Which flavour of the clipboard becomes the input, by Ctrl+V and by
+  // Ctrl+Shift+V (plain text only).
+  void paste_data() {
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<bool>("plainOnly");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    const QString browser = u"<meta charset='utf-8'><!--StartFragment--><h2>Intro</h2><p>Hello "
+                            u"<b>world</b> and <a href=\"http://example.com/\">a link</a></p>"
+                            u"<!--EndFragment-->"_s;
+    const QString rendered = u"Intro\nHello world and a link"_s;
+    const QString converted =
+        u"===== Intro =====\n\nHello **world** and [[http://example.com/|a link]]"_s;
+    QTest::newRow("HTML and rendered text") << browser << rendered << false << browser << converted;
+    // An editor offers the source it shows as coloured HTML too.
+    const QString source = u"<h2>Intro</h2>\n<p>Hello <b>world</b></p>"_s;
+    const QString coloured = u"<pre><span style=\"color:#800\">&lt;h2&gt;</span>Intro&lt;/h2&gt;"
+                             u"\n&lt;p&gt;Hello &lt;b&gt;world&lt;/b&gt;&lt;/p&gt;</pre>"_s;
+    QTest::newRow("HTML and source text")
+        << coloured << source << false << source << u"===== Intro =====\n\nHello **world**"_s;
+    QTest::newRow("source text starting inside")
+        << coloured << u"Hello <b>world</b></p>"_s << false << u"Hello <b>world</b></p>"_s
+        << u"Hello **world**"_s;
+    QTest::newRow("HTML only") << browser << QString() << false << browser << converted;
+    QTest::newRow("plain only") << QString() << u"a <b>b</b>"_s << false << u"a <b>b</b>"_s
+                                << u"a **b**"_s;
+    QTest::newRow("plain text by Ctrl+Shift+V")
+        << browser << rendered << true << rendered << u"Intro Hello world and a link"_s;
+    QTest::newRow("HTML only by Ctrl+Shift+V") << u"<p>Hello <b>world</b></p>"_s << QString()
+                                               << true << u"Hello world"_s << u"Hello world"_s;
+  }
+  void paste() {
+    QFETCH(QString, html);
+    QFETCH(QString, plain);
+    QFETCH(bool, plainOnly);
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QApplication::clipboard()->setMimeData(Offer(html, plain));
+    const Qt::KeyboardModifiers keys =
+        plainOnly ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier;
+    QTest::keyClick(Form->memoHtml, Qt::Key_V, keys);
+    QCOMPARE(Input(), input);
+    QCOMPARE(Output(), output);
+    QCOMPARE(Form->Conversions, 1);
+  }
+
+  // A drop of text follows the paste rules; a dropped file opens, wherever it
+  // lands, instead of putting its URL into the input.
+  void drop_data() {
+    QTest::addColumn<QString>("target");
+    QTest::newRow("input") << u"memoHtml"_s;
+    QTest::newRow("output") << u"memoDokuWiki"_s;
+    QTest::newRow("panel") << u"pnlHtmlTop"_s;
+  }
+  void drop() {
+    QFETCH(QString, target);
+    QWidget* widget = Form->findChild<QWidget*>(target);
+    QVERIFY(widget);
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) widget = memo->viewport();
+    QTemporaryDir dir;
+    const QString path = WriteFile(dir, u"dropped.html"_s,
+                                   "<p>Gr\xFC\xDF"
+                                   "e</p>");
+    QVERIFY(!path.isEmpty());
+    std::unique_ptr<QMimeData> mime(new QMimeData);
+    mime->setUrls({QUrl::fromLocalFile(path)});
+    QVERIFY(Drop(widget, mime.get()));
+    QCOMPARE(Input(), u"<p>Grüße</p>"_s);
+    QCOMPARE(Output(), u"Grüße"_s);
+    QCOMPARE(Form->OpenedFile, path);
+  }
+  void dropHtml() {
+    std::unique_ptr<QMimeData> mime(Offer(u"<p><i>dropped</i></p>"_s, u"dropped"_s));
+    QVERIFY(Drop(Form->memoHtml->viewport(), mime.get()));
+    QCOMPARE(Input(), u"<p><i>dropped</i></p>"_s);
+    QCOMPARE(Output(), u"//dropped//"_s);
+  }
+
+  // The file named on the command line, decoded as the command line decodes.
+  void openFromCommandLine_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("Latin-1 declared")
+        << QByteArray("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                      "charset=iso-8859-1\"><title>Alt</title></head><body><h1>M\xFC"
+                      "nchen</h1><p>Gr\xFC\xDF"
+                      "e \xA9 2001</p></body></html>")
+        << u"====== München ======\n\nGrüße © 2001"_s;
+    const QString text = u"<p>Grüße \u20AC \U0001F600</p>"_s;
+    QByteArray utf16("\xFF\xFE", 2);
+    utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    QTest::newRow("UTF-16 with byte order mark") << utf16 << u"Grüße € \U0001F600"_s;
+    QTest::newRow("CR LF line ends")
+        << QByteArray("<pre>a\r\nb</pre>\r\n") << u"<code>\na\nb\n</code>"_s;
+  }
+  void openFromCommandLine() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const QString path = WriteFile(dir, u"old.html"_s, bytes);
+    Click(Form->cbxHtmlUtf8); // a decoded file is text, not bytes
+    const int before = Form->Conversions;
+    QVERIFY(Form->OpenPath(path));
+    QCOMPARE(Form->Conversions, before + 1);
+    QVERIFY(!Form->cbxHtmlUtf8->isChecked());
+    QCOMPARE(Output(), output);
+    QVERIFY(Form->Messages.isEmpty());
+    // Undo takes the whole file back.
+    QTest::keyClick(Form->memoHtml, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(Input().isEmpty());
+  }
+
+  void openByShortcut() {
+    QTemporaryDir dir;
+    Form->OpenAnswer = WriteFile(dir, u"page.htm"_s, "<p>opened</p>");
+    QTest::keyClick(Form->memoHtml, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(Output(), u"opened"_s);
+    Form->OpenAnswer.clear(); // cancelled
+    QTest::keyClick(Form->memoHtml, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(Output(), u"opened"_s);
+  }
+
+  void refusedFileKeepsInput_data() {
+    QTest::addColumn<QString>("name");
+    // -1: no such file, -2: a folder, else a sparse file of this size, or
+    // with text, that many bytes of it
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("missing") << u"missing.html"_s << qint64(-1) << QByteArray();
+    QTest::newRow("folder") << u"folder.html"_s << qint64(-2) << QByteArray();
+    QTest::newRow("over the limit") << u"huge.html"_s << qint64(64 << 20) + 1 << QByteArray();
+    // Within the limit in Windows-1252 bytes, beyond it as the window's UTF-16.
+    QTest::newRow("text over the limit")
+        << u"long.html"_s << qint64(kMaxInputBytes / 2 + 1) << QByteArray("\xE9");
+  }
+  void refusedFileKeepsInput() {
+    QFETCH(QString, name);
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, text);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (size == -2) QVERIFY(QDir(dir.path()).mkdir(name));
+    if (size >= 0) {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      if (text.isEmpty())
+        QVERIFY(file.resize(size)); // sparse: nothing is written
+      else
+        QCOMPARE(file.write(text.repeated(size)), size);
+    }
+    QTest::keyClicks(Form->memoHtml, "<p>mine</p>");
+    Form->OpenedFile = u"earlier.html"_s;
+    QVERIFY(!Form->OpenPath(path));
+    QCOMPARE(Input(), u"<p>mine</p>"_s);
+    QCOMPARE(Output(), u"mine"_s);
+    QCOMPARE(Form->OpenedFile, u"earlier.html"_s);
+    QCOMPARE(Form->Messages.size(), 1);
+    QVERIFY2(Form->Messages.front().contains(QDir::toNativeSeparators(path)),
+             qPrintable(Form->Messages.front()));
+  }
+
+  // A DokuWiki page file: UTF-8, LF line ends, a final line end; the same
+  // bytes when the output shows them as 8-bit characters.
+  void save_data() {
+    QTest::addColumn<bool>("shownAsBytes");
+    QTest::newRow("text") << false;
+    QTest::newRow("UTF-8 bytes shown") << true;
+  }
+  void save() {
+    QFETCH(bool, shownAsBytes);
+    QTemporaryDir dir;
+    const QString html = WriteFile(dir, u"Grüße.html"_s,
+                                   "<h1>Gr\xC3\xBC\xC3\x9F"
+                                   "e</h1><p>a<br>b</p>");
+    QVERIFY(Form->OpenPath(html));
+    if (shownAsBytes) Click(Form->cbxDokuWikiUtf8);
+    Form->SaveAnswer = dir.filePath(u"saved.txt"_s);
+    QTest::keyClick(Form->memoHtml, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(Form->SaveSuggested, dir.filePath(u"Grüße.txt"_s));
+    QCOMPARE(ReadFile(Form->SaveAnswer), QByteArray("====== Gr\xC3\xBC\xC3\x9F"
+                                                    "e ======\n\na\\\\ b\n"));
+    QVERIFY(Form->Messages.isEmpty());
+  }
+  void saveFailureIsShown() {
+    QTest::keyClicks(Form->memoHtml, "<p>x</p>");
+    Form->SaveAnswer = u"/nonexistent-folder/x.txt"_s;
+    QVERIFY(!Form->SaveResult());
+    QCOMPARE(Form->Messages.size(), 1);
+    QVERIFY(Form->Messages.front().contains(u"/nonexistent-folder/x.txt"_s));
+    QCOMPARE(Form->SaveSuggested, u"page.txt"_s);
+  }
+
+  void copyWholeResult() {
+    QTest::keyClicks(Form->memoHtml, "<p>&nbsp;one</p><p>two</p>");
+    QApplication::clipboard()->clear();
+    QTest::keyClick(Form->memoHtml, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(QApplication::clipboard()->text(), u"\u00A0one\n\ntwo"_s);
+    QCOMPARE(Input(), u"<p>&nbsp;one</p><p>two</p>"_s);
+  }
+
+  void actionsNameTheirShortcuts() {
+    for (auto [action, keys] : {std::pair{Form->actOpen, "Ctrl+O"},
+                                {Form->actSave, "Ctrl+S"},
+                                {Form->actCopyResult, "Ctrl+Shift+C"},
+                                {Form->actPastePlain, "Ctrl+Shift+V"}}) {
+      QCOMPARE(action->shortcut(), QKeySequence(QString::fromLatin1(keys)));
+      QVERIFY2(action->toolTip().contains(QString::fromLatin1(keys)),
+               qPrintable(action->toolTip()));
+      QVERIFY(Form->memoHtml->MenuActions.contains(action));
+    }
+    QVERIFY(!Form->memoDokuWiki->MenuActions.contains(Form->actPastePlain));
+    QCOMPARE(Form->memoDokuWiki->MenuActions.size(), 3);
+  }
+
+  void accessibleNamesAndToolTips() {
+    QCOMPARE(Form->memoHtml->accessibleName(), u"HTML input"_s);
+    QCOMPARE(Form->memoDokuWiki->accessibleName(), u"DokuWiki output"_s);
+    QSet<QString> names;
+    for (auto [box, keys] : {std::pair{Form->cbxHtmlUtf8, "Alt+U"},
+                             {Form->cbxDokuWikiUtf8, "Alt+T"},
+                             {Form->cbxDokuWikiNoLinks, "Alt+L"}}) {
+      names << box->accessibleName();
+      QVERIFY(box->toolTip().endsWith(u"("_s + QString::fromLatin1(keys) + u")"_s));
+    }
+    QCOMPARE(names.size(), 3);
+    QVERIFY(Form->cbxHtmlUtf8->toolTip().startsWith(
+        u"Read the input as UTF-8 bytes shown as Windows-1252 characters"_s));
+    QVERIFY(!Form->windowIcon().isNull());
+    QVERIFY(!Form->windowIcon().pixmap(32, 32).isNull());
+  }
+
+  // The accelerator focuses a box; it then shows a focus mark.
+  void checkBoxShowsFocus() {
+    QCheckBox* box = Form->cbxDokuWikiNoLinks;
+    const QImage unfocused = box->grab().toImage();
+    QTest::keyClick(Form->memoHtml, Qt::Key_L, Qt::AltModifier);
+    QTRY_VERIFY(box->hasFocus());
+    QTRY_VERIFY(box->isChecked());
+    Click(box); // back to clear, keeping the focus
+    QVERIFY(box->hasFocus());
+    QVERIFY(box->grab().toImage() != unfocused);
+  }
+
+  void noStaleSelectionInOutput() {
+    QTest::keyClicks(Form->memoHtml, "<p>one two three</p>");
+    Form->memoDokuWiki->setFocus();
+    QTest::keyClick(Form->memoDokuWiki, Qt::Key_A, Qt::ControlModifier);
+    QVERIFY(Form->memoDokuWiki->textCursor().hasSelection());
+    Form->memoHtml->setFocus();
+    QTest::keyClick(Form->memoHtml, Qt::Key_Backspace);
+    QTest::keyClicks(Form->memoHtml, "><p>four</p>");
+    QCOMPARE(Output(), u"one two three\n\nfour"_s);
+    QVERIFY(!Form->memoDokuWiki->textCursor().hasSelection());
+  }
+
+  // A picture after a browser paste, for a person to look at.
+  void grabAfterBrowserPaste() {
+    QApplication::clipboard()->setMimeData(
+        Offer(u"<meta charset='utf-8'><h2>Intro</h2><p>Hello <b>world</b> and "
+              u"<a href=\"http://example.com/\">a link</a></p>"_s,
+              u"Intro\nHello world and a link"_s));
+    QTest::keyClick(Form->memoHtml, Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(Output().contains(u"[[http://example.com/|a link]]"_s));
+    QPixmap shot = Form->grab();
+    QVERIFY(shot.save(QStringLiteral(TAMSEL_PASTE_SHOT), "PNG"));
+    qInfo("picture after a paste: %s", TAMSEL_PASTE_SHOT);
   }
 
   // A picture of the window with a sample document, for a person to look at.

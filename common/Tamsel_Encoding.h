@@ -1,4 +1,5 @@
-// Choosing how the bytes of an HTML file are to be read.
+// Choosing how the bytes of an HTML file are to be read; shared by the
+// command line and the window, which read files the same way.
 //
 // Tidy reads a handful of encodings itself. Everything else (and the
 // multi-byte Asian encodings, which this Tidy build does not really decode)
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tamsel::cli {
+namespace tamsel {
 
 struct TEncoding {
   int Tidy = -1;     // TidyEncoding number, or -1 when Iconv names the decoder
@@ -53,4 +54,9 @@ TPreparedInput PrepareInput(std::string_view bytes, const std::optional<TEncodin
 // read becomes U+FFFD. False when iconv does not know the encoding.
 bool ConvertToUtf8(std::string_view bytes, const std::string& from, std::string& out);
 
-} // namespace tamsel::cli
+// What PrepareInput chose, decoded into UTF-8, for a caller that holds text
+// rather than handing bytes to Tidy (the window). A byte that cannot be read in
+// the chosen encoding becomes U+FFFD, so the result is always valid UTF-8.
+std::string PreparedAsUtf8(const TPreparedInput& input);
+
+} // namespace tamsel

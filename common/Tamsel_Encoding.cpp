@@ -1,5 +1,4 @@
-#include "Cli_Encoding.h"
-#include "Cli_DokuId.h"
+#include "Tamsel_Encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,7 +6,7 @@
 
 #include <iconv.h>
 
-namespace tamsel::cli {
+namespace tamsel {
 
 namespace {
 
@@ -98,6 +97,55 @@ std::optional<TEncoding> TidyName(const std::string& name) {
   if (name == "shiftjis" || name == "shift_jis" || name == "sjis")
     return Iconv("SHIFT_JIS", "shiftjis");
   return std::nullopt;
+}
+
+// Decodes one UTF-8 character at s[pos]; advances pos. Returns U+FFFD and
+// advances by one byte for a byte that starts no valid character.
+char32_t DecodeUtf8(std::string_view s, std::size_t& pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  }
+  std::size_t length = 0;
+  char32_t c = 0;
+  char32_t min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, c = lead & 0x1F, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, c = lead & 0x0F, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, c = lead & 0x07, min = 0x10000;
+  }
+  if (length == 0 || pos + length > s.size()) {
+    ++pos;
+    return 0xFFFD;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char b = byte(pos + i);
+    if ((b & 0xC0) != 0x80) {
+      ++pos;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (b & 0x3F);
+  }
+  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    ++pos;
+    return 0xFFFD;
+  }
+  pos += length;
+  return c;
+}
+
+// No overlong forms, no surrogates, nothing above U+10FFFF, no truncated
+// sequence.
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t at = pos;
+    if (DecodeUtf8(text, pos) == 0xFFFD && pos == at + 1) return false;
+  }
+  return true;
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -429,4 +477,53 @@ bool ConvertToUtf8(std::string_view bytes, const std::string& from, std::string&
   return true;
 }
 
-} // namespace tamsel::cli
+std::string PreparedAsUtf8(const TPreparedInput& input) {
+  const std::string_view bytes = input.Bytes;
+  const char* decoder = nullptr;
+  switch (input.TidyEncoding) {
+  case kTidyUtf8:
+  case kTidyRaw:
+    break;
+  case kTidyAscii:
+  case kTidyWin1252:
+    decoder = "CP1252";
+    break;
+  case kTidyLatin0:
+    decoder = "ISO-8859-15";
+    break;
+  case kTidyLatin1:
+    decoder = "ISO-8859-1";
+    break;
+  case kTidyMac:
+    decoder = "MACINTOSH";
+    break;
+  case kTidyIbm858:
+    decoder = "IBM858";
+    break;
+  case kTidyUtf16le:
+    decoder = "UTF-16LE";
+    break;
+  case kTidyUtf16be:
+    decoder = "UTF-16BE";
+    break;
+  case kTidyUtf16:
+    decoder = "UTF-16";
+    break;
+  default:
+    break;
+  }
+  std::string out;
+  if (decoder && ConvertToUtf8(bytes, decoder, out)) return out;
+  // UTF-8 already, or nothing here decodes it: keep what is valid.
+  out.reserve(bytes.size());
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const std::size_t at = pos;
+    if (DecodeUtf8(bytes, pos) == 0xFFFD && pos == at + 1)
+      out += "\xEF\xBF\xBD";
+    else
+      out.append(bytes.substr(at, pos - at));
+  }
+  return out;
+}
+
+} // namespace tamsel

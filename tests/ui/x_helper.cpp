@@ -1,0 +1,46 @@
+// What the X check needs besides xdotool and xclip: a clipboard owner that
+// offers HTML and its rendered text at once, as a browser does (xclip offers
+// one type only), and a picture of the whole screen.
+//
+//   tamsel_x_helper offer HTML PLAIN   owns the clipboard until killed or
+//                                      until another program takes it
+//   tamsel_x_helper shot FILE.png [X Y W H]  saves the screen or a part of
+//                                      it, four times enlarged
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+  QGuiApplication app(argc, argv);
+  const QStringList args = QGuiApplication::arguments();
+  if ((args.size() == 3 || args.size() == 7) && args[1] == QLatin1StringView("shot")) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return 1;
+    if (args.size() == 3) return screen->grabWindow(0).save(args[2], "PNG") ? 0 : 1;
+    const QPixmap part =
+        screen->grabWindow(0, args[3].toInt(), args[4].toInt(), args[5].toInt(), args[6].toInt());
+    return part.scaled(part.size() * 4).save(args[2], "PNG") ? 0 : 1;
+  }
+  if (args.size() != 4 || args[1] != QLatin1StringView("offer")) {
+    std::fprintf(stderr, "usage: %s offer HTML PLAIN | shot FILE.png [X Y W H]\n", argv[0]);
+    return 2;
+  }
+  auto* mime = new QMimeData;
+  mime->setHtml(args[2]);
+  mime->setText(args[3]);
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->setMimeData(mime);
+  // Ends when the window under test takes the clipboard over.
+  QObject::connect(clipboard, &QClipboard::dataChanged, &app, [clipboard, &app] {
+    if (!clipboard->ownsClipboard()) app.quit();
+  });
+  std::printf("ready\n");
+  std::fflush(stdout);
+  return app.exec();
+}

@@ -1,0 +1,91 @@
+#include "Tamsel_Files.h"
+
+#include "Tamsel.h"
+#include "Tamsel_CodePage.h"
+#include "Tamsel_Encoding.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <string_view>
+
+namespace tamsel {
+
+namespace {
+
+QString Tr(const char* text) {
+  return QCoreApplication::translate("tamsel::TfrmMain", text);
+}
+
+QString Shown(const QString& path) {
+  return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+std::optional<QString> ReadHtmlFile(const QString& path, QString& error) {
+  const QFileInfo info(path);
+  if (info.isDir()) {
+    error = Tr("Cannot open “%1”: it is a folder.").arg(Shown(path));
+    return std::nullopt;
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    error = Tr("Cannot open “%1”: %2.").arg(Shown(path), file.errorString());
+    return std::nullopt;
+  }
+  const qint64 most = static_cast<qint64>(kMaxInputBytes);
+  const auto tooLarge = [&] {
+    error = Tr("Cannot open “%1”: it is larger than the %2 MB a conversion takes.")
+                .arg(Shown(path))
+                .arg(kMaxInputBytes >> 20);
+    return std::nullopt;
+  };
+  if (!file.isSequential() && file.size() > most) return tooLarge();
+  // One byte more than allowed tells a pipe or device that gives too much
+  // without reading all of it.
+  const QByteArray bytes = file.isSequential() ? file.read(most + 1) : file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    error = Tr("Cannot read “%1”: %2.").arg(Shown(path), file.errorString());
+    return std::nullopt;
+  }
+  if (bytes.size() > most) return tooLarge();
+  const TPreparedInput input = PrepareInput(
+      std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), std::nullopt);
+  QString text = QString::fromStdString(PreparedAsUtf8(input));
+  // The window hands the converter UTF-16, two bytes a character.
+  if (static_cast<std::size_t>(text.size()) > kMaxInputBytes / 2) {
+    error = Tr("Cannot open “%1”: its text is longer than the %2 million characters a "
+               "conversion takes.")
+                .arg(Shown(path))
+                .arg(kMaxInputBytes / 2 / 1000000);
+    return std::nullopt;
+  }
+  return text;
+}
+
+QByteArray DokuWikiFileBytes(QStringView text, bool shownAsBytes) {
+  QByteArray bytes;
+  if (shownAsBytes) {
+    const std::string raw = ToCodePage(text);
+    bytes = QByteArray(raw.data(), static_cast<qsizetype>(raw.size()));
+  } else {
+    bytes = text.toUtf8();
+  }
+  bytes.replace("\r\n", "\n");
+  bytes.replace('\r', '\n');
+  if (!bytes.isEmpty() && !bytes.endsWith('\n')) bytes += '\n';
+  return bytes;
+}
+
+QString SaveSuggestion(const QString& htmlPath) {
+  if (htmlPath.isEmpty()) return QStringLiteral("page.txt");
+  const QFileInfo info(htmlPath);
+  const QString base =
+      info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
+  return info.dir().filePath(base + QStringLiteral(".txt"));
+}
+
+} // namespace tamsel
