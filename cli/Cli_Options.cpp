@@ -1,5 +1,6 @@
 #include "Cli_Options.h"
 #include "Cli_DokuId.h"
+#include "Cli_Wiki.h"
 
 #include <charconv>
 
@@ -10,8 +11,11 @@ namespace {
 const char* const kUsage =
     "Usage: tamsel-cli [OPTIONS] [FILE | -]\n"
     "       tamsel-cli --site SRC_DIR --out PAGES_DIR [--media MEDIA_DIR] [OPTIONS]\n"
+    "       tamsel-cli --site SRC_DIR --wiki URL --user NAME [OPTIONS]\n"
+    "       tamsel-cli FILE --wiki URL --user NAME --page ID [OPTIONS]\n"
     "Converts an HTML document to DokuWiki markup on standard output, or a whole\n"
-    "tree of HTML files into DokuWiki's page and media folders.\n"
+    "tree of HTML files into DokuWiki's page and media folders, or either into a\n"
+    "running DokuWiki through its remote API.\n"
     "With no FILE, or when FILE is -, reads standard input.\n"
     "\n"
     "  --encoding NAME   how to read the HTML: auto (default) or an encoding, see below\n"
@@ -31,6 +35,17 @@ const char* const kUsage =
     "                    DokuWiki)\n"
     "  --index DOKUWIKI_DIR  run DokuWiki's indexer (DOKUWIKI_DIR/bin/indexer.php)\n"
     "                    after the migration, so that its search finds the pages\n"
+    "  --wiki URL        write into the DokuWiki at URL (its base address) through\n"
+    "                    its XML-RPC API; the password comes from the environment\n"
+    "                    variable TAMSEL_WIKI_PASSWORD, or is asked for on a terminal\n"
+    "  --user NAME       the wiki user to log in as (with --wiki)\n"
+    "  --page ID         the page a single FILE goes to (with --wiki; under\n"
+    "                    --namespace NS when given)\n"
+    "  --summary TEXT    the change summary (default \"Imported with tamsel\")\n"
+    "  --dry-run         list what would be written into the wiki, write nothing\n"
+    "  --insecure        do not verify the wiki's TLS certificate\n"
+    "  --timeout SECONDS give up on a wiki request that moves no byte this long\n"
+    "                    (default 60)\n"
     "  -v, --verbose     tell the encoding chosen, and every link left unresolved\n"
     "  -q, --quiet       no progress bar and no summary, only errors\n"
     "  -h, --help        show this help and exit\n"
@@ -45,8 +60,8 @@ const char* const kUsage =
     "\n"
     "Input larger than 64 MiB is refused, as is a media file above 1 GiB.\n"
     "\n"
-    "Exit status: 0 success, 1 a file could not be read, converted or written,\n"
-    "2 bad usage.\n";
+    "Exit status: 0 success, 1 a file could not be read, converted or written (or\n"
+    "the wiki refused), 2 bad usage.\n";
 
 bool IsOption(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
@@ -64,6 +79,7 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
   bool onlyFiles = false;
   bool sawSiteOption = false;
   std::string siteOnly; // the first option that needs --site
+  std::string wikiOnly; // the first option that needs --wiki
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -149,7 +165,6 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--force") {
       flag();
       options.Force = true;
-      if (siteOnly.empty()) siteOnly = arg;
     } else if (arg == "--namespace") {
       const std::string ns = value();
       options.Document.Namespace = CleanId(ns);
@@ -165,6 +180,48 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
       options.IndexDir = value();
       if (siteOnly.empty()) siteOnly = arg;
       if (options.IndexDir.empty()) throw TUsageError{"--index needs a folder"};
+    } else if (arg == "--wiki") {
+      options.WikiUrl = value();
+      if (options.WikiUrl.empty()) throw TUsageError{"--wiki needs the wiki's address"};
+      // A password inside the address would show in the process list and in
+      // every message that names the address; it is not repeated here either.
+      const std::size_t scheme = options.WikiUrl.find("://");
+      const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
+      const std::size_t at = options.WikiUrl.find('@', host);
+      if (at != std::string::npos && at < options.WikiUrl.find_first_of("/?#", host))
+        throw TUsageError{"--wiki takes the address without a user or password in it; give "
+                          "--user NAME, and the password in TAMSEL_WIKI_PASSWORD"};
+      if (XmlRpcEndpoint(options.WikiUrl).empty())
+        throw TUsageError{"--wiki takes the wiki's http:// or https:// address, not '" +
+                          options.WikiUrl + "'"};
+    } else if (arg == "--user") {
+      options.WikiUser = value();
+      if (options.WikiUser.empty()) throw TUsageError{"--user needs a name"};
+      if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--page") {
+      const std::string raw = value();
+      options.WikiPage = CleanId(raw);
+      if (options.WikiPage.empty()) throw TUsageError{"--page '" + raw + "' gives no page id"};
+      if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--summary") {
+      options.Summary = value();
+      if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--dry-run") {
+      flag();
+      options.DryRun = true;
+      if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--insecure") {
+      flag();
+      options.Insecure = true;
+      if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--timeout") {
+      const std::string v = value();
+      long seconds = 0;
+      auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
+      if (ec != std::errc() || end != v.data() + v.size() || seconds < 1 || seconds > 86400)
+        throw TUsageError{"--timeout takes seconds from 1 to 86400, not '" + v + "'"};
+      options.TimeoutSeconds = seconds;
+      if (wikiOnly.empty()) wikiOnly = arg;
     } else if (arg == "--verbose" || arg == "-v") {
       flag();
       options.Verbose = true;
@@ -176,13 +233,37 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     }
   }
 
-  if (sawSiteOption) {
+  const bool wiki = !options.WikiUrl.empty();
+  if (!wiki && !wikiOnly.empty()) throw TUsageError{wikiOnly + " works only with --wiki"};
+  if (wiki && options.WikiUser.empty()) throw TUsageError{"--wiki needs --user NAME"};
+  if (wiki && options.Document.Newline == TNewline::CrLf)
+    throw TUsageError{"--newline crlf does not go with --wiki: DokuWiki keeps LF line ends"};
+  if (sawSiteOption && wiki) {
+    options.Mode = TMode::Site;
+    if (!options.PagesDir.empty() || !options.MediaDir.empty())
+      throw TUsageError{"--wiki writes into the wiki, not into --out or --media folders"};
+    if (!options.IndexDir.empty())
+      throw TUsageError{"--index is for pages written into a data folder; the wiki indexes "
+                        "what its API saves"};
+    if (!options.WikiPage.empty())
+      throw TUsageError{"--page is for one FILE; --site takes page ids from file names"};
+    if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};
+    if (!options.Output.empty()) throw TUsageError{"--wiki writes into the wiki, not to --output"};
+  } else if (wiki) {
+    if (!siteOnly.empty()) throw TUsageError{siteOnly + " works only with --site"};
+    if (options.WikiPage.empty()) throw TUsageError{"--wiki with a FILE needs --page ID"};
+    if (!options.Output.empty()) throw TUsageError{"--wiki writes into the wiki, not to --output"};
+    if (inputs.size() > 1)
+      throw TUsageError{"one FILE at a time ('" + inputs[1] + "' is one too many)"};
+    if (!inputs.empty()) options.Input = inputs.front();
+  } else if (sawSiteOption) {
     options.Mode = TMode::Site;
     if (options.PagesDir.empty()) throw TUsageError{"--site needs --out PAGES_DIR"};
     if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};
     if (!options.Output.empty()) throw TUsageError{"--site writes to --out, not to --output"};
   } else {
     if (!siteOnly.empty()) throw TUsageError{siteOnly + " works only with --site"};
+    if (options.Force) throw TUsageError{"--force works only with --site or --wiki"};
     if (inputs.size() > 1)
       throw TUsageError{"one FILE at a time ('" + inputs[1] +
                         "' is one too many); --site "

@@ -24,6 +24,14 @@ struct TOptions {
   unsigned Jobs = 0;    // 0: one per core
   bool Force = false;
   std::string IndexDir; // run DokuWiki's indexer there afterwards
+  // A running wiki instead of files.
+  std::string WikiUrl; // empty: files
+  std::string WikiUser;
+  std::string WikiPage; // one document's page id, cleaned
+  std::string Summary = "Imported with tamsel";
+  bool DryRun = false;
+  bool Insecure = false;
+  long TimeoutSeconds = 60;
   // Messages.
   bool Verbose = false;
   bool Quiet = false;

@@ -221,8 +221,13 @@ public:
     const std::string id = ":" + media.Id;
     switch (Writer.WriteMedia(id, media.Source, error)) {
     case TWriteResult::Written:
-    case TWriteResult::Unchanged:
       Count([](TSiteSummary& s) { ++s.MediaCopied; });
+      break;
+    case TWriteResult::Unchanged:
+      Count([](TSiteSummary& s) {
+        ++s.MediaCopied;
+        ++s.MediaUnchanged;
+      });
       break;
     case TWriteResult::Exists:
       Report(media.Path, Printable(Writer.Describe(id, true)) +
@@ -432,7 +437,8 @@ std::string FormatSummary(const TSiteSummary& s) {
     if (s.Links.FragmentsInSection)
       line += " (" + n(s.Links.FragmentsInSection) + " more to the section around theirs)";
   }
-  line += ", " + n(s.MediaCopied) + " media files copied";
+  line += ", " + n(s.MediaCopied) + " media files " + (s.MediaUploaded ? "uploaded" : "copied") +
+          " (" + n(s.MediaUnchanged) + " unchanged)";
   if (s.Links.MissingImages) line += ", " + n(s.Links.MissingImages) + " images not found";
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", s.Seconds);
@@ -444,6 +450,14 @@ namespace {
 // The writer the options ask for. A writer of another kind plugs in here:
 // a field of TSiteOptions that selects it, and a branch that opens it.
 std::unique_ptr<TSiteWriter> OpenWriter(const TSiteOptions& options, int& status) {
+  if (!options.Wiki.Url.empty()) {
+    TWikiOptions wiki = options.Wiki;
+    wiki.Force = options.Force;
+    std::unique_ptr<TWikiWriter> writer = OpenWikiWriter(
+        std::move(wiki), options.Verbose, [](const std::string& line) { Say(Printable(line)); });
+    status = 1;
+    return writer;
+  }
   std::string error;
   bool usage = false;
   std::unique_ptr<TFileSiteWriter> files =
@@ -473,7 +487,10 @@ int MigrateSite(const TSiteOptions& options, TSiteSummary& summary) {
       return 2;
   int status = 0;
   const std::unique_ptr<TSiteWriter> writer = OpenWriter(options, status);
-  return writer ? MigrateSite(options, *writer, summary) : status;
+  if (!writer) return status;
+  status = MigrateSite(options, *writer, summary);
+  summary.MediaUploaded = !options.Wiki.Url.empty();
+  return status;
 }
 
 int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& summary) {
@@ -491,6 +508,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   }
 
   const fs::path source = fs::canonical(options.Source, ec);
+  summary.Ran = true;
   TScan scan;
   scan.Source = source;
   for (const fs::path& out : writer.Folders()) {
@@ -540,6 +558,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   summary.Unchanged = done.Unchanged;
   summary.Failed += done.Failed;
   summary.MediaCopied = done.MediaCopied;
+  summary.MediaUnchanged = done.MediaUnchanged;
   summary.Links = done.Links;
   summary.Seconds = progress.Seconds();
 

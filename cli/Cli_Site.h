@@ -9,6 +9,7 @@
 #include "Cli_Convert.h"
 #include "Cli_SiteIndex.h"
 #include "Cli_SiteWriter.h"
+#include "Cli_Wiki.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -31,21 +32,28 @@ struct TSiteOptions {
   bool Verbose = false;
   bool Quiet = false;
   bool ProgressBar = false;
+  // A running wiki instead of the folders, when Wiki.Url is given; its Force
+  // is the one above.
+  TWikiOptions Wiki;
 };
 
 struct TSiteSummary {
-  std::uint64_t Pages = 0;     // pages written, or found unchanged
-  std::uint64_t Unchanged = 0; // of those, pages that were there already
-  std::uint64_t Renamed = 0;   // pages and media files that got another id than their name's
-  std::uint64_t Failed = 0;    // files skipped for an error
-  std::uint64_t MediaCopied = 0;
+  std::uint64_t Pages = 0;          // pages written, or found unchanged
+  std::uint64_t Unchanged = 0;      // of those, pages that were there already
+  std::uint64_t Renamed = 0;        // pages and media files that got another id than their name's
+  std::uint64_t Failed = 0;         // files skipped for an error
+  std::uint64_t MediaCopied = 0;    // media files written, or found unchanged
+  std::uint64_t MediaUnchanged = 0; // of those, files that were there already
+  bool MediaUploaded = false;       // into a wiki: the summary says "uploaded"
   TLinkCounts Links;
   double Seconds = 0;
+  bool Ran = false; // false: refused before reading the site (no summary to give)
 };
 
-// Runs the migration with the file writer the options name. Returns the exit
-// code: 0, 1 when any file failed, 2 when the folders given cannot work
-// together (output inside the source, pages inside media).
+// Runs the migration with the writer the options name: the wiki's when
+// Wiki.Url is given, else the folders'. Returns the exit code: 0, 1 when any
+// file failed or the wiki refused the login, 2 when the folders given cannot
+// work together (output inside the source, pages inside media).
 int MigrateSite(const TSiteOptions& options, TSiteSummary& summary);
 
 // The same with any writer (the options' Pages, Media and Force are unused).

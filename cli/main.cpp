@@ -4,6 +4,7 @@
 #include "Cli_Options.h"
 #include "Cli_Progress.h"
 #include "Cli_Site.h"
+#include "Cli_Wiki.h"
 
 #include "Tamsel.h"
 
@@ -22,6 +23,45 @@ const char* const kProgram = "tamsel-cli";
 
 void Say(const std::string& line) {
   std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+}
+
+TWikiOptions WikiOptions(const TOptions& options) {
+  TWikiOptions wiki;
+  wiki.Url = options.WikiUrl;
+  wiki.User = options.WikiUser;
+  wiki.Summary = options.Summary;
+  wiki.Force = options.Force;
+  wiki.DryRun = options.DryRun;
+  wiki.Insecure = options.Insecure;
+  wiki.TimeoutSeconds = options.TimeoutSeconds;
+  return wiki;
+}
+
+// One document into the wiki; logs in only after it converted, and writes
+// nothing when the login fails.
+int WriteToWiki(const TOptions& options, const std::string& text) {
+  const auto wiki = OpenWikiWriter(WikiOptions(options), options.Verbose, Say);
+  if (!wiki) return 1;
+  // The page lies under --namespace, as the document's links do.
+  const std::string& ns = options.Document.Namespace;
+  const std::string id = ":" + (ns.empty() ? "" : ns + ":") + options.WikiPage;
+  const std::string page = wiki->Describe(id, false);
+  std::string error;
+  switch (wiki->WritePage(id, text, error)) {
+  case TWriteResult::Written:
+    if (!options.Quiet) Say((options.DryRun ? "would write " : "wrote ") + page);
+    return 0;
+  case TWriteResult::Unchanged:
+    if (!options.Quiet) Say(page + " unchanged: the wiki holds this text already");
+    return 0;
+  case TWriteResult::Exists:
+    Say(page + " exists with other content; not overwritten (--force overwrites)");
+    return 1;
+  case TWriteResult::Failed:
+    break;
+  }
+  Say("cannot write " + page + ": " + error);
+  return 1;
 }
 
 int ConvertOne(const TOptions& options) {
@@ -43,6 +83,7 @@ int ConvertOne(const TOptions& options) {
     for (const std::string& warning : document.Warnings)
       Say(shownName + ": " + warning);
   if (options.Verbose) Say(shownName + ": read as " + document.EncodingDescription);
+  if (!options.WikiUrl.empty()) return WriteToWiki(options, document.Text);
 
   if (!options.Output.empty()) {
     if (WriteOutputFile(options.Output, document.Text, error)) return 0;
@@ -71,14 +112,17 @@ int MigrateSiteCommand(const TOptions& options) {
   site.Namespace = options.Document.Namespace;
   site.StartPage = options.Document.StartPage;
   site.IndexDir = options.IndexDir;
+  if (!options.WikiUrl.empty()) site.Wiki = WikiOptions(options);
   site.Document = options.Document;
   site.Verbose = options.Verbose;
   site.Quiet = options.Quiet;
   site.ProgressBar = isatty(STDERR_FILENO) != 0;
   TSiteSummary summary;
   const int status = MigrateSite(site, summary);
-  if (status != 2 && !options.Quiet) {
+  if (summary.Ran && status != 2 && !options.Quiet) {
     Say(FormatSummary(summary));
+    if (options.DryRun)
+      Say("dry run: nothing was written into the wiki; the figures tell what would have been");
     const auto& links = summary.Links;
     if (!options.Verbose && links.MissingPages + links.Kept + links.MissingImages > 0)
       Say("--verbose lists the links and images left unresolved");

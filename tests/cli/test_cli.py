@@ -237,11 +237,44 @@ def test_site_errors():
         [], int(os.path.exists(path("m")) or os.path.exists(path("site/pages"))), b"", b""), 0)
 
 
+def test_wiki_usage():
+    wiki = ["--wiki", "http://127.0.0.1:9/", "--user", "ann"]
+    cases = [
+        # name, arguments, stderr parts
+        ("--wiki without --user", ["--site", WORK, "--wiki", "http://w/"], ["--wiki needs --user"]),
+        ("--wiki and --out", ["--site", WORK, "--out", path("o")] + wiki, ["not into --out"]),
+        ("FILE without --page", [PAGE] + wiki, ["--wiki with a FILE needs --page ID"]),
+        ("--page without --wiki", [PAGE, "--page", "x"], ["--page works only with --wiki"]),
+        ("--dry-run without --wiki", [PAGE, "--dry-run"], ["--dry-run works only with --wiki"]),
+        ("--page of nothing", [PAGE, "--page", "::"] + wiki, ["--page '::' gives no page id"]),
+        ("--index with --wiki", ["--site", WORK, "--index", path("dw")] + wiki,
+         ["the wiki indexes what its API saves"]),
+        ("--force for one FILE to a file", [PAGE, "--force"], ["--force works only with --site or --wiki"]),
+        ("--timeout 0", [PAGE, "--page", "x", "--timeout", "0"] + wiki, ["--timeout takes"]),
+        ("no password in the address",
+         [PAGE, "--page", "x", "--user", "ann", "--wiki", "https://ann:Sesame@w/"],
+         ["without a user or password"]),
+        ("not a web address", [PAGE, "--page", "x", "--user", "ann", "--wiki", "w.example"],
+         ["--wiki takes the wiki's http:// or https:// address"]),
+    ]
+    for name, args, parts in cases:
+        env_password = os.environ.pop("TAMSEL_WIKI_PASSWORD", None)
+        os.environ["TAMSEL_WIKI_PASSWORD"] = "Sesame"
+        try:
+            result = run(args)
+        finally:
+            os.environ.pop("TAMSEL_WIKI_PASSWORD")
+            if env_password is not None:
+                os.environ["TAMSEL_WIKI_PASSWORD"] = env_password
+        check(name, result, 2, err_has=parts, err_lacks=["Sesame"])
+
+
 try:
     test_options()
     test_errors()
     test_encodings()
     test_site_errors()
+    test_wiki_usage()
 finally:
     shutil.rmtree(WORK, ignore_errors=True)
 

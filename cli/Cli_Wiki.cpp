@@ -1,0 +1,419 @@
+#include "Cli_Wiki.h"
+#include "Cli_DokuId.h"
+#include "Cli_Files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace tamsel::cli {
+
+namespace {
+
+using TStatus = TRpcResult::TStatus;
+
+// DokuWiki's fault codes (inc/Remote/ApiCore.php, IXR).
+constexpr int kParseError = -32700;
+constexpr int kServerNotEnabled = -32605;
+constexpr int kPageMissing = 121;
+constexpr int kPageLocked = 133;
+constexpr int kWordblock = 134;
+constexpr int kNoEditRight = 112;
+constexpr int kNoReadRight = 111;
+constexpr int kAuthUpload = 8; // AUTH_UPLOAD
+
+std::string Bare(std::string_view id) {
+  while (!id.empty() && id.front() == ':')
+    id.remove_prefix(1);
+  return std::string(id);
+}
+
+bool Blank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+  });
+}
+
+bool IsStruct(const TRpcResult& r) {
+  return r.Status == TStatus::Value && r.Value.Kind == TRpcValue::TKind::Struct;
+}
+
+// DokuWiki 2022 and older turn a refusal inside a call into an empty struct
+// (with HTTP 200, or 401/403 for missing rights) instead of a fault.
+bool SilentRefusal(const TRpcResult& r) {
+  return IsStruct(r) && r.Value.Members.empty();
+}
+
+std::int64_t IntMember(const TRpcValue& v, std::string_view name) {
+  const TRpcValue* m = v.Member(name);
+  return m && m->Kind == TRpcValue::TKind::Int ? m->Int : 0;
+}
+
+// http:// to another machine shows the password to everyone in between.
+bool IsPlainHttpElsewhere(const std::string& url) {
+  if (url.rfind("http://", 0) != 0) return false;
+  const std::string rest = url.substr(7);
+  const std::string host = rest.substr(0, rest.find_first_of("/?#"));
+  for (const char* local : {"localhost", "127.0.0.1", "[::1]"})
+    if (host == local || host.rfind(std::string(local) + ":", 0) == 0) return false;
+  return true;
+}
+
+bool Contains(const TRpcValue* list, const std::string& id) {
+  if (!list) return false;
+  return std::any_of(list->Items.begin(), list->Items.end(),
+                     [&](const TRpcValue& item) { return item.Text == id; });
+}
+
+} // namespace
+
+std::string XmlRpcEndpoint(const std::string& url) {
+  const bool web = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+  if (!web || url.find_first_of(" \t\r\n") != std::string::npos) return "";
+  std::string base = url;
+  if (const auto cut = base.find_first_of("?#"); cut != std::string::npos) base.resize(cut);
+  if (base.size() >= 10 && base.compare(base.size() - 10, 10, "xmlrpc.php") == 0) return base;
+  // A start page address ("…/doku.php") names the wiki's folder as well.
+  if (base.size() >= 8 && base.compare(base.size() - 8, 8, "doku.php") == 0)
+    base.resize(base.size() - 8);
+  if (base.empty() || base.back() != '/') base += '/';
+  // "https://host" has no slash after the host yet; "https://host/" has.
+  return base + "lib/exe/xmlrpc.php";
+}
+
+bool ObtainPassword(const std::string& user, std::string& password, std::string& error) {
+  if (const char* given = std::getenv("TAMSEL_WIKI_PASSWORD")) {
+    password = given;
+    return true;
+  }
+  if (!isatty(STDIN_FILENO)) {
+    error = "no password for user '" + user +
+            "': set TAMSEL_WIKI_PASSWORD, or run on a terminal to be asked";
+    return false;
+  }
+  // Echo goes off before the prompt shows, so that nothing typed early is shown.
+  termios saved{};
+  const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (quiet) {
+    termios silent = saved;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    silent.c_lflag |= ECHONL;
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+  }
+  std::fprintf(stderr, "Password for %s: ", user.c_str());
+  std::fflush(stderr);
+  const bool read = static_cast<bool>(std::getline(std::cin, password));
+  if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!read) {
+    error = "no password given";
+    return false;
+  }
+  return true;
+}
+
+TWikiWriter::TWikiWriter(TWikiOptions options) : Options(std::move(options)) {
+  TRpcClientOptions client;
+  client.Endpoint = XmlRpcEndpoint(Options.Url);
+  client.Insecure = Options.Insecure;
+  client.StallSeconds = Options.TimeoutSeconds;
+  client.ConnectSeconds = std::min(Options.TimeoutSeconds, 20L);
+  client.Attempts = Options.Attempts;
+  Client = std::make_unique<TRpcClient>(std::move(client));
+}
+
+void TWikiWriter::List(const std::string& line) {
+  if (!Listing) return;
+  std::lock_guard guard(ListingLock);
+  Listing(line);
+}
+
+TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> params) {
+  TRpcResult result = Client->Call(method, params);
+  // A session the wiki has forgotten (restarted, or its sessions cleaned):
+  // log in again once, then repeat the call.
+  if (result.Status == TStatus::Http && result.HttpStatus == 401 && method != "dokuwiki.login" &&
+      !Version.empty()) {
+    std::string error;
+    if (Login(error)) result = Client->Call(method, params);
+  }
+  return result;
+}
+
+std::string TWikiWriter::Explain(const TRpcResult& r) const {
+  const std::string endpoint = XmlRpcEndpoint(Options.Url);
+  switch (r.Status) {
+  case TStatus::Value:
+    return "the wiki answered with something unexpected";
+  case TStatus::Transport:
+    if (r.Message.rfind("not sent", 0) == 0) return r.Message;
+    return "cannot reach the wiki at " + endpoint + ": " + r.Message;
+  case TStatus::Malformed:
+    return endpoint + " gave " + r.Message + "; is this a DokuWiki's address?";
+  case TStatus::Http:
+    switch (r.HttpStatus) {
+    case 401:
+      return "the wiki refused: user '" + Options.User +
+             "' is not logged in or not allowed to use its remote API (" + r.Message + ")";
+    case 403:
+      return "the wiki refused: user '" + Options.User +
+             "' lacks the permission in the wiki's access control lists (" + r.Message + ")";
+    case 404:
+      return "no DokuWiki remote API at " + endpoint +
+             " (HTTP 404); give the wiki's base address, e.g. https://wiki.example.org/";
+    case 413:
+      return "the request is larger than the wiki's server accepts (HTTP 413); its upload size "
+             "limit must grow (PHP post_max_size, the web server's body size limit)";
+    default:
+      return "the wiki answered " + r.Message;
+    }
+  case TStatus::Fault:
+    if (r.FaultCode == kParseError)
+      return "the wiki could not read the request: most likely it is larger than the server "
+             "accepts (PHP post_max_size) (" +
+             r.Message + ")";
+    if (r.FaultCode == kServerNotEnabled || r.Message.find("not enabled") != std::string::npos)
+      return "the wiki's remote API is switched off; an administrator must turn on 'remote' "
+             "and name this user (or a group of it) in 'remoteuser' (" +
+             r.Message + ")";
+    if (r.FaultCode == kPageLocked)
+      return "the page is locked: someone is editing it in the wiki; try again later";
+    if (r.FaultCode == kWordblock)
+      return "the wiki refused the text: it holds a word of the wiki's spam block list";
+    if (r.FaultCode == kNoEditRight || r.FaultCode == kNoReadRight)
+      return "user '" + Options.User + "' lacks the permission in the wiki's access control lists";
+    return "the wiki refused: " + r.Message + " (fault " + std::to_string(r.FaultCode) + ")";
+  }
+  return r.Message;
+}
+
+bool TWikiWriter::Login(std::string& error) {
+  std::lock_guard guard(LoginLock);
+  const TRpcResult login = Client->Call(
+      "dokuwiki.login", {TRpcValue::String(Options.User), TRpcValue::String(Options.Password)});
+  if (login.Status != TStatus::Value) {
+    error = Explain(login);
+    return false;
+  }
+  if (!login.Value.IsTrue()) {
+    error = "the wiki refused the login of user '" + Options.User +
+            "': wrong user name or password (or the wiki has no logins: access control off)";
+    return false;
+  }
+  return true;
+}
+
+bool TWikiWriter::Connect(std::string& error) {
+  const std::string endpoint = XmlRpcEndpoint(Options.Url);
+  if (endpoint.empty()) {
+    error = "--wiki takes the wiki's http:// or https:// address, not '" + Options.Url + "'";
+    return false;
+  }
+  if (!IsValidUtf8(Options.Summary) || !IsXmlText(Options.Summary)) {
+    error = "--summary holds characters that cannot be sent";
+    return false;
+  }
+  // The API version needs no login: it tells whether the API is there at all.
+  const TRpcResult api = Client->Call("dokuwiki.getXMLRPCAPIVersion", {});
+  if (api.Status != TStatus::Value) {
+    error = Explain(api);
+    return false;
+  }
+  if (!IsValidUtf8(Options.User) || !IsXmlText(Options.User) || !IsValidUtf8(Options.Password) ||
+      !IsXmlText(Options.Password)) {
+    error = "the user name or password holds characters that cannot be sent";
+    return false;
+  }
+  if (!Login(error)) return false;
+  const TRpcResult version = Client->Call("dokuwiki.getVersion", {});
+  if (version.Status == TStatus::Http && (version.HttpStatus == 401 || version.HttpStatus == 403)) {
+    error = "user '" + Options.User +
+            "' may not use the wiki's remote API; the wiki's 'remoteuser' setting must name "
+            "the user or one of its groups";
+    return false;
+  }
+  if (version.Status != TStatus::Value || version.Value.Kind != TRpcValue::TKind::String) {
+    error = Explain(version);
+    return false;
+  }
+  Version = version.Value.Text;
+  return true;
+}
+
+std::string TWikiWriter::ExplainPageRefusal(const std::string& id, const TRpcResult& result) {
+  if (!SilentRefusal(result)) {
+    if (result.Status == TStatus::Http && result.HttpStatus == 403)
+      return "user '" + Options.User + "' may not edit this page (the wiki's access control lists)";
+    return Explain(result);
+  }
+  // The wiki did not say why; ask it whether someone holds the page's lock.
+  const auto ids = [&](bool lock) {
+    TRpcValue list;
+    list.Kind = TRpcValue::TKind::Array;
+    list.Items.push_back(TRpcValue::String(id));
+    TRpcValue none;
+    none.Kind = TRpcValue::TKind::Array;
+    return TRpcValue::Struct({{"lock", lock ? list : none}, {"unlock", lock ? none : list}});
+  };
+  const TRpcResult probe = Call("dokuwiki.setLocks", {ids(true)});
+  if (IsStruct(probe) && Contains(probe.Value.Member("lockfail"), id))
+    return "the page is locked: someone is editing it in the wiki; try again later";
+  if (IsStruct(probe) && Contains(probe.Value.Member("locked"), id))
+    Call("dokuwiki.setLocks", {ids(false)});
+  return "the wiki refused the page without saying why (a word of its spam block list, or a "
+         "plugin)";
+}
+
+TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view text,
+                                    std::string& error) {
+  const std::string id = Bare(rawId);
+  if (Blank(text)) {
+    // DokuWiki deletes a page saved with an empty text.
+    error = "converts to an empty page, which the wiki would take for deleting it; not sent";
+    return TWriteResult::Failed;
+  }
+  if (!IsValidUtf8(text) || !IsXmlText(text)) {
+    error = "holds control characters that XML-RPC cannot carry; not sent";
+    return TWriteResult::Failed;
+  }
+  const TRpcResult info = Call("wiki.getPageInfo", {TRpcValue::String(id)});
+  bool exists = false;
+  if (IsStruct(info)) {
+    exists = info.Value.Member("name") != nullptr;
+  } else if (!(info.Status == TStatus::Fault && info.FaultCode == kPageMissing)) {
+    error = info.Status == TStatus::Http && info.HttpStatus == 403
+                ? "user '" + Options.User +
+                      "' may not read this page (the wiki's access control "
+                      "lists)"
+                : Explain(info);
+    return TWriteResult::Failed;
+  }
+  if (exists) {
+    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)});
+    if (current.Status != TStatus::Value || current.Value.Kind != TRpcValue::TKind::String) {
+      error = Explain(current);
+      return TWriteResult::Failed;
+    }
+    if (current.Value.Text == text) return TWriteResult::Unchanged;
+    if (!Options.Force) {
+      error = "exists in the wiki with other content; not overwritten (--force overwrites)";
+      return TWriteResult::Exists;
+    }
+  }
+  if (Options.DryRun) {
+    List((exists ? "replace page :" : "create page :") + id);
+    return TWriteResult::Written;
+  }
+  const TRpcResult put =
+      Call("wiki.putPage", {TRpcValue::String(id), TRpcValue::String(std::string(text)),
+                            TRpcValue::Struct({{"sum", TRpcValue::String(Options.Summary)},
+                                               {"minor", TRpcValue::Boolean(false)}})});
+  if (put.Status == TStatus::Value && put.Value.IsTrue()) return TWriteResult::Written;
+  error = ExplainPageRefusal(id, put);
+  return TWriteResult::Failed;
+}
+
+TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const std::filesystem::path& source,
+                                     std::string& error) {
+  const std::string id = Bare(rawId);
+  std::string bytes;
+  if (!ReadWholeFile(source.string(), bytes, error)) {
+    error = "cannot read: " + error;
+    return TWriteResult::Failed;
+  }
+  // 1: the wiki holds these bytes, 0: other bytes or none, -1: cannot tell.
+  bool exists = false;
+  const auto same = [&]() {
+    const TRpcResult info = Call("wiki.getAttachmentInfo", {TRpcValue::String(id)});
+    if (!IsStruct(info)) {
+      error = Explain(info);
+      return -1;
+    }
+    const std::int64_t size = IntMember(info.Value, "size");
+    exists = size > 0;
+    if (!exists || static_cast<std::uint64_t>(size) != bytes.size()) return 0;
+    const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)});
+    if (current.Status != TStatus::Value) {
+      error = Explain(current);
+      return -1;
+    }
+    return current.Value.Text == bytes ? 1 : 0;
+  };
+  switch (same()) {
+  case -1:
+    return TWriteResult::Failed;
+  case 1:
+    return TWriteResult::Unchanged;
+  default:
+    break;
+  }
+  if (exists && !Options.Force) {
+    error = "exists in the wiki with other content; not overwritten (--force overwrites)";
+    return TWriteResult::Exists;
+  }
+  if (Options.DryRun) {
+    List((exists ? "replace media :" : "create media :") + id);
+    return TWriteResult::Written;
+  }
+  const TRpcResult put =
+      Call("wiki.putAttachment", {TRpcValue::String(id), TRpcValue::Bytes(bytes),
+                                  TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})});
+  if (put.Status == TStatus::Value && put.Value.Kind == TRpcValue::TKind::String)
+    return TWriteResult::Written;
+  if (put.Status == TStatus::Fault) {
+    error = "the wiki refused the file: " + put.Message;
+    return TWriteResult::Failed;
+  }
+  if (!SilentRefusal(put)) {
+    error = Explain(put);
+    return TWriteResult::Failed;
+  }
+  // Refused without a reason. An upload repeated after a dropped answer
+  // finds its own first copy there; anything else is a refusal to explain.
+  if (same() == 1) return TWriteResult::Written;
+  const std::size_t colon = id.rfind(':');
+  const std::string ns = colon == std::string::npos ? std::string() : id.substr(0, colon + 1);
+  const TRpcResult acl = Call("wiki.aclCheck", {TRpcValue::String(ns + "tamsel_upload_check")});
+  if (acl.Status == TStatus::Value && acl.Value.Kind == TRpcValue::TKind::Int &&
+      acl.Value.Int < kAuthUpload) {
+    error = "user '" + Options.User + "' may not upload into namespace :" + ns +
+            " (the wiki's access control lists)";
+  } else {
+    error = "the wiki refused the file: its extension is not one the wiki allows (mime.conf), "
+            "or its content does not match the extension";
+  }
+  return TWriteResult::Failed;
+}
+
+std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
+                                            const std::function<void(const std::string&)>& say) {
+  std::string error;
+  if (!ObtainPassword(options.User, options.Password, error)) {
+    say(error);
+    return nullptr;
+  }
+  if (options.Insecure && options.Url.rfind("https://", 0) == 0)
+    say("warning: --insecure: the wiki's certificate is not checked; whoever sits in between "
+        "can read the password and change what is written");
+  if (IsPlainHttpElsewhere(options.Url))
+    say("warning: the password travels unencrypted over http:// ; prefer https://");
+  const std::string user = options.User;
+  const bool dryRun = options.DryRun;
+  auto writer = std::make_unique<TWikiWriter>(std::move(options));
+  if (!writer->Connect(error)) {
+    say(error);
+    return nullptr;
+  }
+  if (verbose) say("logged in as " + user + ", " + writer->WikiVersion());
+  if (dryRun)
+    writer->Listing = [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  return writer;
+}
+
+} // namespace tamsel::cli

@@ -1,0 +1,79 @@
+// Pages and media into a running DokuWiki, through its XML-RPC API, as the
+// wiki's own editor would save them: with a change summary, a revision, the
+// change log and the search index.
+#pragma once
+
+#include "Cli_SiteWriter.h"
+#include "Cli_XmlRpc.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tamsel::cli {
+
+struct TWikiOptions {
+  std::string Url; // the wiki's base address, or its xmlrpc.php
+  std::string User;
+  std::string Password;
+  std::string Summary = "Imported with tamsel";
+  bool Force = false;
+  bool DryRun = false;
+  bool Insecure = false;
+  long TimeoutSeconds = 60;
+  unsigned Attempts = 4;
+};
+
+// "https://wiki.example.org/" gives "https://wiki.example.org/lib/exe/xmlrpc.php";
+// an address that already names xmlrpc.php stays as it is. Empty for anything
+// that is no http(s) address.
+std::string XmlRpcEndpoint(const std::string& url);
+
+// The password for user: TAMSEL_WIKI_PASSWORD, or else asked for without
+// echo when standard input is a terminal. False with error otherwise.
+bool ObtainPassword(const std::string& user, std::string& password, std::string& error);
+
+class TWikiWriter : public TSiteWriter {
+public:
+  explicit TWikiWriter(TWikiOptions options);
+
+  // Checks that the API answers, logs in and checks that the user may use
+  // the API. Nothing is written before this succeeds. error says what the
+  // user has to change.
+  bool Connect(std::string& error);
+
+  TWriteResult WritePage(std::string_view id, std::string_view text, std::string& error) override;
+  TWriteResult WriteMedia(std::string_view id, const std::filesystem::path& source,
+                          std::string& error) override;
+
+  // The version the wiki reports, after Connect.
+  const std::string& WikiVersion() const { return Version; }
+
+  // Receives the lines of a dry run ("create page :a:b"); called from several
+  // threads, one line at a time.
+  std::function<void(const std::string&)> Listing;
+
+private:
+  TRpcResult Call(std::string_view method, std::vector<TRpcValue> params);
+  bool Login(std::string& error);
+  // Why a write was refused, when the wiki did not say.
+  std::string ExplainPageRefusal(const std::string& id, const TRpcResult& result);
+  std::string Explain(const TRpcResult& result) const;
+  void List(const std::string& line);
+
+  TWikiOptions Options;
+  std::unique_ptr<TRpcClient> Client;
+  std::string Version;
+  std::mutex ListingLock;
+  std::mutex LoginLock;
+};
+
+// Everything before the first write: the password, a warning for a connection
+// that shows it to others, the login. say receives the messages (the warnings,
+// and on failure the one reason); a dry run's listing goes to standard output.
+// Null when nothing may be written.
+std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
+                                            const std::function<void(const std::string&)>& say);
+
+} // namespace tamsel::cli

@@ -1,0 +1,553 @@
+#include "Cli_XmlRpc.h"
+#include "Cli_DokuId.h"
+
+#include "Tamsel.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <mutex>
+#include <thread>
+
+#include <curl/curl.h>
+#include <xmlrpc-c/base.h>
+
+namespace tamsel::cli {
+
+namespace {
+
+// Answers carry whole media files in base64.
+constexpr std::size_t kMaxResponse = std::size_t{1} << 30;
+
+void InitLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    xmlrpc_limit_set(XMLRPC_XML_SIZE_LIMIT_ID, kMaxResponse);
+  });
+}
+
+struct TEnv {
+  xmlrpc_env Env;
+  TEnv() { xmlrpc_env_init(&Env); }
+  ~TEnv() { xmlrpc_env_clean(&Env); }
+  TEnv(const TEnv&) = delete;
+  TEnv& operator=(const TEnv&) = delete;
+  bool Failed() const { return Env.fault_occurred != 0; }
+  std::string Why() const { return Env.fault_string ? Env.fault_string : "unknown error"; }
+};
+
+struct TValueRef {
+  xmlrpc_value* Value = nullptr;
+  explicit TValueRef(xmlrpc_value* v = nullptr) : Value(v) {}
+  ~TValueRef() {
+    if (Value) xmlrpc_DECREF(Value);
+  }
+  TValueRef(const TValueRef&) = delete;
+  TValueRef& operator=(const TValueRef&) = delete;
+};
+
+xmlrpc_value* Build(TEnv& env, const TRpcValue& v) {
+  using K = TRpcValue::TKind;
+  switch (v.Kind) {
+  case K::Nil:
+    return xmlrpc_nil_new(&env.Env);
+  case K::Bool:
+    return xmlrpc_bool_new(&env.Env, v.Bool);
+  case K::Int:
+    if (v.Int >= INT32_MIN && v.Int <= INT32_MAX)
+      return xmlrpc_int_new(&env.Env, static_cast<int>(v.Int));
+    return xmlrpc_i8_new(&env.Env, v.Int);
+  case K::Double:
+    return xmlrpc_double_new(&env.Env, v.Double);
+  case K::String:
+    return xmlrpc_string_new_lp(&env.Env, v.Text.size(), v.Text.data());
+  case K::Base64:
+    return xmlrpc_base64_new(&env.Env, v.Text.size(),
+                             reinterpret_cast<const unsigned char*>(v.Text.data()));
+  case K::DateTime:
+    return xmlrpc_datetime_new_str(&env.Env, v.Text.c_str());
+  case K::Array: {
+    xmlrpc_value* array = xmlrpc_array_new(&env.Env);
+    for (const TRpcValue& item : v.Items) {
+      if (env.Failed()) break;
+      TValueRef built(Build(env, item));
+      if (!env.Failed()) xmlrpc_array_append_item(&env.Env, array, built.Value);
+    }
+    return array;
+  }
+  case K::Struct: {
+    xmlrpc_value* object = xmlrpc_struct_new(&env.Env);
+    for (const auto& [name, member] : v.Members) {
+      if (env.Failed()) break;
+      TValueRef built(Build(env, member));
+      if (!env.Failed()) xmlrpc_struct_set_value(&env.Env, object, name.c_str(), built.Value);
+    }
+    return object;
+  }
+  }
+  return nullptr;
+}
+
+// depth guards against a hostile answer nested deeper than the stack allows
+// (the parser has a limit of its own; this one does not depend on it).
+bool Read(TEnv& env, xmlrpc_value* in, TRpcValue& out, int depth) {
+  using K = TRpcValue::TKind;
+  if (depth > 64) return false;
+  switch (xmlrpc_value_type(in)) {
+  case XMLRPC_TYPE_INT: {
+    int i = 0;
+    xmlrpc_read_int(&env.Env, in, &i);
+    out.Kind = K::Int;
+    out.Int = i;
+    break;
+  }
+  case XMLRPC_TYPE_I8: {
+    xmlrpc_int64 i = 0;
+    xmlrpc_read_i8(&env.Env, in, &i);
+    out.Kind = K::Int;
+    out.Int = i;
+    break;
+  }
+  case XMLRPC_TYPE_BOOL: {
+    xmlrpc_bool b = 0;
+    xmlrpc_read_bool(&env.Env, in, &b);
+    out.Kind = K::Bool;
+    out.Bool = b != 0;
+    break;
+  }
+  case XMLRPC_TYPE_DOUBLE:
+    out.Kind = K::Double;
+    xmlrpc_read_double(&env.Env, in, &out.Double);
+    break;
+  case XMLRPC_TYPE_STRING: {
+    std::size_t length = 0;
+    const char* text = nullptr;
+    xmlrpc_read_string_lp(&env.Env, in, &length, &text);
+    if (env.Failed()) return false;
+    out.Kind = K::String;
+    out.Text.assign(text, length);
+    std::free(const_cast<char*>(text));
+    break;
+  }
+  case XMLRPC_TYPE_BASE64: {
+    std::size_t length = 0;
+    const unsigned char* bytes = nullptr;
+    xmlrpc_read_base64(&env.Env, in, &length, &bytes);
+    if (env.Failed()) return false;
+    out.Kind = K::Base64;
+    out.Text.assign(reinterpret_cast<const char*>(bytes), length);
+    std::free(const_cast<unsigned char*>(bytes));
+    break;
+  }
+  case XMLRPC_TYPE_DATETIME: {
+    const char* text = nullptr;
+    xmlrpc_read_datetime_str(&env.Env, in, &text);
+    if (env.Failed()) return false;
+    out.Kind = K::DateTime;
+    out.Text = text;
+    std::free(const_cast<char*>(text));
+    break;
+  }
+  case XMLRPC_TYPE_ARRAY: {
+    out.Kind = K::Array;
+    const int size = xmlrpc_array_size(&env.Env, in);
+    for (int i = 0; i < size && !env.Failed(); ++i) {
+      xmlrpc_value* item = nullptr;
+      xmlrpc_array_read_item(&env.Env, in, static_cast<unsigned>(i), &item);
+      if (env.Failed()) return false;
+      TValueRef hold(item);
+      out.Items.emplace_back();
+      if (!Read(env, item, out.Items.back(), depth + 1)) return false;
+    }
+    break;
+  }
+  case XMLRPC_TYPE_STRUCT: {
+    out.Kind = K::Struct;
+    const int size = xmlrpc_struct_size(&env.Env, in);
+    for (int i = 0; i < size && !env.Failed(); ++i) {
+      xmlrpc_value* key = nullptr;
+      xmlrpc_value* member = nullptr;
+      xmlrpc_struct_read_member(&env.Env, in, static_cast<unsigned>(i), &key, &member);
+      if (env.Failed()) return false;
+      TValueRef holdKey(key), holdMember(member);
+      TRpcValue name;
+      if (!Read(env, key, name, depth + 1)) return false;
+      out.Members.emplace_back(std::move(name.Text), TRpcValue{});
+      if (!Read(env, member, out.Members.back().second, depth + 1)) return false;
+    }
+    break;
+  }
+  default: // nil, and the library's own C pointer type
+    out.Kind = K::Nil;
+    break;
+  }
+  return !env.Failed();
+}
+
+// DokuWiki writes dates as "2024-01-31T12:00:00+00:00"; libxmlrpc-c knows
+// only the forms without an offset and refuses the whole answer otherwise.
+// The offset is dropped (the dates only tell whether a file exists); anything
+// that is not exactly that form is left for the parser to judge.
+std::string NormalizeDates(std::string_view xml) {
+  static constexpr std::string_view kOpen = "<dateTime.iso8601>";
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at; (at = xml.find(kOpen, from)) != std::string_view::npos;) {
+    const std::size_t start = at + kOpen.size();
+    const std::size_t end = xml.find('<', start);
+    if (end == std::string_view::npos) break;
+    std::string_view date = xml.substr(start, end - start);
+    out.append(xml.substr(from, start - from));
+    from = end;
+    const auto digits = [&](std::size_t pos, std::size_t n) {
+      for (std::size_t i = 0; i < n; ++i)
+        if (pos + i >= date.size() || date[pos + i] < '0' || date[pos + i] > '9') return false;
+      return true;
+    };
+    // YYYY-MM-DDTHH:MM:SS followed by Z or +HH:MM / -HH:MM
+    const bool dashed = date.size() >= 19 && digits(0, 4) && date[4] == '-' && digits(5, 2) &&
+                        date[7] == '-' && digits(8, 2) && date[10] == 'T' && digits(11, 2) &&
+                        date[13] == ':' && digits(14, 2) && date[16] == ':' && digits(17, 2);
+    std::string_view zone = dashed ? date.substr(19) : std::string_view();
+    const bool offset = zone == "Z" || (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') &&
+                                        zone[3] == ':' && digits(20, 2) && digits(23, 2));
+    if (dashed && (zone.empty() || offset)) {
+      out.append(date.substr(0, 4)).append(date.substr(5, 2)).append(date.substr(8, 2));
+      out.append(date.substr(10, 9));
+    } else {
+      out.append(date);
+    }
+  }
+  out.append(xml.substr(from));
+  return out;
+}
+
+} // namespace
+
+TRpcValue TRpcValue::String(std::string text) {
+  TRpcValue v;
+  v.Kind = TKind::String;
+  v.Text = std::move(text);
+  return v;
+}
+
+TRpcValue TRpcValue::Bytes(std::string bytes) {
+  TRpcValue v;
+  v.Kind = TKind::Base64;
+  v.Text = std::move(bytes);
+  return v;
+}
+
+TRpcValue TRpcValue::Boolean(bool value) {
+  TRpcValue v;
+  v.Kind = TKind::Bool;
+  v.Bool = value;
+  return v;
+}
+
+TRpcValue TRpcValue::Struct(std::vector<std::pair<std::string, TRpcValue>> members) {
+  TRpcValue v;
+  v.Kind = TKind::Struct;
+  v.Members = std::move(members);
+  return v;
+}
+
+const TRpcValue* TRpcValue::Member(std::string_view name) const {
+  for (const auto& [key, value] : Members)
+    if (key == name) return &value;
+  return nullptr;
+}
+
+bool TRpcValue::IsTrue() const {
+  return (Kind == TKind::Bool && Bool) || (Kind == TKind::Int && Int != 0);
+}
+
+bool IsXmlText(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = DecodeUtf8(text, i);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    if (c == 0xFFFE || c == 0xFFFF) return false;
+  }
+  return true;
+}
+
+std::string EncodeCall(std::string_view method, const std::vector<TRpcValue>& params) {
+  InitLibraries();
+  TEnv env;
+  TRpcValue array;
+  array.Kind = TRpcValue::TKind::Array;
+  array.Items = params;
+  TValueRef built(Build(env, array));
+  xmlrpc_mem_block* block = XMLRPC_MEMBLOCK_NEW(char, &env.Env, 0);
+  if (env.Failed()) throw std::runtime_error("cannot encode the call: " + env.Why());
+  const std::string name(method);
+  xmlrpc_serialize_call2(&env.Env, block, name.c_str(), built.Value, xmlrpc_dialect_i8);
+  std::string out;
+  if (!env.Failed())
+    out.assign(XMLRPC_MEMBLOCK_CONTENTS(char, block), XMLRPC_MEMBLOCK_SIZE(char, block));
+  XMLRPC_MEMBLOCK_FREE(char, block);
+  if (env.Failed()) throw std::runtime_error("cannot encode the call: " + env.Why());
+  return out;
+}
+
+TRpcResponse DecodeResponse(std::string_view xml) {
+  InitLibraries();
+  TRpcResponse response;
+  const std::string normalized = NormalizeDates(xml);
+  TEnv env;
+  xmlrpc_value* result = nullptr;
+  int faultCode = 0;
+  const char* faultString = nullptr;
+  xmlrpc_parse_response2(&env.Env, normalized.data(), normalized.size(), &result, &faultCode,
+                         &faultString);
+  TValueRef hold(result);
+  if (env.Failed()) {
+    response.Message = env.Why();
+    return response;
+  }
+  if (faultString) {
+    response.Status = TRpcResponse::TStatus::Fault;
+    response.FaultCode = faultCode;
+    response.Message = faultString;
+    std::free(const_cast<char*>(faultString));
+    return response;
+  }
+  if (!result || !Read(env, result, response.Value, 0)) {
+    response.Message = env.Failed() ? env.Why() : "answer nested too deeply";
+    return response;
+  }
+  response.Status = TRpcResponse::TStatus::Value;
+  return response;
+}
+
+// ----------------------------------------------------------------------------
+
+struct TRpcClient::TShared {
+  CURLSH* Share = nullptr;
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> Locks;
+  std::mutex PoolLock;
+  std::vector<CURL*> Pool;
+  curl_slist* Headers = nullptr;
+};
+
+namespace {
+
+void LockShare(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+  static_cast<std::array<std::mutex, CURL_LOCK_DATA_LAST>*>(user)->at(data).lock();
+}
+
+void UnlockShare(CURL*, curl_lock_data data, void* user) {
+  static_cast<std::array<std::mutex, CURL_LOCK_DATA_LAST>*>(user)->at(data).unlock();
+}
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* out = static_cast<std::string*>(user);
+  const std::size_t n = size * count;
+  if (out->size() + n > kMaxResponse) return 0; // aborts the transfer
+  out->append(data, n);
+  return n;
+}
+
+bool Retriable(CURLcode code) {
+  switch (code) {
+  case CURLE_COULDNT_CONNECT:
+  case CURLE_SEND_ERROR:
+  case CURLE_RECV_ERROR:
+  case CURLE_GOT_NOTHING:
+  case CURLE_PARTIAL_FILE:
+  case CURLE_HTTP2:
+  case CURLE_HTTP2_STREAM:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The title of an HTML error page, for a message; at most a line.
+std::string Gist(const std::string& body) {
+  std::string text;
+  const auto open = body.find("<title>");
+  if (open != std::string::npos) {
+    const auto close = body.find("</title>", open);
+    text = body.substr(open + 7, close == std::string::npos ? 120 : close - open - 7);
+  } else {
+    text = body.substr(0, 120);
+  }
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  if (text.size() > 120) text = text.substr(0, 120) + "...";
+  if (!IsValidUtf8(text)) return "";
+  return text;
+}
+
+} // namespace
+
+TRpcClient::TRpcClient(TRpcClientOptions options)
+    : Options(std::move(options)), Shared(std::make_unique<TShared>()) {
+  InitLibraries();
+  Shared->Share = curl_share_init();
+  // Cookies carry the login to every connection of every thread.
+  curl_share_setopt(Shared->Share, CURLSHOPT_LOCKFUNC, LockShare);
+  curl_share_setopt(Shared->Share, CURLSHOPT_UNLOCKFUNC, UnlockShare);
+  curl_share_setopt(Shared->Share, CURLSHOPT_USERDATA, &Shared->Locks);
+  curl_share_setopt(Shared->Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  curl_share_setopt(Shared->Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  curl_share_setopt(Shared->Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  Shared->Headers = curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8");
+  // A server that does not know 100-continue would make every large upload
+  // wait a second first.
+  Shared->Headers = curl_slist_append(Shared->Headers, "Expect:");
+}
+
+TRpcClient::~TRpcClient() {
+  for (CURL* handle : Shared->Pool)
+    curl_easy_cleanup(handle);
+  curl_share_cleanup(Shared->Share);
+  curl_slist_free_all(Shared->Headers);
+}
+
+void* TRpcClient::Acquire() {
+  {
+    std::lock_guard guard(Shared->PoolLock);
+    if (!Shared->Pool.empty()) {
+      CURL* handle = Shared->Pool.back();
+      Shared->Pool.pop_back();
+      return handle;
+    }
+  }
+  CURL* handle = curl_easy_init();
+  if (!handle) return nullptr;
+  static const std::string agent = std::string("tamsel-cli/") + tamsel::kVersion;
+  curl_easy_setopt(handle, CURLOPT_URL, Options.Endpoint.c_str());
+  curl_easy_setopt(handle, CURLOPT_SHARE, Shared->Share);
+  curl_easy_setopt(handle, CURLOPT_COOKIEFILE, ""); // cookie engine on, no file
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, Shared->Headers);
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.c_str());
+  curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, Options.ConnectSeconds);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, Options.StallSeconds);
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  // A redirect would turn the POST into a GET, or send the password elsewhere.
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, Options.Insecure ? 0L : 1L);
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, Options.Insecure ? 0L : 2L);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, Collect);
+  return handle;
+}
+
+void TRpcClient::Release(void* handle) {
+  std::lock_guard guard(Shared->PoolLock);
+  Shared->Pool.push_back(static_cast<CURL*>(handle));
+}
+
+TRpcResult TRpcClient::CallOnce(void* opaque, const std::string& body) {
+  CURL* handle = static_cast<CURL*>(opaque);
+  std::string answer;
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &answer);
+  char error[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
+  const CURLcode code = curl_easy_perform(handle);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, nullptr);
+
+  TRpcResult result;
+  if (code != CURLE_OK) {
+    result.Status = TRpcResult::TStatus::Transport;
+    result.FaultCode = code;
+    result.Message = error[0] ? error : curl_easy_strerror(code);
+    if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE)
+      result.Message += " (the wiki's certificate cannot be verified; --insecure skips the check)";
+    return result;
+  }
+  long status = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  result.HttpStatus = status;
+  if (status != 200) {
+    result.Status = TRpcResult::TStatus::Http;
+    result.Message = "HTTP " + std::to_string(status);
+    if (status >= 300 && status < 400) {
+      char* location = nullptr;
+      curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
+      if (location) result.Message += std::string(" (redirects to ") + location + ")";
+    }
+    // DokuWiki sends its refusals with 401 or 403 and, in some versions, a fault.
+    TRpcResponse decoded = DecodeResponse(answer);
+    if (decoded.Status == TRpcResponse::TStatus::Fault) {
+      result.FaultCode = decoded.FaultCode;
+      result.Message += ": " + decoded.Message;
+    }
+    return result;
+  }
+  TRpcResponse decoded = DecodeResponse(answer);
+  switch (decoded.Status) {
+  case TRpcResponse::TStatus::Value:
+    result.Status = TRpcResult::TStatus::Value;
+    result.Value = std::move(decoded.Value);
+    break;
+  case TRpcResponse::TStatus::Fault:
+    result.Status = TRpcResult::TStatus::Fault;
+    result.FaultCode = decoded.FaultCode;
+    result.Message = std::move(decoded.Message);
+    break;
+  case TRpcResponse::TStatus::Malformed: {
+    result.Status = TRpcResult::TStatus::Malformed;
+    const std::string gist = Gist(answer);
+    result.Message = answer.empty() ? "an empty answer"
+                                    : "an answer that is no XML-RPC" +
+                                          (gist.empty() ? std::string() : " (\"" + gist + "\")");
+    break;
+  }
+  }
+  return result;
+}
+
+TRpcResult TRpcClient::Call(std::string_view method, const std::vector<TRpcValue>& params) {
+  TRpcResult result;
+  if (Gone) {
+    result.Message = "not sent: the wiki stopped answering earlier";
+    return result;
+  }
+  const std::string body = EncodeCall(method, params);
+  void* handle = Acquire();
+  if (!handle) {
+    result.Message = "cannot start an HTTP request";
+    return result;
+  }
+  auto delay = Options.FirstDelay;
+  for (unsigned attempt = 1;; ++attempt) {
+    result = CallOnce(handle, body);
+    const bool transport = result.Status == TRpcResult::TStatus::Transport &&
+                           Retriable(static_cast<CURLcode>(result.FaultCode));
+    const bool serverError = result.Status == TRpcResult::TStatus::Http &&
+                             result.HttpStatus >= 500 && result.HttpStatus <= 599;
+    if (result.Status == TRpcResult::TStatus::Transport &&
+        result.FaultCode == CURLE_OPERATION_TIMEDOUT) {
+      // Waiting as long again for every retry and every later file would
+      // stretch a hung wiki into hours.
+      Gone = true;
+      result.Message = "no answer, the request stalled for " +
+                       std::to_string(Options.StallSeconds) + " s (--timeout allows longer)";
+      break;
+    }
+    if (!transport && !serverError) break;
+    if (attempt >= Options.Attempts || Gone) {
+      if (transport) Gone = true;
+      result.Message += " (tried " + std::to_string(attempt) + " times)";
+      break;
+    }
+    std::this_thread::sleep_for(delay);
+    delay *= 2;
+  }
+  if (result.Status == TRpcResult::TStatus::Transport) result.FaultCode = 0;
+  Release(handle);
+  return result;
+}
+
+} // namespace tamsel::cli
