@@ -1,10 +1,10 @@
 // The converter object, the conversion run and the output buffer.
 #include "Tamsel.h"
+#include "Tamsel_Heap.h"
 #include "Tamsel_Stack.h"
 
 #include <algorithm>
 #include <bit>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,18 +15,6 @@
 namespace tamsel {
 
 namespace {
-
-// Allocators run inside Tidy's C frames, so no exception may leave them, and
-// Tidy writes through the pointers they return without checking them for null.
-// A failure there cannot be reported to the caller; like Tidy's own default
-// allocator, which panics and exits, they end the process with a message. The
-// output buffer never gets here: MakeRoom reserves its storage beforehand,
-// outside Tidy, where running out of memory throws std::bad_alloc to the
-// caller, so that Tidy finds the room it needs and never calls its allocator.
-[[noreturn]] void OutOfMemory(const char* what, std::size_t n) {
-  std::fprintf(stderr, "tamsel: out of memory (%s, %zu bytes)\n", what, n);
-  std::abort();
-}
 
 void* TIDY_CALL StrAlloc(TidyAllocator* self, std::size_t n) {
   auto* a = static_cast<Utf8StrAllocator*>(self);
@@ -56,113 +44,7 @@ void TIDY_CALL StrFree(TidyAllocator* self, void* /*block*/) {
 
 void TIDY_CALL StrPanic(TidyAllocator* /*self*/, ctmbstr /*msg*/) {}
 
-// Tidy 5.6 can loop for ever: "<tr><dl></table>" sends it round between its
-// row and definition-list parsers, reporting the same message each time. A
-// parse that reports far more messages than its input could account for
-// (real pages report at most a few per tag) is taken to be stuck and is
-// abandoned: the watch jumps out of Tidy back to ParseWatched, past C frames
-// only, and the run drops the document unreleased; its heap frees all of it.
-struct TParseWatch {
-  std::jmp_buf Exit;
-  std::size_t MessagesLeft;
-};
-
-Bool TIDY_CALL DeclineMessage(TidyMessage message) {
-  auto* watch = static_cast<TParseWatch*>(tidyGetAppData(tidyGetMessageDoc(message)));
-  if (watch && watch->MessagesLeft-- == 0) std::longjmp(watch->Exit, 1);
-  return no;
-}
-
-// No object with a destructor lives in this frame, which the watch jumps to.
-bool ParseWatched(TidyDoc doc, TidyBuffer* input, TParseWatch* watch) {
-  if (setjmp(watch->Exit) != 0) return false;
-  tidyParseBuffer(doc, input);
-  return true;
-}
-
 const TidyAllocatorVtbl kStrAllocatorVtbl = {StrAlloc, StrRealloc, StrFree, StrPanic};
-
-// The memory of one Tidy document. Tidy 5.6 forgets to free some of what it
-// allocates (the attributes of a misplaced "<?xml ...>", for one); every block
-// therefore sits on a list, and whatever is left once the document has been
-// released is freed with the heap, so that no input leaks.
-class TTidyHeap : public TidyAllocator {
-public:
-  TTidyHeap();
-  TTidyHeap(const TTidyHeap&) = delete;
-  TTidyHeap& operator=(const TTidyHeap&) = delete;
-  ~TTidyHeap() {
-    while (Head.Next != &Head) {
-      TBlock* block = Head.Next;
-      Unlink(block);
-      std::free(block);
-    }
-  }
-
-  void* Allocate(std::size_t n) {
-    if (n > std::numeric_limits<std::size_t>::max() - sizeof(TBlock))
-      OutOfMemory("Tidy document", n);
-    auto* block = static_cast<TBlock*>(std::malloc(sizeof(TBlock) + n));
-    if (!block) OutOfMemory("Tidy document", n);
-    Link(block);
-    return block + 1;
-  }
-  void* Reallocate(void* p, std::size_t n) {
-    if (!p) return Allocate(n);
-    if (n > std::numeric_limits<std::size_t>::max() - sizeof(TBlock))
-      OutOfMemory("Tidy document", n);
-    TBlock* block = static_cast<TBlock*>(p) - 1;
-    Unlink(block);
-    auto* moved = static_cast<TBlock*>(std::realloc(block, sizeof(TBlock) + n));
-    if (!moved) OutOfMemory("Tidy document", n);
-    Link(moved);
-    return moved + 1;
-  }
-  void Free(void* p) {
-    if (!p) return;
-    TBlock* block = static_cast<TBlock*>(p) - 1;
-    Unlink(block);
-    std::free(block);
-  }
-
-private:
-  // Keeps the blocks' contents aligned as malloc's are.
-  struct alignas(std::max_align_t) TBlock {
-    TBlock* Prev;
-    TBlock* Next;
-  };
-  void Link(TBlock* block) {
-    block->Prev = &Head;
-    block->Next = Head.Next;
-    Head.Next->Prev = block;
-    Head.Next = block;
-  }
-  static void Unlink(TBlock* block) {
-    block->Prev->Next = block->Next;
-    block->Next->Prev = block->Prev;
-  }
-  TBlock Head;
-};
-
-void* TIDY_CALL HeapAlloc(TidyAllocator* self, std::size_t n) {
-  return static_cast<TTidyHeap*>(self)->Allocate(n);
-}
-void* TIDY_CALL HeapRealloc(TidyAllocator* self, void* block, std::size_t n) {
-  return static_cast<TTidyHeap*>(self)->Reallocate(block, n);
-}
-void TIDY_CALL HeapFree(TidyAllocator* self, void* block) {
-  static_cast<TTidyHeap*>(self)->Free(block);
-}
-void TIDY_CALL HeapPanic(TidyAllocator* /*self*/, ctmbstr msg) {
-  std::fprintf(stderr, "tamsel: Tidy failed: %s\n", msg ? msg : "");
-  std::abort();
-}
-
-const TidyAllocatorVtbl kHeapVtbl = {HeapAlloc, HeapRealloc, HeapFree, HeapPanic};
-
-TTidyHeap::TTidyHeap() : TidyAllocator{&kHeapVtbl} {
-  Head.Prev = Head.Next = &Head;
-}
 
 // Tidy's parser and the walks recurse once for every level of element
 // nesting, and each level needs a '<' of its own in the input: in every
