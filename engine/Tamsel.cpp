@@ -230,22 +230,22 @@ std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
   TidyBuffer errors;
   tidyBufInit(&errors);
   tidySetErrorBuffer(Doc, &errors);
-  tidySetMessageCallback(Doc, DeclineMessage);
-  TParseWatch watch;
-  watch.MessagesLeft = 100000 + 64 * static_cast<std::size_t>(size);
-  tidySetAppData(Doc, &watch);
+  tidySetMessageCallback(Doc, ChargeMessage);
+  tidySetAppData(Doc, &heap);
 
   TidyBuffer input;
   tidyBufInit(&input);
   if (size > 0)
     tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
-  const bool parsed = ParseWatched(Doc, &input, &watch);
+  const bool parsed = heap.ParseWithin(Doc, &input, static_cast<std::size_t>(size));
   tidyBufDetach(&input);
   tidyBufFree(&input);
   tidyBufFree(&errors);
   if (!parsed) {
+    // Tidy's state is broken: the document goes with the heap, unreleased.
     Doc = nullptr;
-    throw std::runtime_error("tamsel: HTML Tidy got stuck on this input");
+    throw std::runtime_error("the HTML is too deeply tangled to convert: HTML Tidy would take "
+                             "far longer or far more memory than a page of its size should");
   }
 
   TidyNode body = tidyGetBody(Doc);

@@ -1,4 +1,4 @@
-// The memory of one Tidy document and the watch over one parse; internal to
+// The memory of one Tidy document and the budget of one parse; internal to
 // the conversion run.
 #pragma once
 
@@ -7,6 +7,7 @@
 
 #include <csetjmp>
 #include <cstddef>
+#include <cstdint>
 
 namespace tamsel {
 
@@ -19,26 +20,26 @@ namespace tamsel {
 // caller, so that Tidy finds the room it needs and never calls its allocator.
 [[noreturn]] void OutOfMemory(const char* what, std::size_t n);
 
-// Tidy 5.6 can loop for ever: "<tr><dl></table>" sends it round between its
-// row and definition-list parsers, reporting the same message each time. A
-// parse that reports far more messages than its input could account for
-// (real pages report at most a few per tag) is taken to be stuck and is
-// abandoned: the watch jumps out of Tidy back to ParseWatched, past C frames
-// only, and the run drops the document unreleased; its heap frees all of it.
-struct TParseWatch {
-  std::jmp_buf Exit;
-  std::size_t MessagesLeft;
-};
-
-Bool TIDY_CALL DeclineMessage(TidyMessage message);
-
-// Parses input into doc under the watch; false when the watch abandoned it.
-bool ParseWatched(TidyDoc doc, TidyBuffer* input, TParseWatch* watch);
-
-// The memory of one Tidy document. Tidy 5.6 forgets to free some of what it
-// allocates (the attributes of a misplaced "<?xml ...>", for one); every block
-// therefore sits on a list, and whatever is left once the document has been
-// released is freed with the heap, so that no input leaks.
+// The memory of one Tidy document, and the budget of its parse.
+//
+// Tidy 5.6 forgets to free some of what it allocates (the attributes of a
+// misplaced "<?xml ...>", for one), so whatever is left once the document has
+// been released goes with the heap, and no input leaks.
+//
+// Tidy makes a great many small blocks (nodes, attributes, names, message
+// texts) and frees nearly all of them only at the end. They are cut from large
+// chunks and recycled by size class; the chunks go back to a cache shared by
+// all runs of the process, so that a run after the first finds its memory
+// mapped and faulted in already. Blocks above the largest class (the lexer's
+// text, grown by doubling) come from malloc.
+//
+// Budget: Tidy 5.6 can loop for ever ("<tr><dl></table>" sends it round
+// between its row and definition-list parsers) and spends time and memory
+// quadratic in the input on some misnestings. Every allocation and every
+// message is charged to the parse, in bytes; a real page costs a small
+// multiple of its size. Once a parse has spent its budget, the heap jumps out
+// of Tidy back to ParseWithin, past C frames only; the run then drops the
+// document unreleased and the heap frees all of it.
 class TTidyHeap : public TidyAllocator {
 public:
   TTidyHeap();
@@ -50,23 +51,71 @@ public:
   void* Reallocate(void* p, std::size_t n);
   void Free(void* p);
 
+  // What the parse of inputBytes may spend, in work and in memory taken:
+  // proportional to the input, with a floor.
+  static std::size_t BudgetFor(std::size_t inputBytes);
+  static std::size_t MemoryFor(std::size_t inputBytes);
+
+  // Parses input (inputBytes long) into doc within the budgets. False when
+  // one ran out: Tidy's state is then broken, and doc must not be touched
+  // again.
+  bool ParseWithin(TidyDoc doc, TidyBuffer* input, std::size_t inputBytes);
+
+  // Work charged so far: allocations, memory taken and messages.
+  std::uint64_t Spent() const { return Work; }
+
+  // Called for each message Tidy reports.
+  void ChargeMessage(int code, int line, int column);
+
+  static constexpr std::size_t kClasses = 40;
+  // Measured, real pages cost 12 to 30 units of work per input byte (600
+  // for a page of 1.8 KB, under the floor), sloppy ones 60; the dearest
+  // input that converts, an endless run of unclosed inline elements, 610
+  // (one unit is very roughly a nanosecond).
+  static constexpr std::size_t kBudgetFloor = std::size_t{64} << 20;
+  static constexpr std::size_t kBudgetPerByte = 1024;
+  // Tidy's tree takes up to 110 bytes per input byte for runs of inline
+  // elements, far less for real pages.
+  static constexpr std::size_t kMemoryFloor = std::size_t{128} << 20;
+  static constexpr std::size_t kMemoryPerByte = 160;
+
+  struct TChunk;
+  struct TLarge;
+
 private:
-  // Keeps the blocks' contents aligned as malloc's are.
-  struct alignas(std::max_align_t) TBlock {
-    TBlock* Prev;
-    TBlock* Next;
-  };
-  void Link(TBlock* block) {
-    block->Prev = &Head;
-    block->Next = Head.Next;
-    Head.Next->Prev = block;
-    Head.Next = block;
+  void* AllocateSmall(unsigned cls);
+  void* AllocateLarge(std::size_t n);
+  void NewChunk(std::size_t atLeast);
+
+  void Charge(std::size_t units) {
+    Work += units;
+    if (Work > Budget && Exit) std::longjmp(*Exit, 1);
   }
-  static void Unlink(TBlock* block) {
-    block->Prev->Next = block->Next;
-    block->Next->Prev = block->Prev;
+  void Take(std::size_t bytes) {
+    Work += bytes;
+    Taken += bytes;
+    if ((Taken > MemoryBudget || Work > Budget) && Exit) std::longjmp(*Exit, 1);
   }
-  TBlock Head;
+
+  std::uint64_t Work = 0;
+  std::uint64_t Budget = ~std::uint64_t{0};
+  std::uint64_t Taken = 0;
+  std::uint64_t MemoryBudget = ~std::uint64_t{0};
+  int LastCode = -1;
+  int LastLine = 0;
+  int LastColumn = 0;
+  std::uint32_t Repeats = 0;
+  std::jmp_buf* Exit = nullptr;
+  char* Next = nullptr;
+  char* End = nullptr;
+  TChunk* Chunks = nullptr;
+  std::size_t ChunkBytes = 0;
+  TLarge* Large = nullptr;
+  void* FreeLists[kClasses] = {};
 };
+
+// Tidy's message callback for a run: declines every message (nothing of it is
+// shown) and charges it to the heap given as the document's app data.
+Bool TIDY_CALL ChargeMessage(TidyMessage message);
 
 } // namespace tamsel
