@@ -96,19 +96,28 @@ void SetTidyOptions(TidyDoc doc, int encoding) {
 Utf8StrAllocator::Utf8StrAllocator() : TidyAllocator{&kStrAllocatorVtbl} {}
 
 void MakeRoom(TidyBuffer& buffer, std::size_t more) {
-  // What tidyBufCheckAlloc will ask for: one byte spare beyond the content,
-  // the storage doubled from 256 bytes up as often as needed.
+  // What tidyBufCheckAlloc will ask for: one byte spare beyond the content.
   const std::size_t need = std::size_t{buffer.size} + more + 1;
   if (need <= buffer.allocated) return;
+  auto* record = buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl
+                     ? static_cast<Utf8StrAllocator*>(buffer.allocator)
+                     : nullptr;
+  const std::size_t limit = record ? std::min(record->Limit, kMaxOutputBytes) : kMaxOutputBytes;
+  // Refused before the storage grows, not after it has doubled.
+  if (need > limit) {
+    throw std::length_error(limit == kMaxOutputBytes
+                                ? "tamsel: result larger than 1 GiB"
+                                : "tamsel: result more than " + std::to_string(limit >> 20) +
+                                      " MB, too large for an input of this size");
+  }
   std::size_t amount = buffer.allocated ? buffer.allocated : 256;
   while (amount < need)
     amount *= 2;
-  if (amount > kMaxOutputBytes) throw std::length_error("tamsel: result larger than 1 GiB");
+  amount = std::min(amount, limit);
   // Grown here as Tidy would grow it (new bytes zeroed), so Tidy finds room.
-  if (buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl) {
-    std::string& data = static_cast<Utf8StrAllocator*>(buffer.allocator)->Data;
-    data.resize(amount);
-    buffer.bp = reinterpret_cast<byte*>(data.data());
+  if (record) {
+    record->Data.resize(amount);
+    buffer.bp = reinterpret_cast<byte*>(record->Data.data());
     buffer.allocated = static_cast<uint>(amount);
   }
 }
@@ -251,8 +260,13 @@ std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;
 
+  record.Limit = std::min(kMaxOutputBytes,
+                          kOutputFloorBytes + kOutputPerInputByte * static_cast<std::size_t>(size));
   tidyBufInitWithAllocator(&Output, &record);
   guard.OutputLive = true;
+  // Real pages give about as many bytes of markup as they have of HTML: room
+  // for half of that at once spares most of the doublings.
+  MakeRoom(Output, std::min(static_cast<std::size_t>(size) / 2, record.Limit / 2));
   ResetBreaks();
   BreakCount = 0;
   RawDepth = 0;

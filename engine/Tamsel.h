@@ -51,6 +51,12 @@ inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 // input (every quotation level writes its '>' again), and the output buffer,
 // a TidyBuffer, would loop for ever when asked to grow past 2^31 bytes.
 inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
+// Within that, the result of one run may take this much plus so many bytes
+// per input byte: only nesting makes markup outgrow its input (a quotation
+// 40,000 levels deep would write a gigabyte of '>'), and the run stops it
+// before it takes far more memory than the page it came from.
+inline constexpr std::size_t kOutputFloorBytes = std::size_t{64} << 20;
+inline constexpr std::size_t kOutputPerInputByte = 16;
 
 // A TidyAllocator whose storage is the string Data itself: the bytes of the
 // one buffer it serves are always the first `size` bytes of Data, so the
@@ -58,6 +64,8 @@ inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
 struct Utf8StrAllocator : TidyAllocator {
   Utf8StrAllocator();
   std::string Data;
+  // MakeRoom lets Data grow to this many bytes and no further.
+  std::size_t Limit = kMaxOutputBytes;
 };
 
 // An element id set with room for ids 0 to 143; larger ids are never members.
@@ -85,7 +93,8 @@ using TLocalResolver = std::function<bool(std::string_view original, std::string
 
 // Makes room for more bytes before a TidyBuffer call appends them, so that the
 // allocation, which may fail, happens here and not inside Tidy. Throws
-// std::length_error when the buffer would outgrow kMaxOutputBytes.
+// std::length_error when the buffer would outgrow kMaxOutputBytes, or the
+// Limit of its Utf8StrAllocator.
 void MakeRoom(TidyBuffer& buffer, std::size_t more);
 
 class TTamsel {
