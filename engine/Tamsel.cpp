@@ -1,6 +1,7 @@
 // The converter object, the conversion run and the output buffer.
 #include "Tamsel.h"
 #include "Tamsel_Heap.h"
+#include "Tamsel_Prescreen.h"
 #include "Tamsel_Stack.h"
 
 #include <algorithm>
@@ -47,9 +48,10 @@ void TIDY_CALL StrPanic(TidyAllocator* /*self*/, ctmbstr /*msg*/) {}
 const TidyAllocatorVtbl kStrAllocatorVtbl = {StrAlloc, StrRealloc, StrFree, StrPanic};
 
 // Tidy's parser and the walks recurse once for every level of element
-// nesting, and each level needs a '<' of its own in the input: in every
-// encoding Tidy reads, a byte 0x3C (Tidy's implied elements add a few levels
-// at most). Measured, a level costs up to 160 bytes of stack in an optimised
+// nesting, and each level needs a start tag of its own in the input (Tidy's
+// implied elements and the inline elements it carries into blocks add up to
+// two levels to one tag; Prescreen counts them, or in encodings it cannot
+// read every byte 0x3C). Measured, a level costs up to 160 bytes of stack in an optimised
 // build and up to 420 under AddressSanitizer or without optimisation.
 #if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
 constexpr std::size_t kStackPerTag = 1024;
@@ -212,9 +214,12 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
   if (size < 0) throw std::length_error("tamsel: negative input size");
   if (static_cast<std::size_t>(size) > kMaxInputBytes)
     throw std::length_error("tamsel: input larger than 64 MiB");
-  const char* p = static_cast<const char*>(bytes);
-  const auto tags = size > 0 ? static_cast<std::size_t>(std::count(p, p + size, '<')) : 0;
-  const std::size_t stack = kStackBase + tags * kStackPerTag;
+  TPrescreen screen = Prescreen(bytes, static_cast<std::size_t>(size), encoding);
+  if (screen.Repaired) {
+    bytes = screen.Bytes.data();
+    size = static_cast<std::int32_t>(std::min(screen.Bytes.size(), kMaxInputBytes));
+  }
+  const std::size_t stack = kStackBase + screen.StartTags * kStackPerTag;
   if (StackLeft() >= stack) return Run(bytes, size, encoding);
   std::string result;
   if (!RunOnReservedStack([&] { result = Run(bytes, size, encoding); }, stack))
