@@ -228,7 +228,7 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
 }
 
 std::string TTamsel::Run(const void* bytes, std::int32_t size, int encoding) {
-  TTidyHeap heap;
+  TTidyHeap heap(static_cast<std::size_t>(size));
   Utf8StrAllocator record;
   std::string result;
   TRunGuard guard{*this};

@@ -42,7 +42,9 @@ namespace tamsel {
 // document unreleased and the heap frees all of it.
 class TTidyHeap : public TidyAllocator {
 public:
-  TTidyHeap();
+  // inputBytes: the size of the input to be parsed, which sizes the first
+  // chunk.
+  explicit TTidyHeap(std::size_t inputBytes = 0);
   TTidyHeap(const TTidyHeap&) = delete;
   TTidyHeap& operator=(const TTidyHeap&) = delete;
   ~TTidyHeap();
@@ -106,6 +108,7 @@ private:
   int LastColumn = 0;
   std::uint32_t Repeats = 0;
   std::jmp_buf* Exit = nullptr;
+  std::size_t FirstChunk;
   char* Next = nullptr;
   char* End = nullptr;
   TChunk* Chunks = nullptr;
