@@ -176,13 +176,14 @@ private:
     const std::size_t nameEnd = NameEnd(name);
     std::size_t count = 0;
     const std::size_t end = Attributes(nameEnd, count, nullptr);
-    const bool font = NameIs(name, nameEnd, "font");
-    if (font && OpenFonts >= kMaxOpenFonts) {
-      Drop(open, end);
-      ++DroppedFonts;
-      return end;
+    if (TCapped* capped = CappedOf(name, nameEnd)) {
+      if (capped->Open >= capped->Cap) {
+        Drop(open, end);
+        ++capped->Dropped;
+        return end;
+      }
+      ++capped->Open;
     }
-    if (font) ++OpenFonts;
     if (count > kMaxAttributes) TrimAttributes(nameEnd, end);
     if (NameIs(name, nameEnd, "script")) return Find("</script", end);
     if (NameIs(name, nameEnd, "style")) return Find("</style", end);
@@ -192,12 +193,12 @@ private:
   std::size_t EndTag(std::size_t open, std::size_t name) {
     const std::size_t nameEnd = NameEnd(name);
     const std::size_t end = FindUnit('>', nameEnd);
-    if (NameIs(name, nameEnd, "font")) {
-      if (DroppedFonts > 0) {
-        --DroppedFonts;
+    if (TCapped* capped = CappedOf(name, nameEnd)) {
+      if (capped->Dropped > 0) {
+        --capped->Dropped;
         Drop(open, end);
-      } else if (OpenFonts > 0) {
-        --OpenFonts;
+      } else if (capped->Open > 0) {
+        --capped->Open;
       }
     }
     return end;
@@ -253,8 +254,19 @@ private:
   const std::size_t Units;
   const std::size_t Size;
   std::size_t Copied = 0;
-  std::size_t OpenFonts = 0;
-  std::size_t DroppedFonts = 0;
+  // Elements of which only so many may be open at a time.
+  struct TCapped {
+    std::string_view Name;
+    std::size_t Cap;
+    std::size_t Open = 0;
+    std::size_t Dropped = 0;
+  };
+  TCapped Capped[2] = {{"font", kMaxOpenFonts}, {"div", kMaxOpenDivs}};
+  TCapped* CappedOf(std::size_t from, std::size_t to) {
+    for (TCapped& capped : Capped)
+      if (NameIs(from, to, capped.Name)) return &capped;
+    return nullptr;
+  }
   TPrescreen Result;
 };
 

@@ -59,6 +59,7 @@ const THostile kHostile[] = {
      [] { return "<p>" + std::string(1 << 20, 'a') + "</p><tr><dl></table>"; }, nullptr,
      "too deeply tangled", 20},
     {"2,500 fonts opened before blocks", [] { return FontDivs(2500); }, "x", nullptr, 10},
+    {"100,000 fonts opened before blocks", [] { return FontDivs(100000); }, "x", nullptr, 10},
     {"100,000 attributes", [] { return ManyAttributes(100000); }, "x", nullptr, 10},
     {"1,000,000 attributes", [] { return ManyAttributes(1000000); }, "x", nullptr, 30},
     {"44,000 nested quotations", [] { return Repeat("<blockquote>", 44000) + "deep"; }, nullptr,
@@ -140,4 +141,10 @@ TEST(Hostile, RepairsKeepWhatTheWritersRead) {
   const std::string fonts =
       Repeat("<font color=red>", 10) + "a<div>b</div>" + Repeat("</font>", 10) + "<p>c</p>";
   EXPECT_EQ(Convert(fonts), "a\r\n\r\nb\r\n\r\nc");
+
+  // Divs nested past a thousand: every word stays, in order.
+  const std::string divs = Repeat("<div>w", 1500) + Repeat("</div>", 1500) + "<p>end</p>";
+  const std::string out = Convert(divs);
+  EXPECT_EQ(Count(out, "w"), 1500u);
+  EXPECT_EQ(out.substr(out.size() - 3), "end");
 }
