@@ -52,6 +52,13 @@ unsigned ClassOf(std::size_t n) {
 // class, or kLargeTag for a block from malloc; payloads are 16-byte aligned,
 // as malloc's are.
 constexpr std::size_t kHead = 16;
+
+// Memory a block from malloc is charged as: blocks of chunk sizes only under
+// AddressSanitizer, where they stand in for chunk memory, which is charged
+// by the chunk, so that the sanitized build spends what the others do.
+std::size_t Charged(std::size_t n) {
+  return n > kSmallLimit ? n : 0;
+}
 constexpr std::size_t kLargeTag = ~std::size_t{0};
 
 std::size_t& TagOf(void* payload) {
@@ -269,7 +276,7 @@ void* TTidyHeap::AllocateLarge(std::size_t n) {
   Large = block;
   block->Size = n;
   block->Tag = kLargeTag;
-  Take(n);
+  Take(Charged(n));
   return block + 1;
 }
 
@@ -294,7 +301,7 @@ void* TTidyHeap::Reallocate(void* p, std::size_t n) {
   TLarge* block = static_cast<TLarge*>(p) - 1;
   if (n <= block->Size) return p;
   Charge(kAllocationCost);
-  Take(n - block->Size);
+  Take(Charged(n) - Charged(block->Size));
   if (n > std::numeric_limits<std::size_t>::max() - sizeof(TLarge)) OutOfMemory("Tidy document", n);
   TLarge* prev = block->Prev;
   TLarge* next = block->Next;
@@ -325,7 +332,7 @@ void TTidyHeap::Free(void* p) {
     Large = block->Next;
   }
   if (block->Next) block->Next->Prev = block->Prev;
-  Taken -= block->Size;
+  Taken -= Charged(block->Size);
   std::free(block);
 }
 
