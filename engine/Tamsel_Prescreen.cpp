@@ -67,7 +67,7 @@ public:
       } else if (c == '/' && IsLetter(At(i + 1))) {
         i = EndTag(open, i + 1);
       } else if (c == '!' && At(i + 1) == '-' && At(i + 2) == '-') {
-        i = Find("-->", i + 3);
+        i = CommentEnd(i + 3);
       } else if (c == '!' || c == '?') {
         i = FindUnit('>', i);
       }
@@ -112,6 +112,18 @@ private:
       while (k < text.size() && Lower(At(i + k)) == static_cast<char32_t>(text[k]))
         ++k;
       if (k == text.size()) return i + k;
+    }
+    return Units;
+  }
+
+  // The unit after a comment's end: "--" (or more dashes) and then ">" or
+  // "!>"; stopping at the first of these, never past where Tidy stops.
+  std::size_t CommentEnd(std::size_t i) const {
+    while ((i = Find("--", i)) < Units) {
+      while (At(i) == '-')
+        ++i;
+      if (At(i) == '>') return i + 1;
+      if (At(i) == '!' && At(i + 1) == '>') return i + 2;
     }
     return Units;
   }
@@ -185,8 +197,8 @@ private:
       ++capped->Open;
     }
     if (count > kMaxAttributes) TrimAttributes(nameEnd, end);
-    if (NameIs(name, nameEnd, "script")) return Find("</script", end);
-    if (NameIs(name, nameEnd, "style")) return Find("</style", end);
+    // The content of scripts and styles is read as markup too: where Tidy
+    // ends it is its own affair, and no writer shows it.
     return end;
   }
 

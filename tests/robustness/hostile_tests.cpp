@@ -133,6 +133,9 @@ TEST(Hostile, RepairsKeepWhatTheWritersRead) {
     img += " data-" + std::to_string(i) + "=v";
   img += " src=first.png alt='a > b' src=last.png width=20>";
   EXPECT_EQ(Convert(img), "{{last.png?20|a > b}}");
+  // A comment or a script before it does not hide it.
+  EXPECT_EQ(Convert("<!-- <b --><script>if (a < b) s = '<p';</script>" + img),
+            "{{last.png?20|a > b}}");
   std::u16string wide(img.begin(), img.end());
   TTamsel converter;
   EXPECT_EQ(converter.ConvertWide(wide), "{{last.png?20|a > b}}");
