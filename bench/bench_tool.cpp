@@ -7,7 +7,10 @@
 //   tamsel-bench-tool messy SIZE [SEED]   the same page as sloppy HTML
 //   tamsel-bench-tool edge                edge cases of Tidy's text handling
 //   tamsel-bench-tool convert FILE...     each file's DokuWiki, in turn, on stdout
+//   tamsel-bench-tool wide FILE...        the same through ConvertWide, as the
+//                                         window converts (ASCII files only)
 #include "Tamsel.h"
+#include "Tamsel_Stack.h"
 #include "bench_doc.h"
 
 #include <cstdio>
@@ -50,7 +53,7 @@ int main(int argc, char** argv) {
                                        : tamsel::bench::MakeMessyDocument(size, seed));
     return std::cout ? 0 : 1;
   }
-  if (command != "convert") return Usage();
+  if (command != "convert" && command != "wide") return Usage();
   for (int i = 2; i < argc; ++i) {
     std::ifstream in(argv[i], std::ios::binary);
     if (!in) {
@@ -59,7 +62,19 @@ int main(int argc, char** argv) {
     }
     const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     tamsel::TTamsel converter;
-    std::cout << converter.ConvertAnsi(html, tamsel::kEncUtf8);
+    try {
+      if (command == "wide") {
+        const std::u16string text(html.begin(), html.end());
+        std::string out;
+        tamsel::RunWithLargeStack([&] { out = converter.ConvertWide(text); });
+        std::cout << out;
+      } else {
+        std::cout << converter.ConvertAnsi(html, tamsel::kEncUtf8);
+      }
+    } catch (const std::exception& e) {
+      std::cerr << "tamsel-bench-tool: " << argv[i] << ": " << e.what() << "\n";
+      return 1;
+    }
   }
   return std::cout ? 0 : 1;
 }

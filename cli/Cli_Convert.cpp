@@ -11,17 +11,21 @@ std::string FinishText(std::string_view converted, TNewline newline) {
   const std::string_view lineEnd = newline == TNewline::CrLf ? "\r\n" : "\n";
   std::string out;
   out.reserve(converted.size() + 2);
-  for (std::size_t i = 0; i < converted.size(); ++i) {
-    const char c = converted[i];
-    if (c == '\r' && i + 1 < converted.size() && converted[i + 1] == '\n') {
+  const char* p = converted.data();
+  const char* const end = p + converted.size();
+  while (p < end) {
+    // Everything up to the next line end in one piece.
+    const char* stop = p;
+    while (stop < end && *stop != '\r' && *stop != '\n')
+      ++stop;
+    out.append(p, stop);
+    if (stop == end) break;
+    if (*stop == '\r' && stop + 1 < end && stop[1] == '\n') {
       out += lineEnd;
-      ++i;
-    } else if (c == '\n') {
-      out += lineEnd;
-    } else if (c == '\r') {
-      out += ' ';
+      p = stop + 2;
     } else {
-      out += c;
+      out += *stop == '\n' ? lineEnd : std::string_view(" ");
+      p = stop + 1;
     }
   }
   if (!out.empty()) out += lineEnd;

@@ -1,11 +1,12 @@
 // The converter object, the conversion run and the output buffer.
 #include "Tamsel_Internal.h"
+#include "Tamsel_Heap.h"
+#include "Tamsel_Prescreen.h"
 #include "Tamsel_Stack.h"
 
 #include <algorithm>
 #include <bit>
 #include <clocale>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,18 +18,6 @@
 namespace tamsel {
 
 namespace {
-
-// Allocators run inside Tidy's C frames, so no exception may leave them, and
-// Tidy writes through the pointers they return without checking them for null.
-// A failure there cannot be reported to the caller; like Tidy's own default
-// allocator, which panics and exits, they end the process with a message. The
-// output buffer never gets here: MakeRoom reserves its storage beforehand,
-// outside Tidy, where running out of memory throws std::bad_alloc to the
-// caller, so that Tidy finds the room it needs and never calls its allocator.
-[[noreturn]] void OutOfMemory(const char* what, std::size_t n) {
-  std::fprintf(stderr, "tamsel: out of memory (%s, %zu bytes)\n", what, n);
-  std::abort();
-}
 
 void* TIDY_CALL StrAlloc(TidyAllocator* self, std::size_t n) {
   auto* a = static_cast<Utf8StrAllocator*>(self);
@@ -58,118 +47,13 @@ void TIDY_CALL StrFree(TidyAllocator* self, void* /*block*/) {
 
 void TIDY_CALL StrPanic(TidyAllocator* /*self*/, ctmbstr /*msg*/) {}
 
-// Tidy 5.6 can loop for ever: "<tr><dl></table>" sends it round between its
-// row and definition-list parsers, reporting the same message each time. A
-// parse that reports far more messages than its input could account for
-// (real pages report at most a few per tag) is taken to be stuck and is
-// abandoned: the watch jumps out of Tidy back to ParseWatched, past C frames
-// only, and the run drops the document unreleased; its heap frees all of it.
-struct TParseWatch {
-  std::jmp_buf Exit;
-  std::size_t MessagesLeft;
-};
-
-Bool TIDY_CALL DeclineMessage(TidyMessage message) {
-  auto* watch = static_cast<TParseWatch*>(tidyGetAppData(tidyGetMessageDoc(message)));
-  if (watch && watch->MessagesLeft-- == 0) std::longjmp(watch->Exit, 1);
-  return no;
-}
-
-// No object with a destructor lives in this frame, which the watch jumps to.
-bool ParseWatched(TidyDoc doc, TidyBuffer* input, TParseWatch* watch) {
-  if (setjmp(watch->Exit) != 0) return false;
-  tidyParseBuffer(doc, input);
-  return true;
-}
-
 const TidyAllocatorVtbl kStrAllocatorVtbl = {StrAlloc, StrRealloc, StrFree, StrPanic};
 
-// The memory of one Tidy document. Tidy 5.6 forgets to free some of what it
-// allocates (the attributes of a misplaced "<?xml ...>", for one); every block
-// therefore sits on a list, and whatever is left once the document has been
-// released is freed with the heap, so that no input leaks.
-class TTidyHeap : public TidyAllocator {
-public:
-  TTidyHeap();
-  TTidyHeap(const TTidyHeap&) = delete;
-  TTidyHeap& operator=(const TTidyHeap&) = delete;
-  ~TTidyHeap() {
-    while (Head.Next != &Head) {
-      TBlock* block = Head.Next;
-      Unlink(block);
-      std::free(block);
-    }
-  }
-
-  void* Allocate(std::size_t n) {
-    if (n > std::numeric_limits<std::size_t>::max() - sizeof(TBlock))
-      OutOfMemory("Tidy document", n);
-    auto* block = static_cast<TBlock*>(std::malloc(sizeof(TBlock) + n));
-    if (!block) OutOfMemory("Tidy document", n);
-    Link(block);
-    return block + 1;
-  }
-  void* Reallocate(void* p, std::size_t n) {
-    if (!p) return Allocate(n);
-    if (n > std::numeric_limits<std::size_t>::max() - sizeof(TBlock))
-      OutOfMemory("Tidy document", n);
-    TBlock* block = static_cast<TBlock*>(p) - 1;
-    Unlink(block);
-    auto* moved = static_cast<TBlock*>(std::realloc(block, sizeof(TBlock) + n));
-    if (!moved) OutOfMemory("Tidy document", n);
-    Link(moved);
-    return moved + 1;
-  }
-  void Free(void* p) {
-    if (!p) return;
-    TBlock* block = static_cast<TBlock*>(p) - 1;
-    Unlink(block);
-    std::free(block);
-  }
-
-private:
-  // Keeps the blocks' contents aligned as malloc's are.
-  struct alignas(std::max_align_t) TBlock {
-    TBlock* Prev;
-    TBlock* Next;
-  };
-  void Link(TBlock* block) {
-    block->Prev = &Head;
-    block->Next = Head.Next;
-    Head.Next->Prev = block;
-    Head.Next = block;
-  }
-  static void Unlink(TBlock* block) {
-    block->Prev->Next = block->Next;
-    block->Next->Prev = block->Prev;
-  }
-  TBlock Head;
-};
-
-void* TIDY_CALL HeapAlloc(TidyAllocator* self, std::size_t n) {
-  return static_cast<TTidyHeap*>(self)->Allocate(n);
-}
-void* TIDY_CALL HeapRealloc(TidyAllocator* self, void* block, std::size_t n) {
-  return static_cast<TTidyHeap*>(self)->Reallocate(block, n);
-}
-void TIDY_CALL HeapFree(TidyAllocator* self, void* block) {
-  static_cast<TTidyHeap*>(self)->Free(block);
-}
-void TIDY_CALL HeapPanic(TidyAllocator* /*self*/, ctmbstr msg) {
-  std::fprintf(stderr, "tamsel: Tidy failed: %s\n", msg ? msg : "");
-  std::abort();
-}
-
-const TidyAllocatorVtbl kHeapVtbl = {HeapAlloc, HeapRealloc, HeapFree, HeapPanic};
-
-TTidyHeap::TTidyHeap() : TidyAllocator{&kHeapVtbl} {
-  Head.Prev = Head.Next = &Head;
-}
-
 // Tidy's parser and the walks recurse once for every level of element
-// nesting, and each level needs a '<' of its own in the input: in every
-// encoding Tidy reads, a byte 0x3C (Tidy's implied elements add a few levels
-// at most). Measured, a level costs up to 160 bytes of stack in an optimised
+// nesting, and each level needs a start tag of its own in the input (Tidy's
+// implied elements and the inline elements it carries into blocks add up to
+// two levels to one tag; Prescreen counts them, or in encodings it cannot
+// read every byte 0x3C). Measured, a level costs up to 160 bytes of stack in an optimised
 // build and up to 420 under AddressSanitizer or without optimisation.
 #if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
 constexpr std::size_t kStackPerTag = 1024;
@@ -233,19 +117,28 @@ void SetTidyOptions(TidyDoc doc, int encoding) {
 Utf8StrAllocator::Utf8StrAllocator() : TidyAllocator{&kStrAllocatorVtbl} {}
 
 void MakeRoom(TidyBuffer& buffer, std::size_t more) {
-  // What tidyBufCheckAlloc will ask for: one byte spare beyond the content,
-  // the storage doubled from 256 bytes up as often as needed.
+  // What tidyBufCheckAlloc will ask for: one byte spare beyond the content.
   const std::size_t need = std::size_t{buffer.size} + more + 1;
   if (need <= buffer.allocated) return;
+  auto* record = buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl
+                     ? static_cast<Utf8StrAllocator*>(buffer.allocator)
+                     : nullptr;
+  const std::size_t limit = record ? std::min(record->Limit, kMaxOutputBytes) : kMaxOutputBytes;
+  // Refused before the storage grows, not after it has doubled.
+  if (need > limit) {
+    throw std::length_error(limit == kMaxOutputBytes
+                                ? "tamsel: result larger than 1 GiB"
+                                : "tamsel: result more than " + std::to_string(limit >> 20) +
+                                      " MB, too large for an input of this size");
+  }
   std::size_t amount = buffer.allocated ? buffer.allocated : 256;
   while (amount < need)
     amount *= 2;
-  if (amount > kMaxOutputBytes) throw std::length_error("tamsel: result larger than 1 GiB");
+  amount = std::min(amount, limit);
   // Grown here as Tidy would grow it (new bytes zeroed), so Tidy finds room.
-  if (buffer.allocator && buffer.allocator->vtbl == &kStrAllocatorVtbl) {
-    std::string& data = static_cast<Utf8StrAllocator*>(buffer.allocator)->Data;
-    data.resize(amount);
-    buffer.bp = reinterpret_cast<byte*>(data.data());
+  if (record) {
+    record->Data.resize(amount);
+    buffer.bp = reinterpret_cast<byte*>(record->Data.data());
     buffer.allocated = static_cast<uint>(amount);
   }
 }
@@ -284,9 +177,12 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
   if (size < 0) throw std::length_error("tamsel: negative input size");
   if (static_cast<std::size_t>(size) > kMaxInputBytes)
     throw std::length_error("tamsel: input larger than 64 MiB");
-  const char* p = static_cast<const char*>(bytes);
-  const auto tags = size > 0 ? static_cast<std::size_t>(std::count(p, p + size, '<')) : 0;
-  const std::size_t stack = kStackBase + tags * kStackPerTag;
+  TPrescreen screen = Prescreen(bytes, static_cast<std::size_t>(size), encoding);
+  if (screen.Repaired) {
+    bytes = screen.Bytes.data();
+    size = static_cast<std::int32_t>(std::min(screen.Bytes.size(), kMaxInputBytes));
+  }
+  const std::size_t stack = kStackBase + screen.StartTags * kStackPerTag;
   if (StackLeft() >= stack) return Impl->Run(bytes, size, encoding);
   std::string result;
   if (!RunOnReservedStack([&] { result = Impl->Run(bytes, size, encoding); }, stack))
@@ -295,7 +191,7 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
 }
 
 std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int encoding) {
-  TTidyHeap heap;
+  TTidyHeap heap(static_cast<std::size_t>(size));
   Utf8StrAllocator record;
   std::string result;
   TDocGuard guard{Doc};
@@ -313,32 +209,37 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   TidyBuffer errors;
   tidyBufInit(&errors);
   tidySetErrorBuffer(Doc, &errors);
-  tidySetMessageCallback(Doc, DeclineMessage);
-  TParseWatch watch;
-  watch.MessagesLeft = 100000 + 64 * static_cast<std::size_t>(size);
-  tidySetAppData(Doc, &watch);
+  tidySetMessageCallback(Doc, ChargeMessage);
+  tidySetAppData(Doc, &heap);
 
   TidyBuffer input;
   tidyBufInit(&input);
   if (size > 0)
     tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
-  const bool parsed = ParseWatched(Doc, &input, &watch);
+  const bool parsed = heap.ParseWithin(Doc, &input, static_cast<std::size_t>(size));
   tidyBufDetach(&input);
   tidyBufFree(&input);
   tidyBufFree(&errors);
   if (!parsed) {
+    // Tidy's state is broken: the document goes with the heap, unreleased.
     Doc = nullptr;
-    throw std::runtime_error("tamsel: HTML Tidy got stuck on this input");
+    throw std::runtime_error("the HTML is too deeply tangled to convert: HTML Tidy would take "
+                             "far longer or far more memory than a page of its size should");
   }
 
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;
 
+  record.Limit = std::min(kMaxOutputBytes,
+                          kOutputFloorBytes + kOutputPerInputByte * static_cast<std::size_t>(size));
   Out.Begin(record, Options.LineBreak);
   struct TOutputGuard {
     TOutput& Out;
     ~TOutputGuard() { Out.Abandon(); }
   } outputGuard{Out};
+  // Real pages give about as many bytes of markup as they have of HTML: room
+  // for half of that at once spares most of the doublings.
+  Out.Reserve(std::min(static_cast<std::size_t>(size) / 2, record.Limit / 2));
   RawDepth = NoDashDepth = CodeDepth = 0;
 
   std::uint8_t state = 0;

@@ -35,6 +35,12 @@ inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 // input (every quotation level writes its '>' again), and the output buffer,
 // a TidyBuffer, would loop for ever when asked to grow past 2^31 bytes.
 inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
+// Within that, the result of one run may take this much plus so many bytes
+// per input byte: only nesting makes markup outgrow its input (a quotation
+// 40,000 levels deep would write a gigabyte of '>'), and the run stops it
+// before it takes far more memory than the page it came from.
+inline constexpr std::size_t kOutputFloorBytes = std::size_t{64} << 20;
+inline constexpr std::size_t kOutputPerInputByte = 16;
 
 // What a conversion writes. Read afresh at the start of every run.
 struct TOptions {

@@ -20,11 +20,14 @@ namespace tamsel {
 struct Utf8StrAllocator : TidyAllocator {
   Utf8StrAllocator();
   std::string Data;
+  // MakeRoom lets Data grow to this many bytes and no further.
+  std::size_t Limit = kMaxOutputBytes;
 };
 
 // Makes room for more bytes before a TidyBuffer call appends them, so that the
 // allocation, which may fail, happens here and not inside Tidy. Throws
-// std::length_error when the buffer would outgrow kMaxOutputBytes.
+// std::length_error when the buffer would outgrow kMaxOutputBytes, or the
+// Limit of its Utf8StrAllocator.
 void MakeRoom(TidyBuffer& buffer, std::size_t more);
 
 // Makes a Tidy document with allocator, one at a time in the whole process

@@ -1,5 +1,6 @@
 #include "Tamsel_Stack.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <pthread.h>
@@ -57,7 +58,10 @@ std::size_t StackLeft() {
       std::size_t size = 0, guard = 0;
       if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
         pthread_attr_getguardsize(&attr, &guard);
-        low = static_cast<char*>(addr) + guard;
+        // The kernel keeps a growing main stack a gap (1 MiB by default)
+        // away from the mapping below it, which the size reported here
+        // does not leave out.
+        low = static_cast<char*>(addr) + std::max<std::size_t>(guard, std::size_t{1} << 20);
       }
       pthread_attr_destroy(&attr);
     }
@@ -75,8 +79,12 @@ bool RunOnReservedStack(const std::function<void()>& work, std::size_t stackByte
   void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE,
                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
   if (base == MAP_FAILED) return false;
-  // The lowest page stays inaccessible, so that an overflow faults at once.
-  mprotect(base, page, PROT_NONE);
+  // The lowest page stays inaccessible, so that an overflow faults at once;
+  // without that guard the work must not run on this stack at all.
+  if (mprotect(base, page, PROT_NONE) != 0) {
+    munmap(base, size);
+    return false;
+  }
   TStackJob job{&work, nullptr};
   pthread_attr_t attr;
   bool started = false;

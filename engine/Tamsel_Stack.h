@@ -2,8 +2,9 @@
 //
 // Tidy's parser and the converter's walks recurse once per level of element
 // nesting. Pasted documents can nest far deeper than an ordinary 8 MiB stack
-// allows, so every conversion runs on a thread that reserves a large stack;
-// only the pages actually touched cost memory.
+// allows; a conversion whose input could need more stack than its caller has
+// left runs on a thread that reserves a large stack (only the pages actually
+// touched cost memory), any other on the caller's thread.
 #pragma once
 
 #include <cstddef>
