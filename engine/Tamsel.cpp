@@ -8,6 +8,7 @@
 #include <bit>
 #include <clocale>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -77,7 +78,6 @@ struct TDocGuard {
     Doc = nullptr;
   }
 };
-
 
 } // namespace
 
@@ -173,7 +173,8 @@ std::string TTamsel::ConvertWide(std::u16string_view text) {
   }
 }
 
-std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int encoding) {
+void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
+                       const std::function<void(const void*, std::int32_t)>& work) {
   if (size < 0) throw std::length_error("tamsel: negative input size");
   if (static_cast<std::size_t>(size) > kMaxInputBytes)
     throw std::length_error("tamsel: input larger than 64 MiB");
@@ -183,10 +184,45 @@ std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int enc
     size = static_cast<std::int32_t>(std::min(screen.Bytes.size(), kMaxInputBytes));
   }
   const std::size_t stack = kStackBase + screen.StartTags * kStackPerTag;
-  if (StackLeft() >= stack) return Impl->Run(bytes, size, encoding);
-  std::string result;
-  if (!RunOnReservedStack([&] { result = Impl->Run(bytes, size, encoding); }, stack))
+  if (StackLeft() >= stack) return work(bytes, size);
+  if (!RunOnReservedStack([&] { work(bytes, size); }, stack))
     throw std::length_error("tamsel: no stack for nesting this deep");
+}
+
+TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int encoding) {
+  TidyDoc doc = CreateDocument(&heap);
+  if (!doc) throw std::runtime_error("tamsel: HTML Tidy cannot make a document");
+  SetTidyOptions(doc, encoding);
+
+  // Tidy's error output would go to stderr; nothing of it is shown. Declining
+  // every message also spares Tidy writing it out: on badly broken pages that
+  // is a tenth of the parse.
+  TidyBuffer errors;
+  tidyBufInit(&errors);
+  tidySetErrorBuffer(doc, &errors);
+  tidySetMessageCallback(doc, ChargeMessage);
+  tidySetAppData(doc, &heap);
+
+  TidyBuffer input;
+  tidyBufInit(&input);
+  if (size > 0)
+    tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
+  const bool parsed = heap.ParseWithin(doc, &input, static_cast<std::size_t>(size));
+  tidyBufDetach(&input);
+  tidyBufFree(&input);
+  tidyBufFree(&errors);
+  // Tidy's state is broken then: the document goes with the heap, unreleased.
+  if (!parsed)
+    throw std::runtime_error("the HTML is too deeply tangled to convert: HTML Tidy would take "
+                             "far longer or far more memory than a page of its size should");
+  return doc;
+}
+
+std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int encoding) {
+  std::string result;
+  WithStackForInput(bytes, size, encoding, [&](const void* input, std::int32_t length) {
+    result = Impl->Run(input, length, encoding);
+  });
   return result;
 }
 
@@ -198,34 +234,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   // Read once, so that a run sees one set of options throughout.
   Options = Owner.Options;
 
-  Doc = CreateDocument(&heap);
-  if (!Doc) throw std::runtime_error("tamsel: HTML Tidy cannot make a document");
-
-  SetTidyOptions(Doc, encoding);
-
-  // Tidy's error output would go to stderr; nothing of it is shown. Declining
-  // every message also spares Tidy writing it out: on badly broken pages that
-  // is a tenth of the parse.
-  TidyBuffer errors;
-  tidyBufInit(&errors);
-  tidySetErrorBuffer(Doc, &errors);
-  tidySetMessageCallback(Doc, ChargeMessage);
-  tidySetAppData(Doc, &heap);
-
-  TidyBuffer input;
-  tidyBufInit(&input);
-  if (size > 0)
-    tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
-  const bool parsed = heap.ParseWithin(Doc, &input, static_cast<std::size_t>(size));
-  tidyBufDetach(&input);
-  tidyBufFree(&input);
-  tidyBufFree(&errors);
-  if (!parsed) {
-    // Tidy's state is broken: the document goes with the heap, unreleased.
-    Doc = nullptr;
-    throw std::runtime_error("the HTML is too deeply tangled to convert: HTML Tidy would take "
-                             "far longer or far more memory than a page of its size should");
-  }
+  Doc = ParseDocument(heap, bytes, size, encoding);
 
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;

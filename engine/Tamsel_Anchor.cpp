@@ -1,11 +1,10 @@
 // DokuWiki's ids and section anchors; where an HTML document's anchors land.
 #include "Tamsel_Anchor.h"
 #include "Tamsel.h"
+#include "Tamsel_Heap.h"
 #include "Tamsel_Internal.h"
-#include "Tamsel_Stack.h"
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -243,91 +242,6 @@ std::string TSectionIds::Next(std::string_view title) {
 
 namespace {
 
-// The memory of one parse, as in the converter's run: Tidy 5.6 forgets to
-// free some of what it allocates, and an abandoned parse (below) cannot be
-// released at all, so every block sits on a list and the list is freed.
-class TParseHeap : public TidyAllocator {
-public:
-  TParseHeap() : TidyAllocator{&kVtbl} { Head.Prev = Head.Next = &Head; }
-  TParseHeap(const TParseHeap&) = delete;
-  TParseHeap& operator=(const TParseHeap&) = delete;
-  ~TParseHeap() {
-    while (Head.Next != &Head) {
-      TBlock* block = Head.Next;
-      Unlink(block);
-      std::free(block);
-    }
-  }
-
-private:
-  struct alignas(std::max_align_t) TBlock {
-    TBlock* Prev;
-    TBlock* Next;
-  };
-  void Link(TBlock* block) {
-    block->Prev = &Head;
-    block->Next = Head.Next;
-    Head.Next->Prev = block;
-    Head.Next = block;
-  }
-  static void Unlink(TBlock* block) {
-    block->Prev->Next = block->Next;
-    block->Next->Prev = block->Prev;
-  }
-  // No exception may leave Tidy's C frames, and Tidy writes through what it
-  // gets without a check: like Tidy's own allocator, give up.
-  [[noreturn]] static void OutOfMemory() {
-    std::fputs("tamsel: out of memory (Tidy document)\n", stderr);
-    std::abort();
-  }
-  static void* TIDY_CALL Alloc(TidyAllocator* self, std::size_t n) {
-    return Realloc(self, nullptr, n);
-  }
-  static void* TIDY_CALL Realloc(TidyAllocator* self, void* p, std::size_t n) {
-    auto* heap = static_cast<TParseHeap*>(self);
-    if (n > SIZE_MAX - sizeof(TBlock)) OutOfMemory();
-    TBlock* block = p ? static_cast<TBlock*>(p) - 1 : nullptr;
-    if (block) Unlink(block);
-    auto* moved = static_cast<TBlock*>(std::realloc(block, sizeof(TBlock) + n));
-    if (!moved) OutOfMemory();
-    heap->Link(moved);
-    return moved + 1;
-  }
-  static void TIDY_CALL Free(TidyAllocator* /*self*/, void* p) {
-    if (!p) return;
-    TBlock* block = static_cast<TBlock*>(p) - 1;
-    Unlink(block);
-    std::free(block);
-  }
-  static void TIDY_CALL Panic(TidyAllocator* /*self*/, ctmbstr message) {
-    std::fprintf(stderr, "tamsel: Tidy failed: %s\n", message ? message : "");
-    std::abort();
-  }
-  static constexpr TidyAllocatorVtbl kVtbl = {Alloc, Realloc, Free, Panic};
-  TBlock Head;
-};
-
-// Tidy 5.6 can loop for ever on some inputs, reporting the same message each
-// time; as in the converter's run, a parse that reports far more messages
-// than its input could cause is abandoned. The jump leaves the document
-// unreleased (its state is not fit for Tidy any more); its heap frees it.
-struct TWatch {
-  std::jmp_buf Exit;
-  std::size_t MessagesLeft = 0;
-};
-
-Bool TIDY_CALL CountMessage(TidyMessage message) {
-  auto* watch = static_cast<TWatch*>(tidyGetAppData(tidyGetMessageDoc(message)));
-  if (watch && watch->MessagesLeft-- == 0) std::longjmp(watch->Exit, 1);
-  return no;
-}
-
-bool ParseWithWatch(TidyDoc doc, TidyBuffer* input, TWatch* watch) {
-  if (setjmp(watch->Exit) != 0) return false;
-  tidyParseBuffer(doc, input);
-  return true;
-}
-
 // Elements the converter walks as it walks the body, so that a heading
 // among their children is written as a heading of its own line. Inline
 // elements, and the blocks with their own handler (lists, tables, quotations,
@@ -552,40 +466,15 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
   settle(nullptr);
 }
 
-// As in the converter's run: Tidy's parser recurses once per level of
-// nesting, and every level needs a '<' of its own.
-constexpr std::size_t kStackPerTag = 1024;
-constexpr std::size_t kStackBase = std::size_t{1} << 20;
-
-TDocumentAnchors ParseAnchors(std::string_view bytes, int encoding) {
+TDocumentAnchors ParseAnchors(const void* bytes, std::int32_t size, int encoding) {
   TDocumentAnchors anchors;
-  TParseHeap heap;
-  TidyDoc doc = CreateDocument(&heap);
-  if (!doc) throw std::runtime_error("tamsel: no Tidy document");
-  SetTidyOptions(doc, encoding);
-  TidyBuffer errors;
-  tidyBufInitWithAllocator(&errors, &heap);
-  tidySetErrorBuffer(doc, &errors);
-  tidySetMessageCallback(doc, CountMessage);
-  TWatch watch;
-  watch.MessagesLeft = 100000 + 64 * bytes.size();
-  tidySetAppData(doc, &watch);
-  TidyBuffer input;
-  tidyBufInitWithAllocator(&input, &heap);
-  if (!bytes.empty())
-    tidyBufAttach(&input, reinterpret_cast<byte*>(const_cast<char*>(bytes.data())),
-                  static_cast<uint>(bytes.size()));
-  const bool parsed = ParseWithWatch(doc, &input, &watch);
-  tidyBufDetach(&input);
-  if (!parsed) throw std::runtime_error("tamsel: HTML Tidy got stuck on this input");
-  tidyBufFree(&errors);
-  try {
-    WalkAnchors(doc, anchors);
-  } catch (...) {
-    tidyRelease(doc);
-    throw;
-  }
-  tidyRelease(doc);
+  TTidyHeap heap(static_cast<std::size_t>(size));
+  TidyDoc doc = ParseDocument(heap, bytes, size, encoding);
+  struct TRelease {
+    TidyDoc Doc;
+    ~TRelease() { tidyRelease(Doc); }
+  } release{doc};
+  WalkAnchors(doc, anchors);
   return anchors;
 }
 
@@ -599,12 +488,11 @@ TDocumentAnchors FindAnchors(TidyDoc doc) {
 
 TDocumentAnchors FindAnchors(std::string_view bytes, int encoding) {
   if (bytes.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
-  const auto tags = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '<'));
-  const std::size_t stack = kStackBase + tags * kStackPerTag;
-  if (StackLeft() >= stack) return ParseAnchors(bytes, encoding);
   TDocumentAnchors anchors;
-  if (!RunOnReservedStack([&] { anchors = ParseAnchors(bytes, encoding); }, stack))
-    throw std::length_error("tamsel: no stack for nesting this deep");
+  WithStackForInput(bytes.data(), static_cast<std::int32_t>(bytes.size()), encoding,
+                    [&](const void* input, std::int32_t length) {
+                      anchors = ParseAnchors(input, length, encoding);
+                    });
   return anchors;
 }
 

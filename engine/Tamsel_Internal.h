@@ -2,6 +2,8 @@
 #pragma once
 
 #include "Tamsel.h"
+
+#include <functional>
 #include "Tamsel_Output.h"
 
 #include <cstdint>
@@ -34,6 +36,21 @@ void MakeRoom(TidyBuffer& buffer, std::size_t more);
 // and leaving the process locale as it was (Tidy changes it). Null when Tidy
 // cannot make one.
 TidyDoc CreateDocument(TidyAllocator* allocator);
+
+class TTidyHeap;
+
+// Checks the input's size, repairs what HTML Tidy would spend quadratic time
+// on, and calls work with the bytes to parse on a stack deep enough for
+// their nesting (a thread of its own when this one's is too small). Throws
+// std::length_error for an input over kMaxInputBytes or nesting no stack
+// can hold.
+void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
+                       const std::function<void(const void*, std::int32_t)>& work);
+
+// Parses bytes into a new document whose memory is heap's, within heap's
+// budget. Throws std::runtime_error when Tidy cannot make a document or the
+// parse was abandoned (the heap then frees all of it).
+TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int encoding);
 
 // Sets the Tidy options of a conversion run on doc, reading input in encoding.
 void SetTidyOptions(TidyDoc doc, int encoding);
