@@ -125,12 +125,14 @@ private:
   void WriteQuote(TidyNode node);
 
   // Lists.
-  // newLevel false: the list's items stand at the level of the enclosing
-  // list's items.
-  void WriteList(TidyNode node, TidyTagId kind, bool newLevel = true);
+  void WriteList(TidyNode node, TidyTagId kind);
   void WriteListItem(TidyNode node, TidyTagId kind);
   void WriteListItemPrefix(TidyTagId kind);
   void WriteListText(TidyNode node, TidyTagId kind);
+  // The content of an item (or of a definition), line by line; the prefix
+  // is written lazily before the first content that needs one.
+  void WriteItemContent(TidyNode node, TidyTagId kind, bool& prefixWritten);
+  void WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWritten);
   void WriteDefinitionList(TidyNode node);
   void WriteDefinitionTerm(TidyNode node);
   void WriteDefinitionData(TidyNode node, bool& prefixWritten);
@@ -143,6 +145,8 @@ private:
 
   // Inline formatting.
   void WriteMarked(TidyNode node, std::string_view open, std::string_view close);
+  // The bit of OpenMarks that stands for a marker; 0 for other markup.
+  static std::uint32_t MarkBit(std::string_view open);
   void WriteBold(TidyNode node) { WriteMarked(node, "**", "**"); }
   void WriteItalic(TidyNode node) { WriteMarked(node, "//", "//"); }
   void WriteUnderline(TidyNode node) { WriteMarked(node, "__", "__"); }
@@ -168,6 +172,8 @@ private:
   std::uint32_t NoDashDepth = 0;
   // Above 0 while the content of a preformatted block is written.
   std::uint32_t CodeDepth = 0;
+  // The formatting markers open around what is being written (MarkBit).
+  std::uint32_t OpenMarks = 0;
   // A text node's bytes as Tidy's lexer holds them.
   struct TOwnedBuffer {
     TOwnedBuffer() { tidyBufInit(&Buffer); }
