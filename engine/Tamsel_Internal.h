@@ -92,6 +92,8 @@ template <class F> void ForEachChild(TidyNode node, F&& f) {
     f(child);
 }
 
+struct TTableSpans;
+
 // The converter's run: the Tidy document, the output channel and the walks.
 class TConverter {
 public:
@@ -139,9 +141,11 @@ private:
 
   // Tables.
   void WriteTable(TidyNode node);
-  void WriteTableSection(TidyNode node);
-  void WriteTableRow(TidyNode node);
-  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign);
+  void WriteTableCaption(TidyNode node);
+  void WriteTableSection(TidyNode node, TTableSpans& spans);
+  void WriteTableRow(TidyNode node, TTableSpans& spans);
+  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign, TTableSpans& spans);
+  void WriteSpannedCells(TTableSpans& spans, bool all);
 
   // Inline formatting.
   void WriteMarked(TidyNode node, std::string_view open, std::string_view close);

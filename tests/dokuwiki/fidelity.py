@@ -374,6 +374,7 @@ HTML_CLASS = {
     "b": "strong", "strong": "strong", "i": "em", "u": "u", "code": "code", "tt": "code",
     "del": "del", "s": "del", "strike": "del", "sub": "sub", "sup": "sup", "pre": "pre",
     "blockquote": "blockquote", "hr": "hr",
+    "caption": "strong",  # DokuWiki has no caption: a bold line before the table
 }
 # Elements without markup of their own in DokuWiki that browsers still show
 # in italics, underlined or monospaced; checked with !browser-styles.
