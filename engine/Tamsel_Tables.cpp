@@ -172,7 +172,10 @@ void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowA
   // A row is one line: a code block in the cell is followed by the rest of
   // the cell at once, never by the blank line that would end the row.
   std::uint8_t state = 0;
-  ForEachChild(node, [&](TidyNode child) { WriteNode(child, state, kItemContent); });
+  ForEachChild(node, [&](TidyNode child) {
+    WriteNode(child, state, kItemContent);
+    if (state == kStateBlock) state = kStateInline;
+  });
   if (Out.Count() == before) Out.Put(' ');
   if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);
