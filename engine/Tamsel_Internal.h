@@ -72,6 +72,9 @@ inline constexpr std::uint8_t kStateText = 1;
 inline constexpr std::uint8_t kStateInline = 2;
 inline constexpr std::uint8_t kStateBlock = 3;
 
+// Elements that only group other content (div, p, section, li, dd, ...).
+bool IsGroupingTag(TidyTagId id);
+
 inline const TBlockSet kNoBlocks{};
 inline const TBlockSet kLinkContent{TidyTag_DIV, TidyTag_P};
 inline const TBlockSet kItemContent{TidyTag_PRE};
@@ -146,6 +149,7 @@ private:
   void WriteTableRow(TidyNode node, TTableSpans& spans);
   void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign, TTableSpans& spans);
   void WriteSpannedCells(TTableSpans& spans, bool all);
+  void WriteCellContent(TidyNode node, std::uint8_t& state);
 
   // Inline formatting.
   void WriteMarked(TidyNode node, std::string_view open, std::string_view close);

@@ -64,11 +64,10 @@ void TConverter::WriteItemContent(TidyNode node, TidyTagId kind, bool& prefixWri
   ForEachChild(node, [&](TidyNode child) { WriteItemChild(child, kind, prefixWritten); });
 }
 
-namespace {
-
-// Elements that only group the content of an item: their content is the
-// item's own, so that lists and code blocks in them stay what they are.
-bool IsItemContainer(TidyTagId id) {
+// Elements that only group content: in a list item or table cell their
+// content is the item's or cell's own, so that lists and code blocks in them
+// stay what they are.
+bool IsGroupingTag(TidyTagId id) {
   switch (id) {
   case TidyTag_DIV:
   case TidyTag_P:
@@ -94,8 +93,6 @@ bool IsItemContainer(TidyTagId id) {
     return false;
   }
 }
-
-} // namespace
 
 // A DokuWiki list item is one line, which can hold inline markup and code
 // blocks. A nested list starts lines of its own; after it the item's content
@@ -154,7 +151,7 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
   default:
     break;
   }
-  if (IsItemContainer(id)) {
+  if (IsGroupingTag(id)) {
     // Set apart from the words around it, as a browser sets its box apart.
     if (prefixWritten) Out.SpaceOnce();
     WriteItemContent(child, kind, prefixWritten);

@@ -161,6 +161,25 @@ void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   Out.ResetBreaks();
 }
 
+// A row is one line. DokuWiki keeps a code block in a cell, and the row goes
+// on after it: the rest of the cell follows at once, never after the blank
+// line that would end the row. Lists and paragraphs in a cell are flattened
+// into its line, their code blocks kept.
+void TConverter::WriteCellContent(TidyNode node, std::uint8_t& state) {
+  ForEachChild(node, [&](TidyNode child) {
+    const TidyTagId id = tidyNodeGetId(child);
+    if (tidyNodeGetType(child) == TidyNode_Start &&
+        (IsGroupingTag(id) || id == TidyTag_UL || id == TidyTag_OL || id == TidyTag_DL)) {
+      Out.SpaceOnce();
+      WriteCellContent(child, state);
+      Out.SpaceOnce();
+    } else {
+      WriteNode(child, state, kItemContent);
+    }
+    if (state == kStateBlock) state = kStateInline;
+  });
+}
+
 void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign,
                                 TTableSpans& spans) {
   const char separator = kind == TidyTag_TH ? '^' : '|';
@@ -169,13 +188,8 @@ void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowA
   if (align == 0) align = rowAlign;
   if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
-  // A row is one line: a code block in the cell is followed by the rest of
-  // the cell at once, never by the blank line that would end the row.
   std::uint8_t state = 0;
-  ForEachChild(node, [&](TidyNode child) {
-    WriteNode(child, state, kItemContent);
-    if (state == kStateBlock) state = kStateInline;
-  });
+  WriteCellContent(node, state);
   if (Out.Count() == before) Out.Put(' ');
   if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);
