@@ -161,15 +161,37 @@ void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   Out.ResetBreaks();
 }
 
+namespace {
+// Lists and tables, which a cell cannot hold: their words are flattened into
+// the cell's line.
+bool IsFlattenedInCell(TidyTagId id) {
+  switch (id) {
+  case TidyTag_UL:
+  case TidyTag_OL:
+  case TidyTag_DL:
+  case TidyTag_TABLE:
+  case TidyTag_CAPTION:
+  case TidyTag_THEAD:
+  case TidyTag_TBODY:
+  case TidyTag_TFOOT:
+  case TidyTag_TR:
+  case TidyTag_TD:
+  case TidyTag_TH:
+    return true;
+  default:
+    return false;
+  }
+}
+} // namespace
+
 // A row is one line. DokuWiki keeps a code block in a cell, and the row goes
 // on after it: the rest of the cell follows at once, never after the blank
-// line that would end the row. Lists and paragraphs in a cell are flattened
-// into its line, their code blocks kept.
+// line that would end the row. Lists, tables and paragraphs in a cell are
+// flattened into its line, their code blocks kept.
 void TConverter::WriteCellContent(TidyNode node, std::uint8_t& state) {
   ForEachChild(node, [&](TidyNode child) {
     const TidyTagId id = tidyNodeGetId(child);
-    if (tidyNodeGetType(child) == TidyNode_Start &&
-        (IsGroupingTag(id) || id == TidyTag_UL || id == TidyTag_OL || id == TidyTag_DL)) {
+    if (tidyNodeGetType(child) == TidyNode_Start && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
       Out.SpaceOnce();
       WriteCellContent(child, state);
       Out.SpaceOnce();
