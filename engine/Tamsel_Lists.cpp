@@ -87,7 +87,6 @@ bool IsGroupingTag(TidyTagId id) {
   case TidyTag_SUMMARY:
   case TidyTag_LI:
   case TidyTag_DD:
-  case TidyTag_DT:
     return true;
   default:
     return false;
