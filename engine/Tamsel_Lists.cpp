@@ -107,6 +107,13 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
   };
   switch (tidyNodeGetType(child)) {
   case TidyNode_Text:
+    // White space alone, before a heading or a nested list say, starts no
+    // line: it would be an empty item.
+    if (!prefixWritten) {
+      TidyBuffer& value = TextValue.Buffer;
+      tidyNodeGetValue(Doc, child, &value);
+      if (!HasVisibleByte(value, 0, value.size)) return;
+    }
     ensurePrefix();
     WriteText(child);
     return;
