@@ -267,6 +267,17 @@ bool PassesHeadings(TidyTagId id) {
   }
 }
 
+// Where headings among an element's children are written as headings: not
+// at all (0), by the body's walk (1), or by a list item's walk (2), which
+// takes them out of the list and goes through lists, items and the elements
+// that only group content (detail::IsGroupingTag).
+std::uint8_t PassesHeadings(std::uint8_t walk, TidyTagId id) {
+  if (walk == 0) return 0;
+  if (id == TidyTag_UL || id == TidyTag_OL || id == TidyTag_DL) return 2;
+  if (walk == 1) return PassesHeadings(id) ? 1 : 0;
+  return id != TidyTag_DT && detail::IsGroupingTag(id) ? 2 : 0;
+}
+
 int HeadingLevel(TidyTagId id) {
   switch (id) {
   case TidyTag_H1:
@@ -410,13 +421,13 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
 
   struct TFrame {
     TidyNode Node;
-    bool Passes;                // headings among its children are written
+    std::uint8_t Passes;        // headings among its children are written
     const std::string* Heading; // inside this heading, or null
   };
   std::vector<TFrame> stack;
   // The anchors of headings live in a deque-like list so that pointers stay.
   std::vector<std::unique_ptr<std::string>> headings;
-  bool passes = true;
+  std::uint8_t passes = 1;
   const std::string* heading = nullptr;
   for (TidyNode node = tidyGetChild(body); node;) {
     const TidyNodeType type = tidyNodeGetType(node);
@@ -450,7 +461,7 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       if (id == TidyTag_IMG) settle(inHeading);
       if (type == TidyNode_Start && !Skipped(id) && tidyGetChild(node)) {
         stack.push_back({node, passes, heading});
-        passes = passes && PassesHeadings(id);
+        passes = PassesHeadings(passes, id);
         heading = inHeading;
         descend = true;
       }

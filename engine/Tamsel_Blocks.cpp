@@ -121,6 +121,10 @@ void TConverter::WriteQuote(TidyNode node) {
         WriteInlineNode(child, kItemContent);
       }
       break;
+    case TidyNode_StartEnd:
+      // <br/> and <img/>, lest the words on either side run together.
+      WriteInlineNode(child, kItemContent);
+      break;
     default:
       break;
     }

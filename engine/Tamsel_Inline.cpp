@@ -2,6 +2,8 @@
 // escaped; the content between them is.
 #include "Tamsel_Internal.h"
 
+#include <iterator>
+
 namespace tamsel::detail {
 
 namespace {
@@ -17,10 +19,27 @@ std::string FontValue(const char* value) {
 
 } // namespace
 
+// A marker opened inside the same marker would close it instead ("**a **b**
+// c**" is bold, plain, bold), and "****" around nothing shows as text: the
+// inner element adds nothing that the outer one does not already show.
+std::uint32_t TConverter::MarkBit(std::string_view open) {
+  static constexpr std::string_view kMarks[] = {"**", "//", "__", "''", "<del>", "<sub>", "<sup>"};
+  for (std::uint32_t i = 0; i < std::size(kMarks); ++i)
+    if (kMarks[i] == open) return std::uint32_t{1} << i;
+  return 0;
+}
+
 void TConverter::WriteMarked(TidyNode node, std::string_view open, std::string_view close) {
+  const std::uint32_t bit = MarkBit(open);
+  if (OpenMarks & bit) {
+    WriteInline(node, kNoBlocks);
+    return;
+  }
+  OpenMarks |= bit;
   Out.Write(TContext::Markup, open);
   WriteInline(node, kNoBlocks);
   Out.Write(TContext::Markup, close);
+  OpenMarks &= ~bit;
 }
 
 void TConverter::WriteFont(TidyNode node) {

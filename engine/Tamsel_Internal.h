@@ -92,6 +92,9 @@ inline constexpr std::uint8_t kStateText = 1;
 inline constexpr std::uint8_t kStateInline = 2;
 inline constexpr std::uint8_t kStateBlock = 3;
 
+// Elements that only group other content (div, p, section, li, dd, ...).
+bool IsGroupingTag(TidyTagId id);
+
 inline const TBlockSet kNoBlocks{};
 inline const TBlockSet kLinkContent{TidyTag_DIV, TidyTag_P};
 inline const TBlockSet kItemContent{TidyTag_PRE};
@@ -111,6 +114,8 @@ template <class F> void ForEachChild(TidyNode node, F&& f) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
     f(child);
 }
+
+struct TTableSpans;
 
 // The converter's run: the Tidy document, the output channel and the walks.
 class TConverter {
@@ -145,24 +150,31 @@ private:
   void WriteQuote(TidyNode node);
 
   // Lists.
-  // newLevel false: the list's items stand at the level of the enclosing
-  // list's items.
-  void WriteList(TidyNode node, TidyTagId kind, bool newLevel = true);
+  void WriteList(TidyNode node, TidyTagId kind);
   void WriteListItem(TidyNode node, TidyTagId kind);
   void WriteListItemPrefix(TidyTagId kind);
   void WriteListText(TidyNode node, TidyTagId kind);
+  // The content of an item (or of a definition), line by line; the prefix
+  // is written lazily before the first content that needs one.
+  void WriteItemContent(TidyNode node, TidyTagId kind, bool& prefixWritten);
+  void WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWritten);
   void WriteDefinitionList(TidyNode node);
   void WriteDefinitionTerm(TidyNode node);
   void WriteDefinitionData(TidyNode node, bool& prefixWritten);
 
   // Tables.
   void WriteTable(TidyNode node);
-  void WriteTableSection(TidyNode node);
-  void WriteTableRow(TidyNode node);
-  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign);
+  void WriteTableCaption(TidyNode node);
+  void WriteTableSection(TidyNode node, TTableSpans& spans);
+  void WriteTableRow(TidyNode node, TTableSpans& spans);
+  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign, TTableSpans& spans);
+  void WriteSpannedCells(TTableSpans& spans, bool all);
+  void WriteCellContent(TidyNode node, std::uint8_t& state);
 
   // Inline formatting.
   void WriteMarked(TidyNode node, std::string_view open, std::string_view close);
+  // The bit of OpenMarks that stands for a marker; 0 for other markup.
+  static std::uint32_t MarkBit(std::string_view open);
   void WriteBold(TidyNode node) { WriteMarked(node, "**", "**"); }
   void WriteItalic(TidyNode node) { WriteMarked(node, "//", "//"); }
   void WriteUnderline(TidyNode node) { WriteMarked(node, "__", "__"); }
@@ -188,6 +200,8 @@ private:
   std::uint32_t NoDashDepth = 0;
   // Above 0 while the content of a preformatted block is written.
   std::uint32_t CodeDepth = 0;
+  // The formatting markers open around what is being written (MarkBit).
+  std::uint32_t OpenMarks = 0;
   // A text node's bytes as Tidy's lexer holds them.
   struct TOwnedBuffer {
     TOwnedBuffer() { tidyBufInit(&Buffer); }

@@ -13,18 +13,13 @@ namespace {
 // One level of indentation for the time of a list.
 class TIndentScope {
 public:
-  TIndentScope(TOutput& out, bool newLevel) : Out(out), Pushed(newLevel) {
-    if (Pushed) Out.PushIndent();
-  }
-  ~TIndentScope() {
-    if (Pushed) Out.PopIndent();
-  }
+  explicit TIndentScope(TOutput& out) : Out(out) { Out.PushIndent(); }
+  ~TIndentScope() { Out.PopIndent(); }
   TIndentScope(const TIndentScope&) = delete;
   TIndentScope& operator=(const TIndentScope&) = delete;
 
 private:
   TOutput& Out;
-  bool Pushed;
 };
 
 } // namespace
@@ -33,14 +28,20 @@ void TConverter::WriteListItemPrefix(TidyTagId kind) {
   Out.StartItem(kind == TidyTag_OL ? '-' : kind == TidyTag_UL || kind == TidyTag_DL ? '*' : 0);
 }
 
-void TConverter::WriteList(TidyNode node, TidyTagId kind, bool newLevel) {
-  const TIndentScope level(Out, newLevel);
+void TConverter::WriteList(TidyNode node, TidyTagId kind) {
+  const TIndentScope level(Out);
   if (Out.Indent() <= 1) Out.NeedBreaks(2);
   ForEachChild(node, [&](TidyNode child) {
-    if (IsStartTag(child, TidyTag_LI))
+    if (IsStartTag(child, TidyTag_LI)) {
       WriteListItem(child, kind);
-    else if (tidyNodeGetType(child) == TidyNode_Text)
+    } else if (tidyNodeGetType(child) == TidyNode_Text) {
       WriteListText(child, kind);
+    } else {
+      // Tidy leaves a list directly inside a list, which a browser shows as
+      // nested in the item before it, and other elements standing there.
+      bool prefixWritten = false;
+      WriteItemChild(child, kind, prefixWritten);
+    }
   });
 }
 
@@ -56,40 +57,119 @@ void TConverter::WriteListText(TidyNode node, TidyTagId kind) {
 
 void TConverter::WriteListItem(TidyNode node, TidyTagId kind) {
   bool prefixWritten = false;
+  WriteItemContent(node, kind, prefixWritten);
+}
+
+void TConverter::WriteItemContent(TidyNode node, TidyTagId kind, bool& prefixWritten) {
+  ForEachChild(node, [&](TidyNode child) { WriteItemChild(child, kind, prefixWritten); });
+}
+
+// Elements that only group content: in a list item or table cell their
+// content is the item's or cell's own, so that lists and code blocks in them
+// stay what they are.
+bool IsGroupingTag(TidyTagId id) {
+  switch (id) {
+  case TidyTag_DIV:
+  case TidyTag_P:
+  case TidyTag_BLOCKQUOTE:
+  case TidyTag_CENTER:
+  case TidyTag_ADDRESS:
+  case TidyTag_SECTION:
+  case TidyTag_ARTICLE:
+  case TidyTag_ASIDE:
+  case TidyTag_NAV:
+  case TidyTag_HEADER:
+  case TidyTag_FOOTER:
+  case TidyTag_MAIN:
+  case TidyTag_FIGURE:
+  case TidyTag_FIGCAPTION:
+  case TidyTag_DETAILS:
+  case TidyTag_SUMMARY:
+  case TidyTag_LI:
+  case TidyTag_DD:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// A DokuWiki list item is one line, which can hold inline markup and code
+// blocks. A nested list starts lines of its own; after it the item's content
+// goes on in a line of its own at the item's level. Headings and tables
+// cannot stand in an item: they end the list and follow it, and the list
+// goes on after them.
+void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWritten) {
   auto ensurePrefix = [&] {
     if (!prefixWritten) {
       WriteListItemPrefix(kind);
       prefixWritten = true;
     }
   };
-  ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      ensurePrefix();
-      WriteText(child);
-      break;
-    case TidyNode_Start: {
-      const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_DL) {
-        WriteDefinitionList(child);
-        prefixWritten = false;
-      } else if (id == TidyTag_OL || id == TidyTag_UL) {
-        WriteList(child, id);
-        prefixWritten = false;
-      } else {
-        ensurePrefix();
-        WriteInlineNode(child, kItemContent);
-      }
-      break;
+  switch (tidyNodeGetType(child)) {
+  case TidyNode_Text:
+    // White space alone, before a heading or a nested list say, starts no
+    // line: it would be an empty item.
+    if (!prefixWritten) {
+      TidyBuffer& value = TextValue.Buffer;
+      tidyNodeGetValue(Doc, child, &value);
+      if (!HasVisibleByte(value, 0, value.size)) return;
     }
-    default:
-      break;
-    }
-  });
+    ensurePrefix();
+    WriteText(child);
+    return;
+  case TidyNode_StartEnd:
+    // A line break before anything else in the line would only start it.
+    if (tidyNodeGetId(child) == TidyTag_BR && !prefixWritten) return;
+    ensurePrefix();
+    WriteInlineNode(child, kItemContent);
+    return;
+  case TidyNode_Start:
+    break;
+  default:
+    return;
+  }
+  const TidyTagId id = tidyNodeGetId(child);
+  switch (id) {
+  case TidyTag_OL:
+  case TidyTag_UL:
+    WriteList(child, id);
+    prefixWritten = false;
+    return;
+  case TidyTag_DL:
+    WriteDefinitionList(child);
+    prefixWritten = false;
+    return;
+  case TidyTag_H1:
+  case TidyTag_H2:
+  case TidyTag_H3:
+  case TidyTag_H4:
+  case TidyTag_H5:
+  case TidyTag_TABLE: {
+    Out.ResetBreaks();
+    Out.NeedBreaks(2);
+    std::uint8_t state = 0;
+    WriteBlock(child, state);
+    Out.ResetBreaks();
+    Out.NeedBreaks(2);
+    prefixWritten = false;
+    return;
+  }
+  default:
+    break;
+  }
+  if (IsGroupingTag(id)) {
+    // Set apart from the words around it, as a browser sets its box apart.
+    if (prefixWritten) Out.SpaceOnce();
+    WriteItemContent(child, kind, prefixWritten);
+    if (prefixWritten) Out.SpaceOnce();
+    return;
+  }
+  ensurePrefix();
+  WriteInlineNode(child, kItemContent);
 }
 
 void TConverter::WriteDefinitionList(TidyNode node) {
-  const TIndentScope level(Out, true);
+  const TIndentScope level(Out);
   if (Out.Indent() <= 1) Out.NeedBreaks(2);
   bool prefixWritten = false;
   ForEachChild(node, [&](TidyNode child) {
@@ -108,49 +188,24 @@ void TConverter::WriteDefinitionList(TidyNode node) {
   });
 }
 
+// The term keeps its links and formatting; a bold inside it adds nothing to
+// the term's own bold (WriteMarked).
 void TConverter::WriteDefinitionTerm(TidyNode node) {
   WriteListItemPrefix(TidyTag_DL);
+  const std::uint32_t bit = MarkBit("**");
+  const std::uint32_t marks = OpenMarks;
+  OpenMarks |= bit;
   Out.Write(TContext::Markup, "**");
-  WriteContent(node);
+  WriteInline(node, kNoBlocks);
   Out.Write(TContext::Markup, "** ");
+  OpenMarks = marks;
 }
 
+// A definition continues the line of its term, or of the definition before
+// it, set apart from it by a space; lists in it are nested below that line.
 void TConverter::WriteDefinitionData(TidyNode node, bool& prefixWritten) {
-  // A definition that continues the line of an earlier one is set apart from
-  // it by a space, so that their words do not run together.
-  bool continuing = prefixWritten;
-  auto ensurePrefix = [&] {
-    if (!prefixWritten) {
-      WriteListItemPrefix(TidyTag_DL);
-      prefixWritten = true;
-    } else if (continuing) {
-      Out.SpaceOnce();
-    }
-    continuing = false;
-  };
-  ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      ensurePrefix();
-      WriteText(child);
-      break;
-    case TidyNode_Start: {
-      const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_DL) {
-        WriteDefinitionList(child);
-      } else if (id == TidyTag_UL) {
-        // At the definition's own level: the term line already stands there.
-        WriteList(child, TidyTag_UL, false);
-      } else {
-        ensurePrefix();
-        WriteInlineNode(child, kItemContent);
-      }
-      break;
-    }
-    default:
-      break;
-    }
-  });
+  if (prefixWritten) Out.SpaceOnce();
+  WriteItemContent(node, TidyTag_DL, prefixWritten);
 }
 
 } // namespace tamsel::detail

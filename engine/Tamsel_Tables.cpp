@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace tamsel {
 
@@ -55,19 +56,42 @@ std::int32_t ParseInt(const char* value, std::int32_t fallback) {
 
 namespace detail {
 
+// A cell that spans rows stands in DokuWiki's table once; the rows below
+// hold ":::" in its columns, or their cells would move left into its place.
+struct TTableSpans {
+  struct TColumn {
+    // Rows below the current one that the cell above still covers.
+    std::int32_t Rows = 0;
+    // Columns that cell covers, counted at its first one; 0 at the others.
+    std::int32_t Width = 0;
+    char Separator = '|';
+  };
+  std::vector<TColumn> Columns;
+  // The column the next cell of the current row stands in.
+  std::size_t Next = 0;
+};
+
 void TConverter::WriteTable(TidyNode node) {
   const TScope table(Out.TableDepth);
   Out.NeedBreaks(2);
+  // DokuWiki tables have no caption: it goes right before the table.
+  ForEachChild(node, [&](TidyNode child) {
+    if (IsStartTag(child, TidyTag_CAPTION) && tidyGetChild(child)) WriteTableCaption(child);
+  });
+  TTableSpans spans;
   ForEachChild(node, [&](TidyNode child) {
     if (tidyNodeGetType(child) != TidyNode_Start) return;
     switch (tidyNodeGetId(child)) {
     case TidyTag_THEAD:
     case TidyTag_TBODY:
     case TidyTag_TFOOT:
-      WriteTableSection(child);
+      // A row span ends with its row group.
+      spans.Columns.clear();
+      WriteTableSection(child, spans);
+      spans.Columns.clear();
       break;
     case TidyTag_TR:
-      WriteTableRow(child);
+      WriteTableRow(child, spans);
       break;
     default:
       break;
@@ -75,37 +99,135 @@ void TConverter::WriteTable(TidyNode node) {
   });
 }
 
-void TConverter::WriteTableSection(TidyNode node) {
+// A bold line of its own; a bold inside the caption adds nothing to it.
+void TConverter::WriteTableCaption(TidyNode node) {
+  const std::uint32_t marks = OpenMarks;
+  OpenMarks |= MarkBit("**");
+  Out.Write(TContext::Markup, "**");
+  WriteInline(node, kNoBlocks);
+  Out.Write(TContext::Markup, "**");
+  OpenMarks = marks;
+  Out.ResetBreaks();
+  Out.NeedBreaks(1);
+}
+
+void TConverter::WriteTableSection(TidyNode node, TTableSpans& spans) {
   ForEachChild(node, [&](TidyNode child) {
-    if (IsStartTag(child, TidyTag_TR)) WriteTableRow(child);
+    if (IsStartTag(child, TidyTag_TR)) WriteTableRow(child, spans);
   });
 }
 
-void TConverter::WriteTableRow(TidyNode node) {
+// Writes the ":::" cells of the columns from spans.Next on that a cell above
+// still covers; with all set, also those after free columns (as empty
+// cells), up to the last covered one.
+void TConverter::WriteSpannedCells(TTableSpans& spans, bool all) {
+  auto& columns = spans.Columns;
+  std::size_t last = columns.size();
+  if (all)
+    while (last > spans.Next && columns[last - 1].Rows <= 0)
+      --last;
+  while (spans.Next < columns.size()) {
+    TTableSpans::TColumn& column = columns[spans.Next];
+    if (column.Rows <= 0) {
+      if (!all || spans.Next >= last) return;
+      Out.Write(TContext::Markup, "| ");
+      ++spans.Next;
+      continue;
+    }
+    const std::int32_t width = column.Width > 0 ? column.Width : 1;
+    if (column.Width > 0) {
+      Out.Put(column.Separator);
+      Out.Write(TContext::Markup, ":::");
+      Out.PutRepeated(column.Separator, width - 1);
+    }
+    for (std::int32_t i = 0; i < width && spans.Next < columns.size(); ++i)
+      --columns[spans.Next++].Rows;
+  }
+}
+
+void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   Out.NeedBreaks(1);
   const std::uint8_t rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  spans.Next = 0;
   ForEachChild(node, [&](TidyNode child) {
     if (tidyNodeGetType(child) != TidyNode_Start) return;
     const TidyTagId id = tidyNodeGetId(child);
-    if (id == TidyTag_TD || id == TidyTag_TH) WriteTableCell(child, id, rowAlign);
+    if (id != TidyTag_TD && id != TidyTag_TH) return;
+    WriteSpannedCells(spans, false);
+    WriteTableCell(child, id, rowAlign, spans);
   });
+  WriteSpannedCells(spans, true);
   Out.Put('|');
   Out.ResetBreaks();
 }
 
-void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign) {
+namespace {
+// Lists and tables, which a cell cannot hold: their words are flattened into
+// the cell's line.
+bool IsFlattenedInCell(TidyTagId id) {
+  switch (id) {
+  case TidyTag_UL:
+  case TidyTag_OL:
+  case TidyTag_DL:
+  case TidyTag_TABLE:
+  case TidyTag_CAPTION:
+  case TidyTag_THEAD:
+  case TidyTag_TBODY:
+  case TidyTag_TFOOT:
+  case TidyTag_TR:
+  case TidyTag_TD:
+  case TidyTag_TH:
+    return true;
+  default:
+    return false;
+  }
+}
+} // namespace
+
+// A row is one line. DokuWiki keeps a code block in a cell, and the row goes
+// on after it: the rest of the cell follows at once, never after the blank
+// line that would end the row. Lists, tables and paragraphs in a cell are
+// flattened into its line, their code blocks kept.
+void TConverter::WriteCellContent(TidyNode node, std::uint8_t& state) {
+  ForEachChild(node, [&](TidyNode child) {
+    const TidyTagId id = tidyNodeGetId(child);
+    if (tidyNodeGetType(child) == TidyNode_Start && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
+      Out.SpaceOnce();
+      WriteCellContent(child, state);
+      Out.SpaceOnce();
+    } else {
+      WriteNode(child, state, kItemContent);
+    }
+    if (state == kStateBlock) state = kStateInline;
+  });
+}
+
+void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign,
+                                TTableSpans& spans) {
   const char separator = kind == TidyTag_TH ? '^' : '|';
   Out.Put(separator);
   std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   if (align == 0) align = rowAlign;
   if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
-  WriteInline(node, kItemContent);
+  std::uint8_t state = 0;
+  WriteCellContent(node, state);
   if (Out.Count() == before) Out.Put(' ');
   if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);
   if (span > kMaxColSpan) span = kMaxColSpan;
   if (span > 1) Out.PutRepeated(separator, span - 1);
+
+  const std::int32_t width = span > 1 ? span : 1;
+  const std::int32_t rows = ParseInt(AttrValue(node, TidyAttr_ROWSPAN), -1);
+  if (rows > 1) {
+    auto& columns = spans.Columns;
+    if (columns.size() < spans.Next + static_cast<std::size_t>(width))
+      columns.resize(spans.Next + static_cast<std::size_t>(width));
+    for (std::int32_t i = 0; i < width; ++i)
+      columns[spans.Next + static_cast<std::size_t>(i)] = {rows - 1, i == 0 ? width : 0, separator};
+  }
+  spans.Next += static_cast<std::size_t>(width);
 }
 
 } // namespace detail

@@ -27,6 +27,10 @@ DOCUMENTS = [
     ("headings that are no headings",
      "<table><tr><td><h2>In table</h2></td></tr></table><ul><li><h3>In list</h3></li></ul>"
      "<blockquote><h2>Quoted</h2></blockquote><h2>In table</h2><h2>In list</h2><h6>Six</h6>", {}),
+    ("headings in list items",
+     "<ul><li><div><h3>In div</h3></div><section><h4>In section</h4></section></li>"
+     "<ul><li><h3>Nested</h3></li></ul></ul><dl><dt><h3>Term</h3></dt><dd><h3>Def</h3>"
+     "<table><tr><td><h3>Cell</h3></td></tr></table></dd></dl>", {}),
     ("nested in blocks", "<div><section><article><h3>Deep</h3></article></section></div>"
                          "<center><h4>Centred</h4></center><form><h5>Form</h5></form>", {}),
     ("equals signs", "<h2>a = b</h2><h2>== x ==</h2><h1>=</h1><h3>trailing ==</h3>", {}),

@@ -374,6 +374,7 @@ HTML_CLASS = {
     "b": "strong", "strong": "strong", "i": "em", "u": "u", "code": "code", "tt": "code",
     "del": "del", "s": "del", "strike": "del", "sub": "sub", "sup": "sup", "pre": "pre",
     "blockquote": "blockquote", "hr": "hr",
+    "caption": "strong",  # DokuWiki has no caption: a bold line before the table
 }
 # Elements without markup of their own in DokuWiki that browsers still show
 # in italics, underlined or monospaced; checked with !browser-styles.
@@ -521,7 +522,9 @@ def walk_html(node, m, allowed, links, in_li=None):
     inner = allowed & ALLOWED_INSIDE.get(tag, ALL_CLASSES)
     opened = []
     cls = m.tag_class.get(tag)
-    if cls and cls in allowed:
+    # A bold inside a bold shows as one bold: the same look cannot start twice.
+    if cls and cls in allowed and not (cls in INLINE_CLASSES
+                                       and any(r.check == cls for r in m.open_stack)):
         opened.append(m.open(cls))
     if tag == "a" and "a" in allowed and node.attrs.get("href") is not None:
         target = html_link_target(node.attrs["href"], links, contains_image(node))
@@ -552,14 +555,15 @@ def walk_html(node, m, allowed, links, in_li=None):
         walk_definitions(node, m, inner, links)
     else:
         for k in node.kids:
-            if (isinstance(k, Elem) and k.tag in ("ul", "ol", "dl") and in_li is not None
-                    and "li" in inner):
+            if (isinstance(k, Elem) and k.tag in ("ul", "ol", "dl", "table", *HEADINGS)
+                    and in_li is not None and "li" in inner):
                 # A nested list's lines are items of their own, and DokuWiki
                 # cannot go on with the outer item after them: what follows
-                # the nested list is a line of its own.
+                # the nested list is a line of its own. A heading or a table,
+                # which no list item can hold, ends the list and follows it.
                 m.close(in_li[0])
                 m.open_stack.remove(in_li[0])
-                walk_html(k, m, inner, links)
+                walk_html(k, m, inner if k.tag in ("ul", "ol", "dl") else ALL_CLASSES, links)
                 in_li[0] = m.open_item()
                 m.open_stack.append(in_li[0])
             else:

@@ -64,8 +64,9 @@ TEST(DeepNesting, EveryKindConvertsInFull) {
 
 TEST(DeepNesting, NeedsNoLargeStackFromTheCaller) {
   // Far deeper than 256 KiB of stack allows: the run finds its own.
+  // Each level is walked; a bold inside a bold adds no markers of its own.
   const std::string out = Convert(Nested("<b>", "", 100000), true, 256 << 10);
-  EXPECT_EQ(out.size(), 100000u * 4 + 4);
+  EXPECT_EQ(out, "**deep**");
   std::string direct;
   TTamsel converter;
   direct = converter.ConvertAnsi(Nested("<ul><li>", "", 10000), kEncUtf8);
