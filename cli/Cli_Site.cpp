@@ -269,6 +269,7 @@ private:
       Count([](TSiteSummary& s) { ++s.Failed; });
       return;
     }
+    Count([&](TSiteSummary& s) { s.PageBytes += bytes.size(); });
     TLinkCounts counts;
     std::vector<std::string> notes;
     std::vector<std::size_t> media;
@@ -560,6 +561,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   summary.MediaCopied = done.MediaCopied;
   summary.MediaUnchanged = done.MediaUnchanged;
   summary.Links = done.Links;
+  summary.PageBytes = done.PageBytes;
   summary.Seconds = progress.Seconds();
 
   std::vector<std::string> lines;

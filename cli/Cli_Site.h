@@ -46,6 +46,7 @@ struct TSiteSummary {
   std::uint64_t MediaUnchanged = 0; // of those, files that were there already
   bool MediaUploaded = false;       // into a wiki: the summary says "uploaded"
   TLinkCounts Links;
+  std::uint64_t PageBytes = 0; // HTML read for the pages converted
   double Seconds = 0;
   bool Ran = false; // false: refused before reading the site (no summary to give)
 };

@@ -8,6 +8,7 @@
 
 #include "Tamsel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,6 +115,17 @@ int ConvertOne(const TOptions& options) {
   return 0;
 }
 
+// The site's throughput: pages and HTML megabytes (10^6 bytes) a second
+// over the whole run, reading and writing included.
+std::string FormatRate(const TSiteSummary& summary) {
+  const double seconds = std::max(summary.Seconds, 1e-6);
+  char line[160];
+  std::snprintf(line, sizeof line, "%llu pages, %.1f MB of HTML in %.2f s: %.0f pages/s, %.1f MB/s",
+                static_cast<unsigned long long>(summary.Pages), summary.PageBytes / 1e6,
+                summary.Seconds, summary.Pages / seconds, summary.PageBytes / 1e6 / seconds);
+  return line;
+}
+
 int MigrateSiteCommand(const TOptions& options) {
   TSiteOptions site;
   site.Source = options.SiteDir;
@@ -133,6 +145,7 @@ int MigrateSiteCommand(const TOptions& options) {
   const int status = MigrateSite(site, summary);
   if (summary.Ran && status != 2 && !options.Quiet) {
     Say(FormatSummary(summary));
+    if (options.Verbose) Say(FormatRate(summary));
     if (options.DryRun)
       Say("dry run: nothing was written into the wiki; the figures tell what would have been");
     const auto& links = summary.Links;

@@ -27,6 +27,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Depends from the libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl is loaded only when a wiki is written to, so dpkg-shlibdeps cannot
+# see it (CURLOPT_PROTOCOLS_STR needs 7.85).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libcurl4 (>= 7.85.0)")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME tamsel)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION text)

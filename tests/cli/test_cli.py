@@ -177,9 +177,12 @@ def test_site_errors():
     write("site/A.html", "<p><a href='b.html'>b</a></p>")
     write("site/b.html", "<p>b</p>")
     out = path("pages")
-    check("site", run(["--site", src, "--out", out]), 0, err_has=["2 pages written (0 unchanged)"])
+    check("site", run(["--site", src, "--out", out]), 0, err_has=["2 pages written (0 unchanged)"],
+          err_lacks=["pages/s"])
     check("site again, unchanged", run(["--site", src, "--out", out]), 0,
           err_has=["2 pages written (2 unchanged)"])
+    check("site -v gives the rate", run(["--site", src, "--out", out, "-v"]), 0,
+          err_has=["2 pages, 0.0 MB of HTML in ", " pages/s, ", " MB/s"])
     write("site/b.html", "<p>b, changed</p>")
     check("no overwrite without --force", run(["--site", src, "--out", out]), 1,
           err_has=["b.html: %s/b.txt exists with other content; not overwritten" % out,
