@@ -194,7 +194,6 @@ struct TDocGuard {
   }
 };
 
-
 } // namespace
 
 // Tidy sets the process locale while it makes a document (it looks up the
@@ -340,6 +339,8 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
     ~TOutputGuard() { Out.Abandon(); }
   } outputGuard{Out};
   RawDepth = NoDashDepth = CodeDepth = 0;
+  Anchors = {};
+  AnchorsFound = false;
 
   std::uint8_t state = 0;
   WriteBody(body, state);

@@ -362,10 +362,6 @@ int HeadingLevel(TidyTagId id) {
   }
 }
 
-bool Skipped(TidyTagId id) {
-  return id == TidyTag_SCRIPT || id == TidyTag_STYLE;
-}
-
 void AppendSpaceOnce(std::string& out) {
   if (!out.empty() && out.back() != ' ') out += ' ';
 }
@@ -413,7 +409,8 @@ void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std:
       break;
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_BR) {
+      if (IsUnseen(child)) {
+      } else if (id == TidyTag_BR) {
         AppendSpaceOnce(out);
       } else if (tidyGetChild(child)) {
         const bool block = !IsInlineTag(id);
@@ -526,7 +523,7 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
           pending.emplace_back(name);
       }
       if (id == TidyTag_IMG) settle(inHeading);
-      if (type == TidyNode_Start && !Skipped(id) && tidyGetChild(node)) {
+      if (type == TidyNode_Start && !IsUnseen(node) && tidyGetChild(node)) {
         stack.push_back({node, passes, heading});
         passes = passes && PassesHeadings(id);
         heading = inHeading;

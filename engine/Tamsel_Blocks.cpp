@@ -22,7 +22,8 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
     case TidyNode_StartEnd:
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_BR) {
+      if (IsUnseen(child)) {
+      } else if (id == TidyTag_BR) {
         out += '\n';
       } else if (IsInlineTag(id)) {
         CollectCode(doc, child, value, out);

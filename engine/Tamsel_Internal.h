@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Tamsel.h"
+#include "Tamsel_Anchor.h"
 #include "Tamsel_Output.h"
 
 #include <cstdint>
@@ -55,6 +56,10 @@ private:
 
 // Elements that flow inside a line; every other element is a block.
 bool IsInlineTag(TidyTagId id);
+// What a browser never shows, nor anything inside it: scripts, styles,
+// templates, drawings, what belongs in the head, and elements hidden by
+// their hidden attribute or an inline display:none.
+bool IsUnseen(TidyNode node);
 // 0 none, 1 left, 2 center, 3 right.
 std::uint8_t ParseAlign(const char* value);
 std::int32_t ParseInt(const char* value, std::int32_t fallback);
@@ -157,11 +162,18 @@ private:
   void WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
   void WriteImage(TidyNode node);
   void WriteLinkedImage(TidyNode node);
+  // "#frag" as DokuWiki's anchor of the heading where the fragment lands.
+  std::string FragmentTarget(std::string_view fragment);
 
   const TTamsel& Owner;
   TOptions Options;
   TidyDoc Doc = nullptr;
   TOutput Out;
+  // Where the document's ids land, found at the first link to a fragment.
+  TDocumentAnchors Anchors;
+  bool AnchorsFound = false;
+  // An image was written inside the current link to a media file.
+  bool MediaImage = false;
   // Above 0 while a heading's title is written: no markup is read there.
   std::uint32_t RawDepth = 0;
   // Above 0 while en dashes stay as they are (headings, links, code).
