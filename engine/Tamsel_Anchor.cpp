@@ -391,6 +391,38 @@ void AppendHeadingText(TidyDoc doc, TidyNode node, TidyBuffer& value, std::strin
   }
 }
 
+bool IsMarkCharacter(char32_t c) {
+  switch (c) {
+  case '#':
+  case 0xB6:    // pilcrow
+  case 0xA7:    // section sign
+  case 0x1F517: // link symbol
+  case 0x2693:  // anchor
+  case 0xFE0E:  // text and emoji variation selectors
+  case 0xFE0F:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// Adds the text below node to out; false at an image or unseen element.
+bool CollectMarkText(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    if (tidyNodeGetType(child) == TidyNode_Text) {
+      tidyBufClear(&value);
+      tidyNodeGetValue(doc, child, &value);
+      out.append(reinterpret_cast<const char*>(value.bp), value.size);
+      if (out.size() > 64) return false;
+    } else if (tidyNodeGetId(child) == TidyTag_IMG) {
+      return false;
+    } else if (!IsUnseen(child) && !CollectMarkText(doc, child, value, out)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The text the converter writes for a heading's content; line breaks and
 // block elements inside it part the words with one space.
 void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std::string& out) {
@@ -409,7 +441,7 @@ void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std:
       break;
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (IsUnseen(child)) {
+      if (IsUnseen(child) || (id == TidyTag_A && IsPermalinkMark(doc, child))) {
       } else if (id == TidyTag_BR) {
         AppendSpaceOnce(out);
       } else if (tidyGetChild(child)) {
@@ -579,6 +611,27 @@ TDocumentAnchors ParseAnchors(std::string_view bytes, int encoding) {
 }
 
 } // namespace
+
+bool IsPermalinkMark(TidyDoc doc, TidyNode link) {
+  TidyBuffer value;
+  tidyBufInit(&value);
+  std::string text;
+  const bool collected = CollectMarkText(doc, link, value, text);
+  tidyBufFree(&value);
+  if (!collected) return false;
+  bool mark = false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (text.compare(pos, 6, "&nbsp;") == 0) {
+      pos += 6;
+      continue;
+    }
+    const char32_t c = DecodeUtf8(text, pos);
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xA0) continue;
+    if (!IsMarkCharacter(c)) return false;
+    mark = true;
+  }
+  return mark;
+}
 
 TDocumentAnchors FindAnchors(TidyDoc doc) {
   TDocumentAnchors anchors;

@@ -49,6 +49,10 @@ private:
   std::vector<std::string> Ids;
 };
 
+// A link whose visible text is only a permalink mark ('#', '¶', '§', a link
+// symbol), as documentation generators put into headings; no image.
+bool IsPermalinkMark(TidyDoc doc, TidyNode link);
+
 // Where a fragment of the HTML document lands in the DokuWiki page.
 struct TAnchorTarget {
   // The section anchor: of the heading the element is on, inside, or just

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
@@ -124,6 +125,9 @@ private:
 
   // Blocks.
   void WriteHeading(TidyNode node, std::int32_t level);
+  // A link inside a heading, where DokuWiki holds none.
+  void WriteHeadingLink(TidyNode node, std::uint8_t& state);
+  bool IsOwnAnchor(TidyNode heading, std::string_view href);
   void WriteRule();
   void WriteParagraph(TidyNode node);
   void WriteCode(TidyNode node);
@@ -151,7 +155,16 @@ private:
   void WriteBold(TidyNode node) { WriteMarked(node, "**", "**"); }
   void WriteItalic(TidyNode node) { WriteMarked(node, "//", "//"); }
   void WriteUnderline(TidyNode node) { WriteMarked(node, "__", "__"); }
-  void WriteMonospace(TidyNode node) { WriteMarked(node, "''", "''"); }
+  // DokuWiki's typography reaches into monospace too: the channel protects
+  // what it would change there.
+  void WriteMonospace(TidyNode node) {
+    const TScope codeText(Out.CodeTextDepth);
+    WriteMarked(node, "''", "''");
+  }
+  // Writes em, cite, var, dfn, ins, kbd, samp and q as the Emphasis option
+  // asks; false when it is off.
+  bool WriteEmphasis(TidyNode node, TidyTagId id);
+  void WriteQuotationMark();
   void WriteDeleted(TidyNode node) { WriteMarked(node, "<del>", "</del>"); }
   void WriteSubscript(TidyNode node) { WriteMarked(node, "<sub>", "</sub>"); }
   void WriteSuperscript(TidyNode node) { WriteMarked(node, "<sup>", "</sup>"); }
@@ -174,6 +187,9 @@ private:
   bool AnchorsFound = false;
   // An image was written inside the current link to a media file.
   bool MediaImage = false;
+  // The heading being written, and its links that go after its line.
+  TidyNode Heading = nullptr;
+  std::vector<TidyNode> HeadingLinks;
   // Above 0 while a heading's title is written: no markup is read there.
   std::uint32_t RawDepth = 0;
   // Above 0 while en dashes stay as they are (headings, links, code).

@@ -255,7 +255,9 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
     state = kStateInline;
     return;
   default:
-    if (blocks.Contains(id))
+    if (Options.Emphasis && WriteEmphasis(node, id))
+      break;
+    else if (blocks.Contains(id))
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
@@ -301,6 +303,8 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
       const TidyTagId id = tidyNodeGetId(child);
       if (id == TidyTag_BR)
         WriteContentBreak();
+      else if (id == TidyTag_A && Heading)
+        WriteHeadingLink(child, state);
       else if (blocks.Contains(id))
         WriteBlock(child, state);
       else if (IsInlineTag(id))
