@@ -88,6 +88,7 @@ TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view 
   result.EncodingDescription = std::move(input.Description);
   result.Warnings = std::move(input.Warnings);
   converter.Options.SetLinks(options.LinkOptions != 0);
+  converter.Options.Emphasis = options.Emphasis;
   result.Text = FinishText(converter.ConvertAnsi(input.Bytes, input.TidyEncoding), options.Newline);
   return result;
 }

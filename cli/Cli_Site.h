@@ -62,5 +62,4 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
 // "12 pages written, 30 links resolved, ..." for the last line.
 std::string FormatSummary(const TSiteSummary& summary);
 
-
 } // namespace tamsel::cli
