@@ -529,7 +529,8 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
     const TidyNodeType type = tidyNodeGetType(node);
     bool descend = false;
     if (type == TidyNode_Text) {
-      if (HasVisibleText(doc, node, value)) settle(heading);
+      // Only names still waiting for something visible need the text.
+      if (!pending.empty() && HasVisibleText(doc, node, value)) settle(heading);
     } else if (type == TidyNode_Start || type == TidyNode_StartEnd) {
       const TidyTagId id = tidyNodeGetId(node);
       const std::string* inHeading = heading;

@@ -226,11 +226,13 @@ std::size_t AutoLinkStart(const byte* p, std::size_t n) {
   return n;
 }
 
+// Most texts hold neither "://" nor "www."; memmem and memchr tell fast.
 bool MayHoldAutoLink(const byte* p, std::size_t n) {
-  for (std::size_t i = 0; i + 3 <= n; ++i)
-    if ((p[i] == ':' && p[i + 1] == '/' && p[i + 2] == '/') ||
-        ((p[i] | 0x20) == 'w' && i + 4 <= n && StartsWithNoCase(p + i, n - i, "www.", 4)))
-      return true;
+  if (memmem(p, n, "://", 3)) return true;
+  for (const byte* dot = p; (dot = static_cast<const byte*>(
+                                 std::memchr(dot, '.', n - static_cast<std::size_t>(dot - p))));
+       ++dot)
+    if (dot - p >= 3 && StartsWithNoCase(dot - 3, 4, "www.", 4)) return true;
   return false;
 }
 
