@@ -227,8 +227,16 @@ std::string TSectionIds::Next(std::string_view title) {
   if (title.empty() || title == std::string_view("\0", 1)) return {};
   const std::string base = SectionId(title);
   std::string candidate = base;
-  for (unsigned suffix = 1; std::find(Ids.begin(), Ids.end(), candidate) != Ids.end(); ++suffix)
-    candidate = base + std::to_string(suffix);
+  // An anchor once taken stays taken, so the search for a free suffix of a
+  // title met again goes on where it stopped last time: a page with
+  // thousands of headings costs no more per heading than one with few.
+  if (TakenSet.contains(candidate)) {
+    unsigned& suffix = NextSuffix[base];
+    do
+      candidate = base + std::to_string(++suffix);
+    while (TakenSet.contains(candidate));
+  }
+  TakenSet.insert(candidate);
   Ids.push_back(candidate);
   return candidate;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tamsel {
@@ -47,6 +48,8 @@ public:
 
 private:
   std::vector<std::string> Ids;
+  std::unordered_set<std::string> TakenSet;
+  std::unordered_map<std::string, unsigned> NextSuffix;
 };
 
 // A link whose visible text is only a permalink mark ('#', '¶', '§', a link
