@@ -172,7 +172,7 @@ std::string TConverter::FragmentTarget(std::string_view fragment) {
     Anchors = FindAnchors(Doc);
     AnchorsFound = true;
   }
-  const std::string name = AttrText(std::string(fragment).c_str());
+  const std::string name(fragment);
   auto found = Anchors.Targets.find(name);
   if (found == Anchors.Targets.end()) found = Anchors.Targets.find(PercentDecode(name));
   if (found != Anchors.Targets.end() && found->second.OnHeading && !found->second.Section.empty())
