@@ -514,6 +514,15 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
   TSectionIds ids;
   std::string section;              // of the last heading met
   std::vector<std::string> pending; // names with nothing visible after them yet
+  // Names of elements that hold more than a heading's words (a chapter's
+  // div with a navigation bar before its title): they land on the first
+  // heading inside, or where they began when none comes.
+  struct TWaiting {
+    std::string Name;
+    std::string Section;
+    std::size_t Depth;
+  };
+  std::vector<TWaiting> waiting;
   const auto land = [&](const std::string& name, const std::string& at, bool onHeading) {
     anchors.Targets.try_emplace(name, TAnchorTarget{at, onHeading});
   };
@@ -549,6 +558,9 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
           inHeading = headings.back().get();
           section = anchor;
           anchors.Headings.push_back(std::move(anchor));
+          for (const TWaiting& w : waiting)
+            land(w.Name, *inHeading, true);
+          waiting.clear();
         }
       }
       const auto attr = [&](TidyAttrId which) -> const char* {
@@ -560,6 +572,9 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
         if (!name || !*name) continue;
         if (inHeading)
           land(name, *inHeading, true);
+        else if (type == TidyNode_Start && tidyGetChild(node) && !IsInlineTag(id) &&
+                 !HeadingLevel(id) && !IsUnseen(node))
+          waiting.push_back({name, section, stack.size() + 1});
         else
           pending.emplace_back(name);
       }
@@ -577,8 +592,14 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       passes = stack.back().Passes;
       heading = stack.back().Heading;
       stack.pop_back();
+      while (!waiting.empty() && waiting.back().Depth > stack.size()) {
+        land(waiting.back().Name, waiting.back().Section, false);
+        waiting.pop_back();
+      }
     }
   }
+  for (const TWaiting& w : waiting)
+    land(w.Name, w.Section, false);
   settle(nullptr);
 }
 
