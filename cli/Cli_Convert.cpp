@@ -44,7 +44,7 @@ struct TNamespaceResolvers {
     Set = true;
     const std::string ns = options.Namespace;
     const std::string start = options.StartPage;
-    converter.ResolveLocalLink = [ns, start](std::string_view href, std::string& result) {
+    converter.ResolveLocalLink = [ns, start](std::string_view href, TLinkTarget& result) {
       const std::optional<TReference> ref = ResolveReference("", href);
       if (!ref || ref->SamePage) return false;
       std::string id;
@@ -52,9 +52,18 @@ struct TNamespaceResolvers {
         id = PageIdFor(ref->Path.empty() ? "index.html" : ref->Path + "/index.html", start);
       else if (IsPageName(ref->Path))
         id = PageIdFor(ref->Path, start);
+      else if (const std::size_t dot = ref->Path.rfind('.');
+               dot != std::string::npos && ref->Path.find('/', dot) == std::string::npos &&
+               (id = MediaIdFor(ref->Path), !id.empty())) {
+        // A file that is no page: linked as the media file it would be.
+        result.Target = ":" + InNamespace(ns, id);
+        result.Media = true;
+        return true;
+      }
       if (id.empty()) return false;
-      result = ":" + InNamespace(ns, id);
-      if (ref->HasFragment && !ref->Fragment.empty()) result += "#" + SectionId(ref->Fragment);
+      result.Target = ":" + InNamespace(ns, id);
+      if (ref->HasFragment && !ref->Fragment.empty())
+        result.Target += "#" + SectionId(ref->Fragment);
       return true;
     };
     converter.ResolveLocalImage = [ns](std::string_view src, std::string& result) {
@@ -83,6 +92,7 @@ TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view 
   result.EncodingDescription = std::move(input.Description);
   result.Warnings = std::move(input.Warnings);
   converter.Options.SetLinks(options.LinkOptions != 0);
+  converter.Options.Emphasis = options.Emphasis;
   result.Text = FinishText(converter.ConvertAnsi(input.Bytes, input.TidyEncoding), options.Newline);
   return result;
 }

@@ -27,6 +27,8 @@ std::string FinishText(std::string_view converted, TNewline newline);
 struct TDocumentOptions {
   std::optional<TEncoding> Encoding; // nullopt: detect
   std::uint8_t LinkOptions = 7;
+  // em, cite, var, dfn, ins, kbd, samp and q with DokuWiki's formatting.
+  bool Emphasis = true;
   TNewline Newline = TNewline::Lf;
   // For one document (a site's pages resolve through the site's index):
   // local links and images become absolute ids below this namespace, the

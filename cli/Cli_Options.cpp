@@ -21,6 +21,9 @@ const char* const kUsage =
     "  --encoding NAME   how to read the HTML: auto (default) or an encoding, see below\n"
     "  --newline lf|crlf line ends written (default lf, as DokuWiki stores pages)\n"
     "  --no-links        write link texts without wiki links\n"
+    "  --no-emphasis     write em, cite, var, dfn, ins, kbd, samp and q as plain\n"
+    "                    text, as the window does (by default they become\n"
+    "                    //italic//, __underlined__, ''monospace'' and \"quoted\")\n"
     "  -o, --output FILE write to FILE instead of standard output\n"
     "  --site SRC_DIR    migrate every *.html and *.htm file below SRC_DIR; nothing\n"
     "                    outside it is read, symbolic links to elsewhere are skipped\n"
@@ -118,6 +121,9 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--no-links") {
       flag();
       options.Document.LinkOptions = 0;
+    } else if (arg == "--no-emphasis") {
+      flag();
+      options.Document.Emphasis = false;
     } else if (arg == "--encoding") {
       options.EncodingName = value();
       std::string lower = options.EncodingName;

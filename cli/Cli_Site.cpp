@@ -14,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <random>
 #include <set>
 #include <thread>
 
@@ -165,30 +164,11 @@ void RunParallel(unsigned jobs, std::size_t count, const std::function<void(std:
     thread.join();
 }
 
-// Begins a link target that is a media file. Random, so that no text of a
-// page can spell it.
-std::string MakeMediaMarker() {
-  std::random_device random;
-  char marker[40];
-  std::snprintf(marker, sizeof marker, "tamsel-media-%08x%08x:", random(), random());
-  return marker;
-}
-
-bool IsImageName(std::string_view id) {
-  const std::size_t dot = id.rfind('.');
-  if (dot == std::string_view::npos) return false;
-  const std::string_view ext = id.substr(dot + 1);
-  for (const char* image : {"png", "jpg", "jpeg", "gif", "svg", "webp", "ico", "bmp"})
-    if (ext == image) return true;
-  return false;
-}
-
 class TMigration {
 public:
   TMigration(const TSiteOptions& options, TSiteIndex& index, TSiteWriter& writer,
              TProgress& progress)
-      : Options(options), Index(index), Writer(writer), Progress(progress),
-        Marker(MakeMediaMarker()) {}
+      : Options(options), Index(index), Writer(writer), Progress(progress) {}
 
   // Reads a page's anchors, before any page converts.
   void FindPageAnchors(std::size_t file) {
@@ -273,7 +253,6 @@ private:
     TLinkCounts counts;
     std::vector<std::string> notes;
     std::vector<std::size_t> media;
-    bool mediaLinks = false;
     // One converter per thread: it compiles its escaping pattern once.
     thread_local TTamsel converter;
     // The resolvers below refer to this call's locals; none may outlive it.
@@ -284,19 +263,15 @@ private:
         Converter.ResolveLocalImage = nullptr;
       }
     } reset{converter};
-    converter.ResolveLocalLink = [&](std::string_view href, std::string& result) {
+    converter.ResolveLocalLink = [&](std::string_view href, TLinkTarget& result) {
       std::string note;
       TResolvedLink link;
       const bool resolved = Index.ResolveLink(page.Path, href, link, counts, note);
       if (!note.empty()) notes.push_back(std::move(note));
       if (!resolved) return false;
-      if (link.Media) {
-        media.push_back(link.File);
-        mediaLinks = true;
-        result = Marker + link.Target;
-      } else {
-        result = std::move(link.Target);
-      }
+      if (link.Media) media.push_back(link.File);
+      result.Target = std::move(link.Target);
+      result.Media = link.Media;
       return true;
     };
     converter.ResolveLocalImage = [&](std::string_view src, std::string& result) {
@@ -316,7 +291,6 @@ private:
       Count([](TSiteSummary& s) { ++s.Failed; });
       return;
     }
-    if (mediaLinks) document.Text = WriteMediaLinks(document.Text, Marker);
     if (!Options.Quiet)
       for (const std::string& warning : document.Warnings)
         Report(page.Path, warning);
@@ -350,7 +324,6 @@ private:
   TSiteIndex& Index;
   TSiteWriter& Writer;
   TProgress& Progress;
-  const std::string Marker;
   std::mutex Lock;
   std::set<std::size_t> Media; // files of pages written
 };
@@ -385,41 +358,6 @@ bool RunIndexer(const std::string& dir) {
 }
 
 } // namespace
-
-std::string WriteMediaLinks(std::string_view text, std::string_view marker) {
-  const std::string open = "[[" + std::string(marker);
-  std::string out;
-  out.reserve(text.size());
-  std::size_t done = 0;
-  for (std::size_t at; (at = text.find(open, done)) != std::string_view::npos;) {
-    out.append(text, done, at - done);
-    const std::size_t targetAt = at + open.size();
-    const std::size_t bar = text.find('|', targetAt);
-    const std::size_t close = bar == std::string_view::npos ? bar : text.find("]]", bar);
-    if (close == std::string_view::npos) { // not the converter's form; drop the marker
-      done = targetAt;
-      out += "[[";
-      continue;
-    }
-    const std::string_view target = text.substr(targetAt, bar - targetAt);
-    std::string content(text.substr(bar + 1, close - bar - 1));
-    const std::string linkOnly = IsImageName(target) ? "?linkonly" : "";
-    if (content.find("{{") != std::string::npos) {
-      // A media link cannot hold an image: the image, then the link.
-      const std::size_t colon = target.rfind(':');
-      out += content + " {{" + std::string(target) + linkOnly + "|" +
-             std::string(target.substr(colon == std::string_view::npos ? 0 : colon + 1)) + "}}";
-    } else {
-      // "}}" would end the media link early.
-      for (std::size_t brace; (brace = content.find("}}")) != std::string::npos;)
-        content.replace(brace, 2, "} }");
-      out += "{{" + std::string(target) + linkOnly + "|" + content + "}}";
-    }
-    done = close + 2;
-  }
-  out.append(text, done, std::string_view::npos);
-  return out;
-}
 
 std::string FormatSummary(const TSiteSummary& s) {
   const auto n = [](std::uint64_t v) { return std::to_string(v); };

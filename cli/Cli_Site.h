@@ -63,10 +63,4 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
 // "12 pages written, 30 links resolved, ..." for the last line.
 std::string FormatSummary(const TSiteSummary& summary);
 
-// The converter writes every link as "[[target|text]]"; a link whose target
-// starts with marker is a link to a media file and becomes "{{target|text}}"
-// ("{{target?linkonly|text}}" for an image, so that it is linked, not shown).
-// A link around an image becomes the image followed by a media link.
-std::string WriteMediaLinks(std::string_view text, std::string_view marker);
-
 } // namespace tamsel::cli

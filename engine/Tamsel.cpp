@@ -251,6 +251,8 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   Out.Reserve(std::min(static_cast<std::size_t>(size) / 2, record.Limit / 2));
   RawDepth = NoDashDepth = CodeDepth = 0;
   OpenMarks = 0;
+  Anchors = {};
+  AnchorsFound = false;
 
   std::uint8_t state = 0;
   WriteBody(body, state);

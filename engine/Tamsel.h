@@ -52,6 +52,9 @@ struct TOptions {
   // markup of DokuWiki's colour and size plugins.
   bool FontColor = false;
   bool FontSize = false;
+  // em, cite, var and dfn as "//", ins as "__", kbd and samp as "''", q
+  // between quotation marks; without it they are plain text.
+  bool Emphasis = false;
   // Written between lines, also inside code blocks.
   std::string LineBreak = "\r\n";
 
@@ -62,6 +65,14 @@ struct TOptions {
 // converter's own rewriting. Unset by default; the site migration sets it so
 // that links resolve to absolute page and media ids.
 using TLocalResolver = std::function<bool(std::string_view original, std::string& result)>;
+
+// Where a local link leads: a page (and section), or a media file, which
+// DokuWiki links as {{id|text}}.
+struct TLinkTarget {
+  std::string Target;
+  bool Media = false;
+};
+using TLinkResolver = std::function<bool(std::string_view original, TLinkTarget& result)>;
 
 namespace detail {
 class TConverter;
@@ -90,8 +101,9 @@ public:
 
   TOptions Options;
 
-  // Extension points for the site migration; see TLocalResolver.
-  TLocalResolver ResolveLocalLink;
+  // Extension points for the site migration; see TLinkResolver and
+  // TLocalResolver.
+  TLinkResolver ResolveLocalLink;
   TLocalResolver ResolveLocalImage;
 
 private:

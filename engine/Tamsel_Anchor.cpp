@@ -234,8 +234,16 @@ std::string TSectionIds::Next(std::string_view title) {
   if (title.empty() || title == std::string_view("\0", 1)) return {};
   const std::string base = SectionId(title);
   std::string candidate = base;
-  for (unsigned suffix = 1; std::find(Ids.begin(), Ids.end(), candidate) != Ids.end(); ++suffix)
-    candidate = base + std::to_string(suffix);
+  // An anchor once taken stays taken, so the search for a free suffix of a
+  // title met again goes on where it stopped last time: a page with
+  // thousands of headings costs no more per heading than one with few.
+  if (TakenSet.contains(candidate)) {
+    unsigned& suffix = NextSuffix[base];
+    do
+      candidate = base + std::to_string(++suffix);
+    while (TakenSet.contains(candidate));
+  }
+  TakenSet.insert(candidate);
   Ids.push_back(candidate);
   return candidate;
 }
@@ -295,10 +303,6 @@ int HeadingLevel(TidyTagId id) {
   }
 }
 
-bool Skipped(TidyTagId id) {
-  return id == TidyTag_SCRIPT || id == TidyTag_STYLE;
-}
-
 void AppendSpaceOnce(std::string& out) {
   if (!out.empty() && out.back() != ' ') out += ' ';
 }
@@ -328,6 +332,38 @@ void AppendHeadingText(TidyDoc doc, TidyNode node, TidyBuffer& value, std::strin
   }
 }
 
+bool IsMarkCharacter(char32_t c) {
+  switch (c) {
+  case '#':
+  case 0xB6:    // pilcrow
+  case 0xA7:    // section sign
+  case 0x1F517: // link symbol
+  case 0x2693:  // anchor
+  case 0xFE0E:  // text and emoji variation selectors
+  case 0xFE0F:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// Adds the text below node to out; false at an image or unseen element.
+bool CollectMarkText(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    if (tidyNodeGetType(child) == TidyNode_Text) {
+      tidyBufClear(&value);
+      tidyNodeGetValue(doc, child, &value);
+      out.append(reinterpret_cast<const char*>(value.bp), value.size);
+      if (out.size() > 64) return false;
+    } else if (tidyNodeGetId(child) == TidyTag_IMG) {
+      return false;
+    } else if (!IsUnseen(child) && !CollectMarkText(doc, child, value, out)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The text the converter writes for a heading's content; line breaks and
 // block elements inside it part the words with one space.
 void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std::string& out) {
@@ -346,7 +382,8 @@ void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std:
       break;
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_BR) {
+      if (IsUnseen(child) || (id == TidyTag_A && IsPermalinkMark(doc, child))) {
+      } else if (id == TidyTag_BR) {
         AppendSpaceOnce(out);
       } else if (tidyGetChild(child)) {
         const bool block = !IsInlineTag(id);
@@ -410,6 +447,15 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
   TSectionIds ids;
   std::string section;              // of the last heading met
   std::vector<std::string> pending; // names with nothing visible after them yet
+  // Names of elements that hold more than a heading's words (a chapter's
+  // div with a navigation bar before its title): they land on the first
+  // heading inside, or where they began when none comes.
+  struct TWaiting {
+    std::string Name;
+    std::string Section;
+    std::size_t Depth;
+  };
+  std::vector<TWaiting> waiting;
   const auto land = [&](const std::string& name, const std::string& at, bool onHeading) {
     anchors.Targets.try_emplace(name, TAnchorTarget{at, onHeading});
   };
@@ -433,7 +479,8 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
     const TidyNodeType type = tidyNodeGetType(node);
     bool descend = false;
     if (type == TidyNode_Text) {
-      if (HasVisibleText(doc, node, value)) settle(heading);
+      // Only names still waiting for something visible need the text.
+      if (!pending.empty() && HasVisibleText(doc, node, value)) settle(heading);
     } else if (type == TidyNode_Start || type == TidyNode_StartEnd) {
       const TidyTagId id = tidyNodeGetId(node);
       const std::string* inHeading = heading;
@@ -444,6 +491,9 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
           inHeading = headings.back().get();
           section = anchor;
           anchors.Headings.push_back(std::move(anchor));
+          for (const TWaiting& w : waiting)
+            land(w.Name, *inHeading, true);
+          waiting.clear();
         }
       }
       const auto attr = [&](TidyAttrId which) -> const char* {
@@ -455,11 +505,14 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
         if (!name || !*name) continue;
         if (inHeading)
           land(name, *inHeading, true);
+        else if (type == TidyNode_Start && tidyGetChild(node) && !IsInlineTag(id) &&
+                 !HeadingLevel(id) && !IsUnseen(node))
+          waiting.push_back({name, section, stack.size() + 1});
         else
           pending.emplace_back(name);
       }
       if (id == TidyTag_IMG) settle(inHeading);
-      if (type == TidyNode_Start && !Skipped(id) && tidyGetChild(node)) {
+      if (type == TidyNode_Start && !IsUnseen(node) && tidyGetChild(node)) {
         stack.push_back({node, passes, heading});
         passes = PassesHeadings(passes, id);
         heading = inHeading;
@@ -472,8 +525,14 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       passes = stack.back().Passes;
       heading = stack.back().Heading;
       stack.pop_back();
+      while (!waiting.empty() && waiting.back().Depth > stack.size()) {
+        land(waiting.back().Name, waiting.back().Section, false);
+        waiting.pop_back();
+      }
     }
   }
+  for (const TWaiting& w : waiting)
+    land(w.Name, w.Section, false);
   settle(nullptr);
 }
 
@@ -490,6 +549,27 @@ TDocumentAnchors ParseAnchors(const void* bytes, std::int32_t size, int encoding
 }
 
 } // namespace
+
+bool IsPermalinkMark(TidyDoc doc, TidyNode link) {
+  TidyBuffer value;
+  tidyBufInit(&value);
+  std::string text;
+  const bool collected = CollectMarkText(doc, link, value, text);
+  tidyBufFree(&value);
+  if (!collected) return false;
+  bool mark = false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (text.compare(pos, 6, "&nbsp;") == 0) {
+      pos += 6;
+      continue;
+    }
+    const char32_t c = DecodeUtf8(text, pos);
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xA0) continue;
+    if (!IsMarkCharacter(c)) return false;
+    mark = true;
+  }
+  return mark;
+}
 
 TDocumentAnchors FindAnchors(TidyDoc doc) {
   TDocumentAnchors anchors;

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tamsel {
@@ -47,7 +48,13 @@ public:
 
 private:
   std::vector<std::string> Ids;
+  std::unordered_set<std::string> TakenSet;
+  std::unordered_map<std::string, unsigned> NextSuffix;
 };
+
+// A link whose visible text is only a permalink mark ('#', '¶', '§', a link
+// symbol), as documentation generators put into headings; no image.
+bool IsPermalinkMark(TidyDoc doc, TidyNode link);
 
 // Where a fragment of the HTML document lands in the DokuWiki page.
 struct TAnchorTarget {

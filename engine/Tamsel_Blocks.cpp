@@ -22,7 +22,8 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
     case TidyNode_StartEnd:
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_BR) {
+      if (IsUnseen(child)) {
+      } else if (id == TidyTag_BR) {
         out += '\n';
       } else if (IsInlineTag(id)) {
         CollectCode(doc, child, value, out);
@@ -46,12 +47,74 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   Out.PutRepeated('=', level);
   Out.Put(' ');
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
+  HeadingLinks.clear();
   {
     const TScope raw(RawDepth), noDash(NoDashDepth);
+    struct THeadingScope {
+      TidyNode& Heading;
+      THeadingScope(TidyNode& heading, TidyNode node) : Heading(heading) { Heading = node; }
+      ~THeadingScope() { Heading = nullptr; }
+    } headingScope(Heading, node);
     WriteContent(node);
   }
   Out.Put(' ');
   Out.PutRepeated('=', level);
+  if (HeadingLinks.empty()) return;
+  // The heading's other links, which would be lost, on the line after it.
+  const std::vector<TidyNode> links = std::move(HeadingLinks);
+  HeadingLinks.clear();
+  Out.ResetBreaks();
+  Out.NeedBreaks(1);
+  for (TidyNode link : links) {
+    if (link != links.front()) Out.SpaceOnce();
+    WriteInlineNode(link, kNoBlocks);
+  }
+}
+
+// The heading's own anchor: its id, an id inside it, that of the element it
+// is the first child of, or of an empty element right before it.
+bool TConverter::IsOwnAnchor(TidyNode heading, std::string_view href) {
+  if (href.empty() || href == "#") return true;
+  if (href.front() != '#') return false;
+  const std::string_view name = href.substr(1);
+  const auto named = [&](TidyNode node) {
+    for (TidyAttrId attr : {TidyAttr_ID, TidyAttr_NAME}) {
+      const char* value = AttrValue(node, attr);
+      if (value && name == value) return true;
+    }
+    return false;
+  };
+  const auto inside = [&](auto&& self, TidyNode node) -> bool {
+    if (named(node)) return true;
+    for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
+      if (tidyNodeGetType(child) == TidyNode_Start && self(self, child)) return true;
+    return false;
+  };
+  if (inside(inside, heading)) return true;
+  const auto blank = [&](TidyNode text) {
+    TidyBuffer& value = TextValue.Buffer;
+    tidyNodeGetValue(Doc, text, &value);
+    return !HasVisibleByte(value, 0, value.size);
+  };
+  TidyNode before = tidyGetPrev(heading);
+  while (before && tidyNodeGetType(before) == TidyNode_Text && blank(before))
+    before = tidyGetPrev(before);
+  if (before && tidyNodeGetType(before) != TidyNode_Text && !tidyGetChild(before) && named(before))
+    return true;
+  if (!before) {
+    TidyNode parent = tidyGetParent(heading);
+    if (parent && named(parent)) return true;
+  }
+  return false;
+}
+
+// A permalink mark goes with its link; a link to the heading itself leaves
+// its text; any other link leaves its text and is written after the heading.
+void TConverter::WriteHeadingLink(TidyNode node, std::uint8_t& state) {
+  if (IsPermalinkMark(Doc, node)) return;
+  if (const char* href = AttrValue(node, TidyAttr_HREF); href && !IsOwnAnchor(Heading, href))
+    HeadingLinks.push_back(node);
+  WriteContentChildren(node, state, kNoBlocks);
 }
 
 void TConverter::WriteRule() {

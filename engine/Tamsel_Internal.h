@@ -2,14 +2,16 @@
 #pragma once
 
 #include "Tamsel.h"
+#include "Tamsel_Anchor.h"
+#include "Tamsel_Output.h"
 
 #include <functional>
-#include "Tamsel_Output.h"
 
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
@@ -75,6 +77,10 @@ private:
 
 // Elements that flow inside a line; every other element is a block.
 bool IsInlineTag(TidyTagId id);
+// What a browser never shows, nor anything inside it: scripts, styles,
+// templates, drawings, what belongs in the head, and elements hidden by
+// their hidden attribute or an inline display:none.
+bool IsUnseen(TidyNode node);
 // 0 none, 1 left, 2 center, 3 right.
 std::uint8_t ParseAlign(const char* value);
 std::int32_t ParseInt(const char* value, std::int32_t fallback);
@@ -144,6 +150,9 @@ private:
 
   // Blocks.
   void WriteHeading(TidyNode node, std::int32_t level);
+  // A link inside a heading, where DokuWiki holds none.
+  void WriteHeadingLink(TidyNode node, std::uint8_t& state);
+  bool IsOwnAnchor(TidyNode heading, std::string_view href);
   void WriteRule();
   void WriteParagraph(TidyNode node);
   void WriteCode(TidyNode node);
@@ -178,7 +187,16 @@ private:
   void WriteBold(TidyNode node) { WriteMarked(node, "**", "**"); }
   void WriteItalic(TidyNode node) { WriteMarked(node, "//", "//"); }
   void WriteUnderline(TidyNode node) { WriteMarked(node, "__", "__"); }
-  void WriteMonospace(TidyNode node) { WriteMarked(node, "''", "''"); }
+  // DokuWiki's typography reaches into monospace too: the channel protects
+  // what it would change there.
+  void WriteMonospace(TidyNode node) {
+    const TScope codeText(Out.CodeTextDepth);
+    WriteMarked(node, "''", "''");
+  }
+  // Writes em, cite, var, dfn, ins, kbd, samp and q as the Emphasis option
+  // asks; false when it is off.
+  bool WriteEmphasis(TidyNode node, TidyTagId id);
+  void WriteQuotationMark();
   void WriteDeleted(TidyNode node) { WriteMarked(node, "<del>", "</del>"); }
   void WriteSubscript(TidyNode node) { WriteMarked(node, "<sub>", "</sub>"); }
   void WriteSuperscript(TidyNode node) { WriteMarked(node, "<sup>", "</sup>"); }
@@ -189,11 +207,21 @@ private:
   void WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
   void WriteImage(TidyNode node);
   void WriteLinkedImage(TidyNode node);
+  // "#frag" as DokuWiki's anchor of the heading where the fragment lands.
+  std::string FragmentTarget(std::string_view fragment);
 
   const TTamsel& Owner;
   TOptions Options;
   TidyDoc Doc = nullptr;
   TOutput Out;
+  // Where the document's ids land, found at the first link to a fragment.
+  TDocumentAnchors Anchors;
+  bool AnchorsFound = false;
+  // An image was written inside the current link to a media file.
+  bool MediaImage = false;
+  // The heading being written, and its links that go after its line.
+  TidyNode Heading = nullptr;
+  std::vector<TidyNode> HeadingLinks;
   // Above 0 while a heading's title is written: no markup is read there.
   std::uint32_t RawDepth = 0;
   // Above 0 while en dashes stay as they are (headings, links, code).

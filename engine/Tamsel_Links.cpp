@@ -48,6 +48,32 @@ std::string LocalMediaId(const TReference& ref) {
     out += c == '/' ? ':' : c;
   return out;
 }
+// A file that is no page: the last part of its path has an extension that
+// no web page has. Such links go to the file as a media file, with its
+// extension, not to a page named without it.
+bool IsFileName(const TReference& ref) {
+  if (ref.SamePage || ref.Directory || ref.Path.empty()) return false;
+  const std::string_view path = ref.Path;
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+  if (dot == std::string_view::npos || dot <= start || dot + 1 == path.size()) return false;
+  std::string ext(path.substr(dot + 1));
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  for (const char* page : {"html", "htm", "xhtml", "shtml", "php", "asp", "aspx", "jsp", "cgi"})
+    if (ext == page) return false;
+  return true;
+}
+
+// A link around an image stays a page link: DokuWiki's media link cannot
+// show an image.
+bool HoldsImage(TidyNode node) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
+    if (tidyNodeGetId(child) == TidyTag_IMG || HoldsImage(child)) return true;
+  return false;
+}
+
 // Tidy hands attribute values over with every '&' spelled "&amp;"; a URL or
 // title written so would reach DokuWiki, and the browser, with "&amp;" in it.
 std::string AttrText(const char* value) {
@@ -80,6 +106,7 @@ namespace detail {
 void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
   std::string target;
   bool isUrl = false;
+  bool media = false;
   const bool anyLinks = Options.LocalLinks || Options.MailLinks || Options.ExternalLinks;
   if (TidyAttr href = anyLinks ? tidyAttrGetById(node, TidyAttr_HREF) : nullptr) {
     const std::string value =
@@ -95,27 +122,71 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
       // "tel:", "javascript:" and the like: nothing DokuWiki links, and no
       // page either.
     } else if (!Options.LocalLinks) {
-    } else if (std::string resolved;
+    } else if (TLinkTarget resolved;
                Owner.ResolveLocalLink && Owner.ResolveLocalLink(value, resolved)) {
-      target = std::move(resolved);
+      target = std::move(resolved.Target);
+      media = resolved.Media;
+    } else if (value.starts_with('#') && value.find('#', 1) == std::string::npos) {
+      target = FragmentTarget(std::string_view(value).substr(1));
     } else if (const auto ref = ResolveReference("", value)) {
-      target = LocalPageTarget(*ref);
+      if (IsFileName(*ref) && !HoldsImage(node)) {
+        target = LocalMediaId(*ref);
+        media = !target.empty();
+      } else {
+        target = LocalPageTarget(*ref);
+      }
     }
   }
   // The link's text is written as link titles, in which DokuWiki reads no
   // markup; without a target (a named anchor, links switched off) it is
   // ordinary text again and protected as such.
-  Out.SetLinkTarget(std::move(target), isUrl);
+  Out.SetLinkTarget(std::move(target), isUrl, media);
   if (Out.Linking()) {
     const TScope noDash(NoDashDepth);
+    const std::size_t wraps = Out.WrapsOpened();
+    MediaImage = false;
     WriteInlineChildren(node, state, blocks);
+    // A media link cannot hold an image: the image stands alone, and the
+    // link follows it under the file's name.
+    if (media && MediaImage && Out.WrapsOpened() == wraps) {
+      const std::string& file = Out.Target();
+      const std::size_t colon = file.rfind(':');
+      const std::string name = file.substr(colon == std::string::npos ? 0 : colon + 1);
+      Out.SpaceOnce();
+      Out.OpenLinkWrap();
+      Out.Write(TContext::LinkTitle, name);
+      Out.CloseLinkWrap();
+    }
   } else {
     WriteInlineChildren(node, state, blocks);
   }
   Out.ClearLinkTarget();
 }
 
+// A fragment of this document lands on the heading it names, is inside or
+// just before; any other stays as written. An empty one
+// names the page itself, which "#" alone leads to in DokuWiki.
+std::string TConverter::FragmentTarget(std::string_view fragment) {
+  if (fragment.empty()) return "#";
+  if (!AnchorsFound) {
+    Anchors = FindAnchors(Doc);
+    AnchorsFound = true;
+  }
+  const std::string name(fragment);
+  auto found = Anchors.Targets.find(name);
+  if (found == Anchors.Targets.end()) found = Anchors.Targets.find(PercentDecode(name));
+  if (found != Anchors.Targets.end() && found->second.OnHeading && !found->second.Section.empty())
+    return "#" + found->second.Section;
+  if (const auto ref = ResolveReference("", "#" + name)) return LocalPageTarget(*ref);
+  return {};
+}
+
 void TConverter::WriteLinkedImage(TidyNode node) {
+  if (Out.LinkingMedia()) {
+    WriteImage(node);
+    MediaImage = true;
+    return;
+  }
   Out.OpenLinkWrap();
   WriteImage(node);
   Out.CloseLinkWrap();

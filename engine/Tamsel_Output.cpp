@@ -149,6 +149,107 @@ std::size_t MoreSyntaxAt(const byte* text, std::size_t k, std::size_t r) {
   }
 }
 
+bool IsTypographyDigit(byte c) {
+  return c >= '0' && c <= '9';
+}
+
+// Whether DokuWiki's typography would change something in p[0, n): its
+// entities ("--", "->", "<=>", "(c)", "..."), quotation marks and the
+// multiplication sign of "640x480".
+bool HasTypography(const byte* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const byte c = p[i];
+    const byte next = i + 1 < n ? p[i + 1] : 0;
+    switch (c) {
+    case '"':
+    case '\'':
+      return true;
+    case '-':
+      if (next == '-' || next == '>') return true;
+      break;
+    case '<':
+      if (next == '-' || next == '=' || next == '<') return true;
+      break;
+    case '=':
+    case '>':
+      if (next == '>') return true;
+      break;
+    case '.':
+      if (next == '.' && i + 2 < n && p[i + 2] == '.') return true;
+      break;
+    case '(':
+      if (StartsWithNoCase(p + i, n - i, "(c)", 3) || StartsWithNoCase(p + i, n - i, "(r)", 3) ||
+          StartsWithNoCase(p + i, n - i, "(tm)", 4))
+        return true;
+      break;
+    case 'x':
+    case 'X': {
+      if (i == 0 || !IsTypographyDigit(p[i - 1]) || !IsTypographyDigit(next)) break;
+      std::size_t first = i;
+      while (first > 0 && IsTypographyDigit(p[first - 1]))
+        --first;
+      if (first > 0 && IsWordByte(p[first - 1])) break;
+      if (i - first == 1 && p[first] == '0') break;
+      std::size_t last = i + 1;
+      while (last < n && IsTypographyDigit(p[last]))
+        ++last;
+      if (last == n || !IsWordByte(p[last])) return true;
+      break;
+    }
+    default:
+      break;
+    }
+  }
+  return false;
+}
+
+bool IsSchemeByte(byte c) {
+  return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+// Where an address that DokuWiki links by itself begins in p[0, n): one of
+// its schemes before "://", or "www." at the start; n when there is none.
+std::size_t AutoLinkStart(const byte* p, std::size_t n) {
+  if (StartsWithNoCase(p, n, "www.", 4)) return 0;
+  for (std::size_t i = 0; i + 3 <= n; ++i) {
+    if (p[i] != ':' || p[i + 1] != '/' || p[i + 2] != '/') continue;
+    std::size_t from = i;
+    while (from > 0 && IsSchemeByte(p[from - 1]))
+      --from;
+    for (const char* scheme :
+         {"http", "https", "telnet", "gopher", "wais", "ftp", "ed2k", "irc", "ldap"}) {
+      const std::size_t len = std::strlen(scheme);
+      for (std::size_t s = from; s + len <= i; ++s)
+        if (s + len == i && StartsWithNoCase(p + s, len, scheme, len)) return s;
+    }
+  }
+  return n;
+}
+
+// Most texts hold neither "://" nor "www."; memmem and memchr tell fast.
+bool MayHoldAutoLink(const byte* p, std::size_t n) {
+  if (memmem(p, n, "://", 3)) return true;
+  for (const byte* dot = p; (dot = static_cast<const byte*>(
+                                 std::memchr(dot, '.', n - static_cast<std::size_t>(dot - p))));
+       ++dot)
+    if (dot - p >= 3 && StartsWithNoCase(dot - 3, 4, "www.", 4)) return true;
+  return false;
+}
+
+// Whether the escaping would put something of an address's stretch between
+// "%%": its markup runs (apart from the "//" after the scheme), tags, line
+// breaks and, in a table, cell separators.
+bool NeedsProtection(const byte* p, std::size_t n, std::size_t url, bool table) {
+  const byte* slashes = static_cast<const byte*>(std::memchr(p + url, '/', n - url));
+  if (slashes && (slashes == p || slashes[-1] != ':')) slashes = nullptr;
+  for (std::size_t i = 0; i < n; ++i) {
+    const byte c = p[i];
+    if (c == '<' || c == '\\' || (table && (c == '|' || c == '^'))) return true;
+    if (i + 1 < n && kClasses.Run[c] && kClasses.Run[p[i + 1]] && p + i != slashes) return true;
+  }
+  return false;
+}
+
 bool HasVisible(std::string_view bytes) {
   for (char c : bytes)
     if (static_cast<byte>(c) > 0x20) return true;
@@ -156,6 +257,17 @@ bool HasVisible(std::string_view bytes) {
 }
 
 constexpr char kHex[] = "0123456789ABCDEF";
+
+bool IsImageName(std::string_view id) {
+  const std::size_t dot = id.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string ext(id.substr(dot + 1));
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  for (const char* image : {"png", "jpg", "jpeg", "gif", "svg", "webp", "ico", "bmp"})
+    if (ext == image) return true;
+  return false;
+}
 // Zero width space: parts "}}" and "]]" in an image title without showing.
 constexpr std::string_view kInvisibleSpace = "\xE2\x80\x8B";
 // U+FF5D, the full-width '}'.
@@ -197,6 +309,9 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
   CodeSpace.clear();
   LinkTarget.clear();
+  LinkIsMedia = AfterLink = false;
+  OpenedWraps = 0;
+  CodeTextDepth = 0;
   Wrap = TWrap::None;
   Held.clear();
 }
@@ -249,6 +364,10 @@ void TOutput::Flush() {
 void TOutput::Emit(const char* p, std::size_t n) {
   if (!n) return;
   Flush();
+  if (AfterLink) {
+    AfterLink = false;
+    if (*p == ']') Append("%%%%", 4);
+  }
   const char* from = p;
   const char* const end = p + n;
   const char* q = p;
@@ -282,8 +401,18 @@ void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
     return;
   }
   Wrap = TWrap::Open;
-  Emit("[[", 2);
-  WriteTarget(LinkTarget, LinkIsUrl);
+  ++OpenedWraps;
+  if (LinkIsMedia) {
+    Emit("{{", 2);
+    WriteTarget(LinkTarget, false);
+    // An image's media link shows the image unless told otherwise.
+    if (IsImageName(LinkTarget)) Emit("?linkonly", 9);
+  } else {
+    Flush();
+    if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') Append("%%%%", 4);
+    Emit("[[", 2);
+    WriteTarget(LinkTarget, LinkIsUrl);
+  }
   Emit("|", 1);
   Emit(Held.data(), Held.size());
   Held.clear();
@@ -346,9 +475,10 @@ void TOutput::DropTrailingCodeSpace() {
   Deferred = 0;
 }
 
-void TOutput::SetLinkTarget(std::string target, bool isUrl) {
+void TOutput::SetLinkTarget(std::string target, bool isUrl, bool media) {
   LinkTarget = std::move(target);
   LinkIsUrl = isUrl;
+  LinkIsMedia = media;
 }
 
 void TOutput::ClearLinkTarget() {
@@ -363,7 +493,8 @@ void TOutput::CloseLinkWrap() {
   const TWrap was = Wrap;
   Wrap = TWrap::None;
   if (was == TWrap::Open) {
-    Emit("]]", 2);
+    Emit(LinkIsMedia ? "}}" : "]]", 2);
+    AfterLink = !LinkIsMedia;
   } else if (was == TWrap::Pending && !Held.empty()) {
     // Only white space was written: it stays, without a link around it,
     // which would show the target's name instead.
@@ -389,10 +520,10 @@ void TOutput::Write(TContext context, std::string_view bytes) {
         !kClasses.FirstByte[text[0]] && text[0] != '>' && !(last > 0 && text[last - 1] == '=');
     for (std::size_t i = 0; plain && i < k; ++i)
       plain = !kClasses.Inner[text[i]];
-    if (plain)
+    if (plain && CodeTextDepth == 0)
       Piece(bytes.data(), k);
     else
-      WriteProtected(text, k);
+      WriteTextSegments(text, k);
     return;
   }
   case TContext::Plain:
@@ -414,13 +545,16 @@ void TOutput::Write(TContext context, std::string_view bytes) {
     return;
   case TContext::LinkTitle:
     BreakCount = 0;
-    WriteLinkTitle(bytes);
-    return;
+    if (!LinkIsMedia) {
+      WriteLinkTitle(bytes);
+      return;
+    }
+    [[fallthrough]];
   case TContext::ImageTitle: {
     BreakCount = 0;
     // Inside a link DokuWiki takes "{{...}}" for an image only when no '}'
     // stands between the braces: there '}' becomes its full-width twin.
-    const bool inLink = Wrap != TWrap::None;
+    const bool inLink = Wrap != TWrap::None && !LinkIsMedia;
     std::string& out = Scratch;
     out.clear();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -515,6 +649,51 @@ void TOutput::WriteCodeBytes(std::string_view bytes) {
     --keep;
   CodeSpace.assign(out, keep, std::string::npos);
   Emit(out.data(), keep);
+}
+
+std::size_t TOutput::WholeStretchAt(const byte* text, std::size_t k, std::size_t at) const {
+  std::size_t end = at;
+  while (end < k && text[end] > 0x20)
+    ++end;
+  const byte* p = text + at;
+  const std::size_t n = end - at;
+  for (std::size_t i = 0; i + 1 < n; ++i)
+    if (p[i] == '%' && p[i + 1] == '%') return 0;
+  if (CodeTextDepth > 0 && HasTypography(p, n)) return n;
+  // DokuWiki links an address in text by itself, reading '%', '[' and ']'
+  // as part of it: protection inside it would be cut in two.
+  if (const std::size_t url = AutoLinkStart(p, n);
+      url < n && NeedsProtection(p, n, url, TableDepth > 0))
+    return n;
+  return 0;
+}
+
+// Text in which DokuWiki would link an address or change typography: such
+// non-blank stretches go between "%%" whole, the rest is protected as usual.
+void TOutput::WriteTextSegments(const byte* text, std::size_t k) {
+  if (CodeTextDepth == 0 && !MayHoldAutoLink(text, k)) {
+    WriteProtected(text, k);
+    return;
+  }
+  std::size_t done = 0;
+  for (std::size_t at = 0; at < k;) {
+    if (text[at] <= 0x20) {
+      ++at;
+      continue;
+    }
+    const std::size_t whole = WholeStretchAt(text, k, at);
+    if (whole == 0) {
+      while (at < k && text[at] > 0x20)
+        ++at;
+      continue;
+    }
+    if (at > done) WriteProtected(text + done, at - done);
+    Piece("%%", 2);
+    Piece(reinterpret_cast<const char*>(text) + at, whole);
+    Piece("%%", 2);
+    at = done = at + whole;
+  }
+  if (done < k) WriteProtected(text + done, k - done);
 }
 
 // Runs of '%' go into <nowiki>; literal nowiki tags and, inside a table, runs

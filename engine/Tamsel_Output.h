@@ -122,12 +122,23 @@ public:
 
   // Links. While a target is set, OpenLinkWrap and CloseLinkWrap put what is
   // written between them into "[[" target "|" ... "]]"; isUrl says which
-  // context escapes the target.
-  void SetLinkTarget(std::string target, bool isUrl);
+  // context escapes the target. A media file's link is "{{" id "|" ... "}}",
+  // its text escaped as an image's title. A '[' right before a link and a
+  // ']' right after one are parted from its brackets, which DokuWiki would
+  // otherwise read as part of the link.
+  void SetLinkTarget(std::string target, bool isUrl, bool media = false);
   void ClearLinkTarget();
   bool Linking() const { return !LinkTarget.empty(); }
+  bool LinkingMedia() const { return LinkIsMedia && !LinkTarget.empty(); }
+  const std::string& Target() const { return LinkTarget; }
   void OpenLinkWrap();
   void CloseLinkWrap();
+  // Link wraps opened so far.
+  std::size_t WrapsOpened() const { return OpenedWraps; }
+
+  // Inside inline code: stretches that DokuWiki's typography would change
+  // ("--", "->", "...", quotes, "640x480") are protected.
+  std::uint32_t CodeTextDepth = 0;
 
 private:
   // The lowest level: pending breaks and prefix first, then the bytes
@@ -164,8 +175,16 @@ private:
   // White space at the end of code, written only when more code follows.
   std::string CodeSpace;
 
+  // The non-blank run of text at text[at], protected whole when DokuWiki's
+  // auto-linking or typography would read into it; 0 when it is not.
+  std::size_t WholeStretchAt(const unsigned char* text, std::size_t k, std::size_t at) const;
+  void WriteTextSegments(const unsigned char* text, std::size_t k);
+
   std::string LinkTarget;
   bool LinkIsUrl = false;
+  bool LinkIsMedia = false;
+  bool AfterLink = false;
+  std::size_t OpenedWraps = 0;
   enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
   // White space written into a wrap that is not open yet.
   std::string Held;

@@ -118,4 +118,45 @@ void TConverter::WriteText(TidyNode node) {
   if (value.allocated > kKeptValueBytes) tidyBufFree(&value);
 }
 
+bool TConverter::WriteEmphasis(TidyNode node, TidyTagId id) {
+  switch (id) {
+  case TidyTag_EM:
+  case TidyTag_CITE:
+  case TidyTag_VAR:
+  case TidyTag_DFN:
+    WriteItalic(node);
+    return true;
+  case TidyTag_INS:
+    WriteUnderline(node);
+    return true;
+  case TidyTag_KBD:
+  case TidyTag_SAMP:
+    WriteMonospace(node);
+    return true;
+  case TidyTag_Q:
+    WriteQuotationMark();
+    WriteInline(node, kNoBlocks);
+    WriteQuotationMark();
+    return true;
+  default:
+    return false;
+  }
+}
+
+// A straight quotation mark, which DokuWiki shows as the opening or closing
+// one, as a browser shows a q; inside a link it is part of the link's text.
+void TConverter::WriteQuotationMark() {
+  if (CodeDepth > 0) {
+    Out.Write(TContext::Code, "\"");
+  } else if (RawDepth > 0) {
+    Out.Write(TContext::Plain, "\"");
+  } else if (Out.Linking()) {
+    Out.OpenLinkWrap();
+    Out.Write(TContext::LinkTitle, "\"");
+    Out.CloseLinkWrap();
+  } else {
+    Out.Write(TContext::Text, "\"");
+  }
+}
+
 } // namespace tamsel::detail

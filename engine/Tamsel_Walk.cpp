@@ -5,6 +5,9 @@
 // next text or inline element.
 #include "Tamsel_Internal.h"
 
+#include <cstring>
+#include <strings.h>
+
 namespace tamsel {
 
 bool IsInlineTag(TidyTagId id) {
@@ -52,6 +55,44 @@ bool IsInlineTag(TidyTagId id) {
   }
 }
 
+namespace {
+bool HidesByStyle(const char* style) {
+  // "display : none" in any case, anywhere among the declarations.
+  for (const char* p = style; (p = std::strpbrk(p, "dD")) != nullptr; ++p) {
+    if (strncasecmp(p, "display", 7) != 0) continue;
+    const char* q = p + 7;
+    while (*q == ' ' || *q == '\t')
+      ++q;
+    if (*q != ':') continue;
+    ++q;
+    while (*q == ' ' || *q == '\t')
+      ++q;
+    if (strncasecmp(q, "none", 4) == 0) return true;
+  }
+  return false;
+}
+} // namespace
+
+bool IsUnseen(TidyNode node) {
+  switch (tidyNodeGetId(node)) {
+  case TidyTag_SCRIPT:
+  case TidyTag_STYLE:
+  case TidyTag_TEMPLATE:
+  case TidyTag_SVG:
+  case TidyTag_TITLE:
+  case TidyTag_META:
+  case TidyTag_LINK:
+  case TidyTag_BASE:
+  case TidyTag_DATALIST:
+    return true;
+  default:
+    break;
+  }
+  if (tidyAttrGetById(node, TidyAttr_HIDDEN)) return true;
+  const char* style = detail::AttrValue(node, TidyAttr_STYLE);
+  return style && HidesByStyle(style);
+}
+
 namespace detail {
 
 void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
@@ -67,6 +108,7 @@ void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
       break;
     case TidyNode_Start:
     case TidyNode_StartEnd:
+      if (IsUnseen(child)) break;
       if (IsInlineTag(tidyNodeGetId(child))) {
         if (state == kStateBlock) {
           Out.ResetBreaks();
@@ -152,6 +194,7 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
     state = kStateText;
     return;
   case TidyNode_Start:
+    if (IsUnseen(node)) return;
     break;
   case TidyNode_StartEnd:
     switch (tidyNodeGetId(node)) {
@@ -212,7 +255,9 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
     state = kStateInline;
     return;
   default:
-    if (blocks.Contains(id))
+    if (Options.Emphasis && WriteEmphasis(node, id))
+      break;
+    else if (blocks.Contains(id))
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
@@ -254,9 +299,12 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
       if (tidyNodeGetId(child) == TidyTag_BR) WriteContentBreak();
       break;
     case TidyNode_Start: {
+      if (IsUnseen(child)) break;
       const TidyTagId id = tidyNodeGetId(child);
       if (id == TidyTag_BR)
         WriteContentBreak();
+      else if (id == TidyTag_A && Heading)
+        WriteHeadingLink(child, state);
       else if (blocks.Contains(id))
         WriteBlock(child, state);
       else if (IsInlineTag(id))

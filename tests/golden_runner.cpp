@@ -1,7 +1,7 @@
 // Runs the golden cases in tests/golden/*.txt: HTML in, exact DokuWiki out.
 //
 // File format (see tests/golden/README.md):
-//   @@ name [links=N] [font=N] [via=both|wide|ansi] [encoding=N]
+//   @@ name [links=N] [font=N] [emphasis=1] [via=both|wide|ansi] [encoding=N]
 //   HTML lines (joined with LF)
 //   @@ expect
 //   DokuWiki lines (joined with CR LF, nothing after the last)
@@ -29,6 +29,7 @@ struct GoldenCase {
   std::string Expected;
   int Links = 7;
   int Font = 0;
+  bool Emphasis = false;
   int Encoding = tamsel::kEncUtf8;
   bool Wide = true;
   bool Ansi = true;
@@ -84,6 +85,8 @@ void ParseOptions(std::istringstream& words, GoldenCase& c) {
       c.Links = std::stoi(value);
     else if (key == "font")
       c.Font = std::stoi(value);
+    else if (key == "emphasis")
+      c.Emphasis = value == "1";
     else if (key == "encoding")
       c.Encoding = std::stoi(value);
     else if (key == "via") {
@@ -255,6 +258,7 @@ TEST_P(Golden, Converts) {
   converter.Options.ExternalLinks = c.Links & 4;
   converter.Options.FontColor = c.Font & 1;
   converter.Options.FontSize = c.Font & 2;
+  converter.Options.Emphasis = c.Emphasis;
   if (c.Ansi) {
     std::string got = converter.ConvertAnsi(c.Html, c.Encoding);
     EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertAnsi") << "\n" << Diff(c.Expected, got);

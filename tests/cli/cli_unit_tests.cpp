@@ -169,19 +169,6 @@ TEST(SiteIndex, EveryFileArrivesUnderTheNamespace) {
   EXPECT_EQ(link.Target, ":wiki:old:home");
 }
 
-TEST(Site, MediaLinksBecomeDokuWikiMediaLinks) {
-  const std::string m = "\x01m\x01";
-  const std::pair<std::string, std::string> cases[] = {
-      {"see [[" + m + ":ns:a.pdf|the report]].", "see {{:ns:a.pdf|the report}}."},
-      {"[[" + m + ":ns:big.png|full size]]", "{{:ns:big.png?linkonly|full size}}"},
-      {"[[" + m + ":ns:a.pdf|{{:ns:thumb.png}}]]", "{{:ns:thumb.png}} {{:ns:a.pdf|a.pdf}}"},
-      {"[[" + m + ":a.zip|x}}y]] [[:page|p]]", "{{:a.zip|x} }y}} [[:page|p]]"},
-      {"[[" + m + ":a.zip", "[[:a.zip"},
-  };
-  for (const auto& [in, out] : cases)
-    EXPECT_EQ(WriteMediaLinks(in, m), out) << in;
-}
-
 TEST(Encoding, FindsDeclarations) {
   const std::pair<const char*, const char*> cases[] = {
       {"<meta charset=\"ISO-8859-1\">", "ISO-8859-1"},

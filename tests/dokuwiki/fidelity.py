@@ -349,7 +349,7 @@ HTML_INLINE = {
     "object", "output", "q", "s", "samp", "select", "small", "span", "strike", "strong", "sub",
     "sup", "textarea", "time", "tt", "u", "var", "wbr",
 }
-HIDDEN = {"script", "style", "template", "head", "title"}
+HIDDEN = {"script", "style", "template", "head", "title", "svg"}
 HEADINGS = ("h1", "h2", "h3", "h4", "h5")
 CHECKS = ("text",) + HEADINGS + ("strong", "em", "u", "code", "del", "sub", "sup", "pre",
                                  "blockquote", "hr", "li", "tr", "th", "td", "a", "img")
@@ -495,7 +495,8 @@ def walk_html(node, m, allowed, links, in_li=None):
         m.put(node)
         return
     tag = node.tag
-    if tag in HIDDEN:
+    if tag in HIDDEN or "hidden" in node.attrs or re.search(
+            r"display\s*:\s*none", node.attrs.get("style") or "", re.I):
         return
     if tag == "br":
         m.put("\n")

@@ -199,7 +199,7 @@ TEST(Limits, InputAndOutputBounds) {
 
 TEST(Limits, ThrowingResolverLeavesTheConverterUsable) {
   TTamsel converter;
-  converter.ResolveLocalLink = [](std::string_view, std::string&) -> bool {
+  converter.ResolveLocalLink = [](std::string_view, TLinkTarget&) -> bool {
     throw std::runtime_error("resolver failed");
   };
   EXPECT_THROW(converter.ConvertAnsi("<p>a <a href=page.html>b</a></p>", kEncUtf8),
