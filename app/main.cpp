@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Program start: the application, its title, the main window, the event loop;
 // an HTML file named on the command line opens in it.
 #include "Tamsel.h"

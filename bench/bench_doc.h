@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Deterministic HTML documents of a chosen size for timing the converter.
 //
 // The documents look like pages people paste into the window: headings,

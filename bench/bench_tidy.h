@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tidy set up as TTamsel::ConvertBuffer sets it up.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tamsel-bench-tool: writes the benchmark documents and converts files, for
 // bench/diff-check (same output before and after a change) and
 // bench/compare-peers (the same documents for every converter).

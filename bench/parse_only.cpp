@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tamsel-parse-only: the floor for a whole tamsel-cli process. Reads a file,
 // parses it with Tidy set up as a conversion sets it up (same options,
 // messages declined), visits every node once and writes nothing. Kept free of

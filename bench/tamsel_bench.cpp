@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Conversion speed against the floor set by Tidy's parse of the same bytes.
 //
 // For every document size the program times Tidy alone (a document created

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks what the converter's text emission takes for granted about the Tidy
 // library it runs on: that printing a text node (tidyNodeGetText) gives the
 // node's lexer bytes (tidyNodeGetValue) with '<' as "&lt;", '>' as "&gt;", LF

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's response to one keystroke with a large document in the input
 // editor: from the key press until the output editor holds the new result,
 // and until the window has repainted, plus the parts that make it up.

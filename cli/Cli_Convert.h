@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One document through the converter, from file bytes to the text written.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libcurl, loaded when the first wiki request is made rather than when the
 // program starts. Linked as usual it brings some thirty libraries (TLS,
 // Kerberos, LDAP, compression) that the dynamic loader maps and relocates on

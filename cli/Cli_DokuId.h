@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page and media ids the way DokuWiki makes them, and the file names it keeps
 // them under. The id cleaning itself lives in the engine (Tamsel_Anchor.h),
 // which needs it for section anchors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading and writing whole files, with messages fit for the user.
 //
 // Reading is bounded: no file is read past its limit, whatever it claims to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Messages and a progress bar on standard error, shared by worker threads.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Migrating a whole tree of HTML files into a DokuWiki.
 //
 // One code path decides what goes where: which files belong to the site

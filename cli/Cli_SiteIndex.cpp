@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "Cli_SiteIndex.h"
 #include "Cli_DokuId.h"
 #include "Tamsel_Encoding.h"

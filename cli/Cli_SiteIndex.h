@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The files of a site and where their links lead.
 //
 // Built once before any page converts and only read afterwards, so the

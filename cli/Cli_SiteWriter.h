@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a migration's pages and media go.
 //
 // One code path decides what goes where (ids, links, namespaces, collisions);

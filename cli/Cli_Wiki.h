@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pages and media into a running DokuWiki, through its XML-RPC API, as the
 // wiki's own editor would save them: with a change summary, a revision, the
 // change log and the search index.

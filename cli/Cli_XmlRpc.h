@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // XML-RPC over HTTP: values, the wire format (through libxmlrpc-c), and a
 // client (through libcurl) that many threads may call at once.
 #pragma once

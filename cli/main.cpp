@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tamsel-cli: HTML in, DokuWiki markup out; one document, or a whole site.
 #include "Cli_Convert.h"
 #include "Cli_Files.h"

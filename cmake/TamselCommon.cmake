@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared by the main build and the separate sanitizer/fuzzer build in fuzz/.
 
 # One place for warnings, applied PRIVATE to every target of ours.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package: "cpack -G DEB" in the build folder writes
 # tamsel_<version>_<arch>.deb (the programs) and, when the library is
 # installed, libtamsel-dev_<version>_<arch>.deb.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Choosing how the bytes of an HTML file are to be read; shared by the
 // command line and the window, which read files the same way.
 //

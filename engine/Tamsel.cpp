@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The converter object, the conversion run and the output buffer.
 #include "Tamsel_Internal.h"
 #include "Tamsel_Heap.h"

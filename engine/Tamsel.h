@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tamsel: HTML to DokuWiki markup.
 //
 // A TTamsel parses HTML with HTML Tidy and walks the repaired tree below <body>,

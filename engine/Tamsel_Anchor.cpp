@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DokuWiki's ids and section anchors; where an HTML document's anchors land.
 #include "Tamsel_Anchor.h"
 #include "Tamsel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DokuWiki's page ids and section anchors, and where the anchors of an HTML
 // document land once it is a DokuWiki page.
 //

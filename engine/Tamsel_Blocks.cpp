@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Headings, rules, paragraphs, preformatted text and quotations.
 #include "Tamsel_Internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory of one Tidy document and the budget of one parse; internal to
 // the conversion run.
 #pragma once

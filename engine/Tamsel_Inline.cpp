@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Inline formatting: markers are markup of the converter's own, never
 // escaped; the content between them is.
 #include "Tamsel_Internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared between the converter's own source files; not part of the API.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Links and images.
 //
 // A link is not written around its content as a whole: WriteLink records the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bulleted, numbered and definition lists.
 //
 // A list line is two spaces per level, a bullet and a space; the levels are

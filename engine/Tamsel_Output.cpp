@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output channel: the one place where each context is escaped (Write)
 // and the one place where line breaks and prefixes are written (Flush).
 #include "Tamsel_Internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output channel: the one way bytes reach a conversion's result.
 //
 // Every byte is written in a context that says what surrounds it in the

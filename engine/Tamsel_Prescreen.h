@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One linear pass over a run's input before Tidy parses it: repairs the few
 // patterns that Tidy 5.6 parses in quadratic time, and counts the start tags
 // that bound the nesting (and so the stack) of the parse and the walks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running work on a thread with a very large stack.
 //
 // Tidy's parser and the converter's walks recurse once per level of element

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tables: a row is one line, each cell opened by '^' (header) or '|' (data),
 // the line closed by '|'. Alignment is two spaces on the side away from which
 // the content leans; a column span is further separators after the cell.

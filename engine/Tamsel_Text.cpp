@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text emission: the only way document text reaches the output channel.
 #include "Tamsel_Internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a link or image reference leads, resolved as a browser resolves it.
 //
 // One resolver serves the single-document conversion and the site migration,

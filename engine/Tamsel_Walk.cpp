@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Node dispatch and container walks.
 //
 // The state byte records what a walk wrote last: 0 nothing, 1 text, 2 an inline

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One fuzz input, run through the converter the way the callers do.
 //
 // The first byte chooses the options: bits 0-2 the three kinds of link, bits 3-4

@@ -1,4 +1,5 @@
 #!/usr/bin/perl
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Writes the HTML of every golden case as fuzz seeds, with the first byte set
 # to the case's options (see Tamsel_FuzzDriver.h): one seed per way the case
 # is converted.  Usage: golden_seeds.pl OUTDIR GOLDEN_FILE...

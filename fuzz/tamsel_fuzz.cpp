@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libFuzzer target: any bytes, any options, any entry; see Tamsel_FuzzDriver.h.
 #include "Tamsel_FuzzDriver.h"
 

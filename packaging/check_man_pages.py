@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Keeps a man page true to its program's --help, and renders it.
 
     check_man_pages.py MAN_PAGE PROGRAM [--may-lack-help]

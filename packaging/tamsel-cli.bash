@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # bash completion for tamsel-cli
 #
 # The options and what their values are come from "tamsel-cli --help" itself

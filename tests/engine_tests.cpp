@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Direct tests of the converter's free functions and of the run's frame.
 #include "Tamsel.h"
 #include "Tamsel_Internal.h"

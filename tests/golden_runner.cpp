@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the golden cases in tests/golden/*.txt: HTML in, exact DokuWiki out.
 //
 // File format (see tests/golden/README.md):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The 8-bit code page that the window's two UTF-8 boxes rest on.
 //
 // Linux has no system "ANSI" code page, so the window uses Windows-1252, the

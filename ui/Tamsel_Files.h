@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's files: HTML read in the encoding it was written in, DokuWiki
 // text written as DokuWiki stores its pages.
 #pragma once

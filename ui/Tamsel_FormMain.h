@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: HTML typed or pasted into the upper editor is converted to
 // DokuWiki markup in the lower one after every change.
 #pragma once

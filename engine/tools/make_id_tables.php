@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the character tables behind the page id cleaner (Tamsel_AnchorTables.inc)
 // from an installed DokuWiki, so that ids come out exactly as DokuWiki's own
 // cleanID makes them. Run it again when DokuWiki's tables change:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line's pieces, one table each.
 #include "Cli_DokuId.h"
 #include "Tamsel_Encoding.h"

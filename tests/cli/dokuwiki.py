@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """A throw-away DokuWiki around the installed Debian package.
 
 DokuWiki finds its configuration through DOKU_CONF, which Debian's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // With no arguments: reads one hex-encoded name a line and writes its page id
 // and section id, hex-encoded and separated by a tab, so a test can hold them
 // against DokuWiki's own functions byte for byte.

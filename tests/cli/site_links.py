@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Migrates a site with tamsel-cli and follows every link in the real renderer.
 
 Usage: site_links.py [--check] TAMSEL_CLI SRC_DIR NAMESPACE [more tamsel-cli options]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Heading anchors against DokuWiki's own renderer.
 
 Usage: test_anchors_dokuwiki.py ID_TOOL TAMSEL_CLI

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tamsel-cli from the outside: options, exit codes, messages, encodings.
 
 Usage: test_cli.py TAMSEL_CLI

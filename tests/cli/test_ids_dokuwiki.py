@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The page id cleaner against DokuWiki's own cleanID and sectionID.
 
 Usage: test_ids_dokuwiki.py ID_TOOL

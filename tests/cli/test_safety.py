@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tamsel-cli against hostile trees and odd outputs: nothing leaks, nothing is
 replaced that was not asked for, nothing hangs.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """A small site migrated under a namespace and rendered by the real DokuWiki.
 
 Usage: test_site_dokuwiki.py TAMSEL_CLI

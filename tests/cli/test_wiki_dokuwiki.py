@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Migration into a running DokuWiki through its XML-RPC API, end to end.
 
 Usage: test_wiki_dokuwiki.py TAMSEL_CLI

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The valgrind manual, as Debian installs it, pushed into a running DokuWiki.
 
 Usage: test_wiki_valgrind.py TAMSEL_CLI [SRC_DIR]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """A running DokuWiki for tests: the Debian package under PHP's built-in server.
 
 The server listens on 127.0.0.1 and a free port. Its conf and data folders

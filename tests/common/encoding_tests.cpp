@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the bytes of an HTML file: the text they hold. (Which encoding is
 // chosen is tested with the command line's pieces, tests/cli.)
 #include "Tamsel_Encoding.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Real documents through the converter and the real DokuWiki, measured.
 
 Every HTML file of the corpus (corpus/*.html, listed in corpus/SOURCES.md) is

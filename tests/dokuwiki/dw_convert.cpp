@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Converter driver for the DokuWiki fidelity suite.
 //
 // Reads lines "LINKOPTIONS<TAB>INPUT<TAB>OUTBASE" from standard input. For each

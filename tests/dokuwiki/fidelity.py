@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """DokuWiki fidelity check: HTML in, DokuWiki's own rendering out, compared.
 
 Every case is converted by the tamsel_dw_convert driver, which also dumps the

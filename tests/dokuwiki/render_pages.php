@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders many DokuWiki pages in one PHP process: a JSON object of
 // name => wiki text on stdin, the same names => XHTML on stdout.
 // Starting DokuWiki once per page would cost a quarter second each.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The fidelity comparison must see faults: each row gives HTML, markup that
 gets it wrong on purpose, and the checks that have to fail (none where the
 difference is DokuWiki's own typography). The corpus measurement likewise:

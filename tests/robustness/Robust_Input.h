@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builders of hostile input shared by the robustness and stress suites.
 #pragma once
 

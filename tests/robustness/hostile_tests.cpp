@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Input that once made Tidy loop, or spend time and memory growing with the
 // square of the input: each converts, or is refused with a clear message,
 // within a bound far above the time measured for it (hangs show, a slow

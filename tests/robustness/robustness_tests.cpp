@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hostile and broken input: every input gets a result or a std::length_error,
 // never a crash, a hang or a leak (the sanitized build checks the last), and
 // the user's text comes through.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Nesting and sizes at the edge of what Tidy parses in tolerable time, and the
 // limits on input and output. Minutes and gigabytes: CTest label "stress",
 // run by scripts/stress.

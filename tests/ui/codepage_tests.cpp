@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The code page of the two UTF-8 boxes, and how results are decoded for display.
 #include "Tamsel_CodePage.h"
 #include "Tamsel_FormMain.h"

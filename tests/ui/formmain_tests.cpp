@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window, driven through its real widgets as a user would.
 #include "Tamsel.h"
 #include "Tamsel_FormMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the X check needs besides xdotool and xclip: a clipboard owner that
 // offers HTML and its rendered text at once, as a browser does (xclip offers
 // one type only), and a picture of the whole screen.

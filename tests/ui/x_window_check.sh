@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The real window under a real X server (Xvfb): a browser's paste of HTML and
 # rendered text, an HTML-only clipboard, and a Latin-1 file named on the
 # command line. xdotool types the keys; the result comes back through the
