@@ -625,4 +625,14 @@ void EnsureStandardStreams() {
   }
 }
 
+bool Inside(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+  auto o = outer.begin();
+  auto i = inner.begin();
+  for (; o != outer.end(); ++o, ++i) {
+    if (o->empty()) continue; // a trailing separator
+    if (i == inner.end() || *i != *o) return false;
+  }
+  return true;
+}
+
 } // namespace tamsel::cli

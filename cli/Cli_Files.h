@@ -99,4 +99,8 @@ void EnsureStandardStreams();
 // Whether standard output was closed then: output meant for it cannot arrive.
 bool StandardOutputWasClosed();
 
+// Whether inner is outer or lies below it, comparing the paths as given
+// (callers pass real paths).
+bool Inside(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
 } // namespace tamsel::cli

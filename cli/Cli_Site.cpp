@@ -44,16 +44,6 @@ std::string Utf8Name(const std::string& name) {
   return ConvertToUtf8(name, "WINDOWS-1252", converted) ? converted : name;
 }
 
-bool Inside(const fs::path& inner, const fs::path& outer) {
-  auto o = outer.begin();
-  auto i = inner.begin();
-  for (; o != outer.end(); ++o, ++i) {
-    if (o->empty()) continue; // a trailing separator
-    if (i == inner.end() || *i != *o) return false;
-  }
-  return true;
-}
-
 int MigrateSourceMissing(const fs::path& source) {
   std::error_code ec;
   Say(Printable(source.string()) + ": cannot read folder: " +

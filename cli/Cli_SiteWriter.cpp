@@ -10,16 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Inside(const fs::path& inner, const fs::path& outer) {
-  auto o = outer.begin();
-  auto i = inner.begin();
-  for (; o != outer.end(); ++o, ++i) {
-    if (o->empty()) continue; // a trailing separator
-    if (i == inner.end() || *i != *o) return false;
-  }
-  return true;
-}
-
 fs::path RealPath(const fs::path& path) {
   std::error_code ec;
   fs::path real = fs::weakly_canonical(fs::absolute(path, ec), ec);
