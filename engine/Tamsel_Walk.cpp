@@ -258,7 +258,12 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   default:
     if (Options.Emphasis && WriteEmphasis(node, id))
       break;
-    else if (blocks.Contains(id))
+    else if (id == TidyTag_KBD || id == TidyTag_SAMP) {
+      // Unmarked, what one types or reads off a screen still keeps its
+      // exact characters ("--version" is no en dash).
+      const TScope codeText(Out.CodeTextDepth);
+      WriteInlineChildren(node, state, kNoBlocks);
+    } else if (blocks.Contains(id))
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
