@@ -251,6 +251,9 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   case TidyTag_BR:
     WriteLineBreak();
     break;
+  case TidyTag_WBR:
+    // Where a line may break; it shows nothing, so no space stands there.
+    return;
   case TidyTag_IMG:
     WriteLinkedImage(node);
     state = kStateInline;
@@ -307,6 +310,7 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
     case TidyNode_Start: {
       if (IsUnseen(child)) break;
       const TidyTagId id = tidyNodeGetId(child);
+      if (id == TidyTag_WBR) break;
       if (id == TidyTag_BR)
         WriteContentBreak();
       else if (id == TidyTag_A && Heading)
