@@ -383,7 +383,8 @@ void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std:
       break;
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (IsUnseen(child) || (id == TidyTag_A && IsPermalinkMark(doc, child))) {
+      if (IsUnseen(child) || id == TidyTag_WBR ||
+          (id == TidyTag_A && IsPermalinkMark(doc, child))) {
       } else if (id == TidyTag_BR) {
         AppendSpaceOnce(out);
       } else if (tidyGetChild(child)) {

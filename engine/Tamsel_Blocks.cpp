@@ -23,7 +23,7 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
     case TidyNode_StartEnd:
     case TidyNode_Start: {
       const TidyTagId id = tidyNodeGetId(child);
-      if (IsUnseen(child)) {
+      if (IsUnseen(child) || id == TidyTag_WBR) {
       } else if (id == TidyTag_BR) {
         out += '\n';
       } else if (IsInlineTag(id)) {

@@ -311,6 +311,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   CodeSpace.clear();
   LinkTarget.clear();
   LinkIsMedia = AfterLink = false;
+  TextEnd = 0;
   OpenedWraps = 0;
   CodeTextDepth = 0;
   Wrap = TWrap::None;
@@ -521,10 +522,17 @@ void TOutput::Write(TContext context, std::string_view bytes) {
         !kClasses.FirstByte[text[0]] && text[0] != '>' && !(last > 0 && text[last - 1] == '=');
     for (std::size_t i = 0; plain && i < k; ++i)
       plain = !kClasses.Inner[text[i]];
+    // Two texts written one after the other ("[" and "[" of separate
+    // elements) would make a run that neither holds: "[[" opens a link that
+    // swallows what follows, "**" bold. An empty nowiki parts them.
+    if (TextEnd > 0 && Buffer.size == TextEnd && Deferred == 0 && Wrap != TWrap::Pending &&
+        kClasses.Run[static_cast<byte>(Buffer.bp[TextEnd - 1])] && kClasses.Run[text[0]])
+      Emit("%%%%", 4);
     if (plain && CodeTextDepth == 0)
       Piece(bytes.data(), k);
     else
       WriteTextSegments(text, k);
+    TextEnd = Buffer.size;
     return;
   }
   case TContext::Plain:

@@ -185,6 +185,9 @@ private:
   bool LinkIsUrl = false;
   bool LinkIsMedia = false;
   bool AfterLink = false;
+  // Buffer.size right after the last text: the next text, when nothing came
+  // between, continues it on the page.
+  std::size_t TextEnd = 0;
   std::size_t OpenedWraps = 0;
   enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
   // White space written into a wrap that is not open yet.

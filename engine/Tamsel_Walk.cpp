@@ -251,6 +251,9 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   case TidyTag_BR:
     WriteLineBreak();
     break;
+  case TidyTag_WBR:
+    // Where a line may break; it shows nothing, so no space stands there.
+    return;
   case TidyTag_IMG:
     WriteLinkedImage(node);
     state = kStateInline;
@@ -258,7 +261,12 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   default:
     if (Options.Emphasis && WriteEmphasis(node, id))
       break;
-    else if (blocks.Contains(id))
+    else if (id == TidyTag_KBD || id == TidyTag_SAMP) {
+      // Unmarked, what one types or reads off a screen still keeps its
+      // exact characters ("--version" is no en dash).
+      const TScope codeText(Out.CodeTextDepth);
+      WriteInlineChildren(node, state, kNoBlocks);
+    } else if (blocks.Contains(id))
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
@@ -302,6 +310,7 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
     case TidyNode_Start: {
       if (IsUnseen(child)) break;
       const TidyTagId id = tidyNodeGetId(child);
+      if (id == TidyTag_WBR) break;
       if (id == TidyTag_BR)
         WriteContentBreak();
       else if (id == TidyTag_A && Heading)
