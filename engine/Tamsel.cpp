@@ -252,6 +252,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   Out.Reserve(std::min(static_cast<std::size_t>(size) / 2, record.Limit / 2));
   RawDepth = NoDashDepth = CodeDepth = 0;
   OpenMarks = 0;
+  InTerm = false;
   Anchors = {};
   AnchorsFound = false;
 

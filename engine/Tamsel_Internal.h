@@ -231,6 +231,9 @@ private:
   std::uint32_t CodeDepth = 0;
   // The formatting markers open around what is being written (MarkBit).
   std::uint32_t OpenMarks = 0;
+  // Inside a definition term: a permalink mark there goes with its link, as
+  // in a heading.
+  bool InTerm = false;
   // A text node's bytes as Tidy's lexer holds them.
   struct TOwnedBuffer {
     TOwnedBuffer() { tidyBufInit(&Buffer); }

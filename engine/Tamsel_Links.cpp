@@ -105,6 +105,12 @@ std::string PathToNamespace(std::string_view s) {
 namespace detail {
 
 void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+  // Documentation generators end a term with a "¶" linking to it; on the
+  // page it would be glued to the term's last word.
+  if (InTerm) {
+    const char* href = AttrValue(node, TidyAttr_HREF);
+    if (href && href[0] == '#' && IsPermalinkMark(Doc, node)) return;
+  }
   std::string target;
   bool isUrl = false;
   bool media = false;

@@ -196,10 +196,13 @@ void TConverter::WriteDefinitionTerm(TidyNode node) {
   const std::uint32_t bit = MarkBit("**");
   const std::uint32_t marks = OpenMarks;
   OpenMarks |= bit;
+  const bool inTerm = InTerm;
+  InTerm = true;
   Out.Write(TContext::Markup, "**");
   WriteInline(node, kNoBlocks);
   Out.Write(TContext::Markup, "** ");
   OpenMarks = marks;
+  InTerm = inTerm;
 }
 
 // A definition continues the line of its term, or of the definition before
