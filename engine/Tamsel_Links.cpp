@@ -120,7 +120,11 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
         WithScheme(AttrText(reinterpret_cast<const char*>(tidyAttrValue(href))));
     const std::string_view scheme = SchemeOf(value);
     if (EqualsNoCase(scheme, "mailto")) {
-      if (Options.MailLinks) target = PercentDecode(std::string_view(value).substr(7));
+      // DokuWiki takes a target for an address only when it holds an '@';
+      // anything else would become a link to a page that is not there.
+      if (std::string address = PercentDecode(std::string_view(value).substr(7));
+          Options.MailLinks && address.find('@') != std::string::npos)
+        target = std::move(address);
       isUrl = true;
     } else if (IsAddress(value)) {
       if (Options.ExternalLinks) target = value;
