@@ -58,6 +58,9 @@ struct TOptions {
   bool Emphasis = false;
   // Written between lines, also inside code blocks.
   std::string LineBreak = "\r\n";
+  // The address of the page the HTML came from (a paste in the window):
+  // relative links and images lead there. Empty: they are the wiki's own.
+  std::string BaseUrl;
 
   void SetLinks(bool on) { LocalLinks = MailLinks = ExternalLinks = on; }
 };

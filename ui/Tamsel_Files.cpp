@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <string_view>
 
 namespace tamsel {
@@ -53,6 +54,12 @@ std::optional<QString> ReadHtmlFile(const QString& path, QString& error) {
     return std::nullopt;
   }
   if (bytes.size() > most) return tooLarge();
+  if (LooksBinary(bytes)) {
+    error = Tr("Cannot open “%1”: it is not a text file (it holds something like a picture, "
+               "an archive or a program rather than HTML).")
+                .arg(Shown(path));
+    return std::nullopt;
+  }
   const TPreparedInput input = PrepareInput(
       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), std::nullopt);
   QString text = QString::fromStdString(PreparedAsUtf8(input));
@@ -65,6 +72,21 @@ std::optional<QString> ReadHtmlFile(const QString& path, QString& error) {
     return std::nullopt;
   }
   return text;
+}
+
+bool LooksBinary(QByteArrayView bytes) {
+  // UTF-16 and UTF-32 pages carry zero bytes, and begin with a byte order mark.
+  if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) return false;
+  const QByteArrayView head = bytes.first(std::min<qsizetype>(bytes.size(), 64 * 1024));
+  qsizetype controls = 0;
+  for (const char c : head) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0) return true;
+    // Tab, line feed, form feed, carriage return and escape occur in text.
+    if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\f' && byte != '\r' && byte != 0x1B)
+      ++controls;
+  }
+  return controls * 100 > head.size();
 }
 
 QByteArray DokuWikiFileBytes(QStringView text, bool shownAsBytes) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -14,8 +15,13 @@ namespace tamsel {
 // The text of an HTML file, its bytes decoded the way the command line decodes
 // them (byte order mark, declared charset, valid UTF-8, else Windows-1252).
 // Empty, with error set to a message naming the file, when the file cannot be
-// read or is larger than a conversion takes.
+// read, is larger than a conversion takes, or is not text (LooksBinary).
 std::optional<QString> ReadHtmlFile(const QString& path, QString& error);
+
+// True for bytes that are no text in any encoding a page is written in (a
+// picture, an archive, a program): NUL bytes outside UTF-16, or many control
+// characters. Looks at the first 64 KiB.
+bool LooksBinary(QByteArrayView bytes);
 
 // The output editor's text (lines ending in "\n") as the bytes of a DokuWiki
 // page: UTF-8 with LF line ends and a final line end. shownAsBytes: the text

@@ -4,11 +4,11 @@
 #include "Tamsel.h"
 #include "Tamsel_CodePage.h"
 #include "Tamsel_Files.h"
-#include "Tamsel_Stack.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QDir>
@@ -27,7 +27,9 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStringDecoder>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -117,8 +119,6 @@ QCheckBox* MakeBox(const QString& caption, const char* name, const QString& acce
                    const QString& toolTip) {
   auto* box = new TCheckBox(caption);
   box->setObjectName(QLatin1StringView(name));
-  // Left out of the Tab order; a click or the accelerator still focuses it.
-  box->setFocusPolicy(Qt::ClickFocus);
   // Two captions read "UTF-8"; a screen reader needs to tell them apart.
   box->setAccessibleName(accessibleName);
   box->setToolTip(toolTip);
@@ -144,11 +144,10 @@ QString WithLineFeeds(QString text) {
   return text;
 }
 
-// A captioned bar whose boxes keep their distance from its right edge; a
-// missing second box leaves its place empty, so that the boxes of the two
-// panels line up.
-QFrame* MakePanel(const QString& caption, const char* name, QWidget* parent, QCheckBox* first,
-                  QCheckBox* second, int boxWidth) {
+// A captioned bar whose boxes keep their distance from its right edge; a null
+// box leaves its place empty, so that the boxes of the two panels line up.
+QFrame* MakePanel(const QString& caption, const char* name, QWidget* parent,
+                  std::initializer_list<QCheckBox*> boxes, int boxWidth, QLabel** captionLabel) {
   auto* panel = new QFrame(parent);
   panel->setObjectName(QLatin1StringView(name));
   panel->setFrameShape(QFrame::NoFrame);
@@ -164,15 +163,18 @@ QFrame* MakePanel(const QString& caption, const char* name, QWidget* parent, QCh
   label->setFont(bold);
   layout->addWidget(label, 0, Qt::AlignLeft | Qt::AlignVCenter);
   layout->addStretch(1);
-  for (QCheckBox* box : {first, second}) {
+  bool firstBox = true;
+  for (QCheckBox* box : boxes) {
+    if (!firstBox) layout->addSpacing(kBoxGap);
+    firstBox = false;
     if (box) {
       box->setFixedSize(boxWidth, kBoxHeight);
       layout->addWidget(box);
     } else {
       layout->addSpacing(boxWidth);
     }
-    if (box == first) layout->addSpacing(kBoxGap);
   }
+  if (captionLabel) *captionLabel = label;
   return panel;
 }
 
@@ -198,33 +200,6 @@ QIcon AppIcon() {
   return icon;
 }
 
-bool LooksLikeHtmlSource(QStringView text) {
-  // Source starts with markup; a rendered page's text rarely does, and when it
-  // quotes a tag it seldom quotes an end tag or a comment too.
-  static const QRegularExpression start(QStringLiteral(R"(^\s*<(?:[a-z]|!--|!doctype|\?xml))"),
-                                        QRegularExpression::CaseInsensitiveOption);
-  static const QRegularExpression inside(QStringLiteral(R"(</[a-z][a-z0-9]*\s*>|<!--)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-  return start.matchView(text).hasMatch() || inside.matchView(text).hasMatch();
-#else
-  return start.match(text).hasMatch() || inside.match(text).hasMatch();
-#endif
-}
-
-QString PastedText(const QMimeData& source, bool plainOnly) {
-  const QString text = source.hasText() ? source.text() : QString();
-  if (source.hasHtml()) {
-    const QString html = source.html();
-    if (plainOnly) {
-      if (text.isEmpty()) return QTextDocumentFragment::fromHtml(html).toPlainText();
-    } else if (text.isEmpty() || !LooksLikeHtmlSource(text)) {
-      return html;
-    }
-  }
-  return text;
-}
-
 QString DroppedFile(const QMimeData& source) {
   for (const QUrl& url : source.urls())
     if (url.isLocalFile()) return url.toLocalFile();
@@ -239,18 +214,27 @@ QString DecodeResult(std::string_view utf8, bool asCodePage) {
   return decoder(QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())));
 }
 
+void SetOptions(TOptions& options, const TConversionRequest& request) {
+  options.SetLinks(!request.Choices.NoLinks);
+  options.Emphasis = request.Choices.Emphasis;
+  options.BaseUrl = request.BaseUrl.toString(QUrl::FullyEncoded).toStdString();
+}
+
+QString ConvertWith(TTamsel& converter, const TConversionRequest& request) {
+  SetOptions(converter.Options, request);
+  // The converter moves a deeply nested input onto a stack large enough.
+  const QString& html = request.Html;
+  const std::string result = request.Choices.HtmlUtf8
+                                 ? converter.ConvertAnsi(ToCodePage(html), kEncUtf8)
+                                 : converter.ConvertWide(std::u16string_view(
+                                       reinterpret_cast<const char16_t*>(html.utf16()),
+                                       static_cast<std::size_t>(html.size())));
+  return DecodeResult(result, request.Choices.DokuWikiUtf8);
+}
+
 QString ConvertForDisplay(QStringView html, const TConvertChoices& choices) {
-  std::string result;
-  RunWithLargeStack([&] {
-    TTamsel converter;
-    converter.Options.SetLinks(!choices.NoLinks);
-    if (choices.HtmlUtf8)
-      result = converter.ConvertAnsi(ToCodePage(html), kEncUtf8);
-    else
-      result = converter.ConvertWide(
-          std::u16string_view(html.utf16(), static_cast<std::size_t>(html.size())));
-  });
-  return DecodeResult(result, choices.DokuWikiUtf8);
+  TTamsel converter;
+  return ConvertWith(converter, {html.toString(), choices, {}});
 }
 
 bool ReplaceText(QPlainTextEdit& memo, QString text) {
@@ -295,8 +279,10 @@ bool TMemo::canInsertFromMimeData(const QMimeData* source) const {
 }
 
 void TMemo::insertFromMimeData(const QMimeData* source) {
+  const TPaste paste = PasteFromMime(*source, PlainOnly);
+  emit Pasting(paste.PageUrl);
   QMimeData chosen;
-  chosen.setText(WithLineFeeds(PastedText(*source, PlainOnly)));
+  chosen.setText(WithLineFeeds(paste.Text));
   QPlainTextEdit::insertFromMimeData(&chosen);
 }
 
@@ -352,7 +338,20 @@ void TMemo::keyPressEvent(QKeyEvent* event) {
   QPlainTextEdit::keyPressEvent(event);
 }
 
-TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
+namespace {
+
+// A conversion that takes longer than this shows the busy mark; shorter ones
+// would only make it flicker.
+constexpr int kBusyDelayMs = 300;
+
+std::unique_ptr<QSettings> WindowSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("tamsel"), QStringLiteral("tamsel"));
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent, TConvertStep step) : QWidget(parent) {
   setObjectName(QStringLiteral("frmMain"));
   setFont(WindowFont());
   setMinimumSize(kMinSize, kMinSize);
@@ -365,25 +364,36 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   setWindowIcon(AppIcon());
   setAcceptDrops(true);
 
-  cbxHtmlUtf8 =
-      MakeBox(tr("&UTF-8"), "cbxHtmlUtf8", tr("Input as UTF-8 bytes"),
-              tr("Read the input as UTF-8 bytes shown as Windows-1252 characters, as text from a "
-                 "program that showed UTF-8 in an 8-bit code page looks (Alt+U)"));
+  cbxHtmlUtf8 = MakeBox(tr("&UTF-8"), "cbxHtmlUtf8", tr("Input as UTF-8 bytes"),
+                        tr("Tick when the pasted text shows accented letters as pairs of odd "
+                           "characters (“Ã©” for “é”): they are read back as the letters "
+                           "they stand for (Alt+U)"));
   cbxDokuWikiUtf8 =
       MakeBox(tr("U&TF-8"), "cbxDokuWikiUtf8", tr("Output as UTF-8 bytes"),
-              tr("Show the result's UTF-8 bytes as Windows-1252 characters, for a place that "
-                 "stores them as bytes (Alt+T)"));
+              tr("Tick when the place you paste the result into shows accented letters as "
+                 "pairs of odd characters: the result is shown in the form such a place "
+                 "reads correctly (Alt+T)"));
   cbxDokuWikiNoLinks = MakeBox(tr("No &Links"), "cbxDokuWikiNoLinks", tr("No links"),
-                               tr("Write the text of links without making them wiki links "
+                               tr("Keep the text of links but make no wiki links of them "
                                   "(Alt+L)"));
+  cbxDokuWikiEmphasis =
+      MakeBox(tr("&Emphasis"), "cbxDokuWikiEmphasis", tr("Emphasis"),
+              tr("Keep the italics of emphasised text and titles, underlined insertions, "
+                 "keyboard keys as code and quotations in quotation marks, as tamsel-cli "
+                 "does (Alt+E)"));
+  const std::initializer_list<QCheckBox*> boxes = {cbxHtmlUtf8, cbxDokuWikiUtf8, cbxDokuWikiNoLinks,
+                                                   cbxDokuWikiEmphasis};
   // Wider only where the fall-back font needs it to show the whole caption.
   int boxWidth = kBoxWidth;
-  for (QCheckBox* box : {cbxHtmlUtf8, cbxDokuWikiUtf8, cbxDokuWikiNoLinks}) {
+  for (QCheckBox* box : boxes) {
     box->setFont(font());
     boxWidth = std::max(boxWidth, box->sizeHint().width());
+    // The accelerator works the box and leaves the focus in the editor.
+    box->installEventFilter(this);
   }
 
-  pnlHtmlTop = MakePanel(tr("HTML Input"), "pnlHtmlTop", this, cbxHtmlUtf8, nullptr, boxWidth);
+  pnlHtmlTop = MakePanel(tr("HTML Input"), "pnlHtmlTop", this, {cbxHtmlUtf8, nullptr, nullptr},
+                         boxWidth, nullptr);
   root->addWidget(pnlHtmlTop);
 
   Splitter1 = new QSplitter(Qt::Vertical, this);
@@ -394,13 +404,15 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 
   memoHtml = new TMemo(Splitter1);
   SetUpEditor(memoHtml, "memoHtml");
+  memoHtml->setPlaceholderText(tr("Paste HTML here, or open a file with Ctrl+O"));
 
   auto* lower = new QWidget(Splitter1);
   auto* lowerLayout = new QVBoxLayout(lower);
   lowerLayout->setContentsMargins(0, 0, 0, 0);
   lowerLayout->setSpacing(0);
-  pnlDokuWikiTop = MakePanel(tr("DokuWiki Output"), "pnlDokuWikiTop", lower, cbxDokuWikiUtf8,
-                             cbxDokuWikiNoLinks, boxWidth);
+  pnlDokuWikiTop = MakePanel(tr("DokuWiki Output"), "pnlDokuWikiTop", lower,
+                             {cbxDokuWikiUtf8, cbxDokuWikiNoLinks, cbxDokuWikiEmphasis}, boxWidth,
+                             &lblDokuWikiCaption);
   lowerLayout->addWidget(pnlDokuWikiTop);
   memoDokuWiki = new TMemo(lower);
   SetUpEditor(memoDokuWiki, "memoDokuWiki");
@@ -409,14 +421,32 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   memoDokuWiki->setUndoRedoEnabled(false);
   lowerLayout->addWidget(memoDokuWiki, 1);
 
-  // The output takes up what the window gains or loses; the two editors start
-  // equally high.
-  Splitter1->setStretchFactor(0, 0);
+  // Both editors share what the window gains or loses; they start equally
+  // high.
+  Splitter1->setStretchFactor(0, 1);
   Splitter1->setStretchFactor(1, 1);
   const int editors = kStartHeight - 2 * kPanelHeight - kSplitterWidth;
   Splitter1->setSizes({editors / 2, kPanelHeight + editors - editors / 2});
 
-  setTabOrder(memoHtml, memoDokuWiki);
+  auto* status = new QStatusBar(this);
+  status->setObjectName(QStringLiteral("stbMain"));
+  status->setSizeGripEnabled(false);
+  lblStatus = new QLabel(status);
+  lblStatus->setObjectName(QStringLiteral("lblStatus"));
+  lblStatus->setTextFormat(Qt::PlainText);
+  lblBusy = new QLabel(tr("Converting…"), status);
+  lblBusy->setObjectName(QStringLiteral("lblBusy"));
+  lblBusy->hide();
+  status->addWidget(lblStatus, 1);
+  status->addPermanentWidget(lblBusy);
+  root->addWidget(status);
+
+  // In the order they show, top to bottom and left to right.
+  setTabOrder(cbxHtmlUtf8, memoHtml);
+  setTabOrder(memoHtml, cbxDokuWikiUtf8);
+  setTabOrder(cbxDokuWikiUtf8, cbxDokuWikiNoLinks);
+  setTabOrder(cbxDokuWikiNoLinks, cbxDokuWikiEmphasis);
+  setTabOrder(cbxDokuWikiEmphasis, memoDokuWiki);
   memoHtml->setAccessibleName(tr("HTML input"));
   memoDokuWiki->setAccessibleName(tr("DokuWiki output"));
 
@@ -439,21 +469,47 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   memoDokuWiki->MenuActions = {actOpen, actSave, actCopyResult};
   for (TMemo* memo : {memoHtml, memoDokuWiki})
     connect(memo, &TMemo::FileDropped, this, &TfrmMain::OpenPath);
+  connect(memoHtml, &TMemo::Pasting, this, [this](const QUrl& page) {
+    // A paste over the whole input starts a new document; one into it keeps
+    // the page the rest came from, unless it brings its own.
+    if (!page.isEmpty() ||
+        memoHtml->textCursor().selectedText().size() == memoHtml->document()->characterCount() - 1)
+      PastedPage = page;
+    if (!page.isEmpty())
+      lblStatus->setText(tr("Relative links lead to %1.").arg(page.toDisplayString()));
+  });
+
+  Worker = new TConversionWorker(std::move(step), this);
+  connect(Worker, &TConversionWorker::Finished, this, &TfrmMain::ShowResult);
+  connect(Worker, &TConversionWorker::Refused, this, &TfrmMain::ShowRefusal);
+  BusyDelay.setSingleShot(true);
+  BusyDelay.setInterval(kBusyDelayMs);
+  connect(&BusyDelay, &QTimer::timeout, lblBusy, &QWidget::show);
 
   connect(memoHtml, &QPlainTextEdit::textChanged, this, &TfrmMain::memoHtmlChange);
-  for (QCheckBox* box : {cbxHtmlUtf8, cbxDokuWikiUtf8, cbxDokuWikiNoLinks})
-    connect(box, &QCheckBox::clicked, this, &TfrmMain::memoHtmlChange);
+  for (QCheckBox* box : boxes)
+    connect(box, &QCheckBox::clicked, this, [this] {
+      memoHtmlChange();
+      SaveSettings();
+    });
   memoHtml->installEventFilter(this);
   memoDokuWiki->installEventFilter(this);
 
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
+  RestoreSettings();
+  memoHtml->setFocus();
 
   FormCreate();
 }
 
+TfrmMain::~TfrmMain() {
+  SaveSettings();
+}
+
 TConvertChoices TfrmMain::Choices() const {
-  return {cbxHtmlUtf8->isChecked(), cbxDokuWikiUtf8->isChecked(), cbxDokuWikiNoLinks->isChecked()};
+  return {cbxHtmlUtf8->isChecked(), cbxDokuWikiUtf8->isChecked(), cbxDokuWikiNoLinks->isChecked(),
+          cbxDokuWikiEmphasis->isChecked()};
 }
 
 void TfrmMain::FormCreate() {
@@ -461,32 +517,115 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::memoHtmlChange() {
-  QString text;
-  try {
-    text = Convert(EditorText(*memoHtml), Choices());
-  } catch (const std::exception& e) {
-    ShowError(QString::fromLocal8Bit(e.what()));
-    return;
-  } catch (...) {
-    ShowError(tr("The conversion failed."));
+  if (memoHtml->document()->isEmpty()) PastedPage.clear();
+  if (Running) {
+    // Read when the running conversion ends, once for all keys typed meanwhile.
+    Dirty = true;
     return;
   }
+  StartConversion();
+}
+
+void TfrmMain::StartConversion() {
+  Dirty = false;
+  Running = true;
+  Worker->Start({EditorText(*memoHtml), Choices(), PastedPage});
+  if (!BusyDelay.isActive() && lblBusy->isHidden()) BusyDelay.start();
+}
+
+void TfrmMain::ShowResult(const QString& text) {
+  Running = false;
+  if (Dirty) {
+    StartConversion(); // of an input that has changed since
+    return;
+  }
+  BusyDelay.stop();
+  lblBusy->hide();
+  if (Stale) lblStatus->clear();
+  MarkStale(false);
   // A selection left in the output would cover other text now.
-  if (ReplaceText(*memoDokuWiki, std::move(text)) && memoDokuWiki->textCursor().hasSelection()) {
+  if (ReplaceText(*memoDokuWiki, text) && memoDokuWiki->textCursor().hasSelection()) {
     QTextCursor cursor = memoDokuWiki->textCursor();
     cursor.clearSelection();
     memoDokuWiki->setTextCursor(cursor);
   }
 }
 
+void TfrmMain::ShowRefusal(const QString& reason) {
+  Running = false;
+  if (Dirty) {
+    StartConversion();
+    return;
+  }
+  BusyDelay.stop();
+  lblBusy->hide();
+  lblStatus->setText(reason);
+  MarkStale(true);
+}
+
+void TfrmMain::MarkStale(bool stale) {
+  if (stale == Stale) return;
+  Stale = stale;
+  // Greyed, and said so above it: what it shows is not the current input's.
+  QPalette palette = memoDokuWiki->palette();
+  if (stale)
+    palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
+  else
+    palette = memoHtml->palette();
+  memoDokuWiki->setPalette(palette);
+  lblDokuWikiCaption->setText(stale ? tr("DokuWiki Output (of an earlier input)")
+                                    : tr("DokuWiki Output"));
+}
+
+void TfrmMain::RestoreSettings() {
+  const std::unique_ptr<QSettings> settings = WindowSettings();
+  const QSize size = settings->value(QStringLiteral("window/size")).toSize();
+  if (size.isValid()) {
+    QSize most = size;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      most = screen->availableGeometry().size();
+    resize(size.boundedTo(most).expandedTo(minimumSize()));
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      move(screen->availableGeometry().center() - rect().center());
+  }
+  const QByteArray splitter = settings->value(QStringLiteral("window/splitter")).toByteArray();
+  if (!splitter.isEmpty()) Splitter1->restoreState(splitter);
+  const auto restore = [&](QCheckBox* box, const char* key) {
+    box->setChecked(settings->value(QLatin1StringView(key), false).toBool());
+  };
+  restore(cbxHtmlUtf8, "boxes/inputUtf8");
+  restore(cbxDokuWikiUtf8, "boxes/outputUtf8");
+  restore(cbxDokuWikiNoLinks, "boxes/noLinks");
+  restore(cbxDokuWikiEmphasis, "boxes/emphasis");
+}
+
+void TfrmMain::SaveSettings() const {
+  const std::unique_ptr<QSettings> settings = WindowSettings();
+  settings->setValue(QStringLiteral("window/size"), size());
+  settings->setValue(QStringLiteral("window/splitter"), Splitter1->saveState());
+  settings->setValue(QStringLiteral("boxes/inputUtf8"), cbxHtmlUtf8->isChecked());
+  settings->setValue(QStringLiteral("boxes/outputUtf8"), cbxDokuWikiUtf8->isChecked());
+  settings->setValue(QStringLiteral("boxes/noLinks"), cbxDokuWikiNoLinks->isChecked());
+  settings->setValue(QStringLiteral("boxes/emphasis"), cbxDokuWikiEmphasis->isChecked());
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  QWidget::closeEvent(event);
+}
+
 bool TfrmMain::OpenPath(const QString& path) {
   QString error;
   const std::optional<QString> text = ReadHtmlFile(path, error);
   if (!text) {
+    lblStatus->setText(error);
     ShowError(error);
     return false;
   }
   OpenedFile = QFileInfo(path).absoluteFilePath();
+  PastedPage.clear();
+  setWindowTitle(QStringLiteral("%1 – %2").arg(QFileInfo(path).fileName(), Caption()));
+  lblStatus->setText(tr("Opened %1.").arg(QDir::toNativeSeparators(OpenedFile)));
   // The file's text is Unicode already: read as UTF-8 bytes it would turn into
   // question marks.
   cbxHtmlUtf8->setChecked(false);
@@ -503,7 +642,15 @@ void TfrmMain::OpenFile() {
   if (!path.isEmpty()) OpenPath(path);
 }
 
+void TfrmMain::FinishConversion() {
+  // The user's keys wait meanwhile: they would start another conversion.
+  while (!Idle())
+    QCoreApplication::processEvents(
+        QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
+}
+
 bool TfrmMain::SaveResult() {
+  FinishConversion();
   const QString path = AskSaveFileName(SaveSuggestion(OpenedFile));
   if (path.isEmpty()) return false;
   const QByteArray bytes = DokuWikiFileBytes(EditorText(*memoDokuWiki), Choices().DokuWikiUtf8);
@@ -516,6 +663,7 @@ bool TfrmMain::SaveResult() {
 }
 
 void TfrmMain::CopyResult() {
+  FinishConversion();
   QGuiApplication::clipboard()->setText(EditorText(*memoDokuWiki));
 }
 
@@ -547,6 +695,14 @@ void TfrmMain::memoDokuKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers 
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Shortcut) {
+    // A box's accelerator: toggled at once, as a click would, and the focus
+    // stays where the user types.
+    if (auto* box = qobject_cast<QCheckBox*>(watched)) {
+      box->click();
+      return true;
+    }
+  }
   if (event->type() == QEvent::KeyPress && (watched == memoHtml || watched == memoDokuWiki)) {
     auto* keyEvent = static_cast<QKeyEvent*>(event);
     // Where Ctrl+Alt stands for AltGr (Qt on Windows), a key with printable
@@ -561,10 +717,6 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (key == 0) return true;
   }
   return QWidget::eventFilter(watched, event);
-}
-
-QString TfrmMain::Convert(QStringView html, const TConvertChoices& choices) {
-  return ConvertForDisplay(html, choices);
 }
 
 void TfrmMain::ShowError(const QString& message) {

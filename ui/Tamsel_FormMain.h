@@ -3,9 +3,14 @@
 // DokuWiki markup in the lower one after every change.
 #pragma once
 
+#include "Tamsel_Paste.h"
+#include "Tamsel_Worker.h"
+
 #include <QPlainTextEdit>
 #include <QString>
 #include <QStringView>
+#include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <string_view>
@@ -15,10 +20,13 @@ class QCheckBox;
 class QFrame;
 class QIcon;
 class QKeyEvent;
+class QLabel;
 class QMimeData;
 class QSplitter;
 
 namespace tamsel {
+
+struct TOptions;
 
 // "Tamsel [Version 2012-08-13]": the window caption and the application title.
 QString Caption();
@@ -26,29 +34,18 @@ QString Caption();
 // The application's icon, drawn from the SVG that the desktop entry uses too.
 QIcon AppIcon();
 
-// True for text that is itself HTML source (copied from an editor or from a
-// browser's source view) rather than the text of a rendered page.
-bool LooksLikeHtmlSource(QStringView text);
-
-// What a paste or a drop of source puts into the input editor. A browser
-// offers a copied part of a page as HTML and as its rendered text: the HTML is
-// what is to be converted, unless the plain text is HTML source already.
-// plainOnly (Ctrl+Shift+V) takes the plain text, or the rendered text of HTML
-// when nothing else is offered.
-QString PastedText(const QMimeData& source, bool plainOnly);
-
 // The first local file among the URLs of a drop; empty when there is none.
 QString DroppedFile(const QMimeData& source);
 
-// How text crosses between the editors (UTF-16) and the converter (bytes).
-struct TConvertChoices {
-  bool HtmlUtf8 = false;     // the input shows UTF-8 bytes as 8-bit characters
-  bool DokuWikiUtf8 = false; // show the result's UTF-8 bytes as 8-bit characters
-  bool NoLinks = false;      // write no wiki links at all
-};
+// The request's choices as the converter's options. The page address of a
+// paste goes into the base address that relative links resolve against.
+void SetOptions(TOptions& options, const TConversionRequest& request);
 
-// One whole conversion, as the window runs it: a new converter, freed on every
-// path, run on a large stack. Passes on what the converter throws.
+// The window's conversion step (TConvertStep) with its own converter.
+QString ConvertWith(TTamsel& converter, const TConversionRequest& request);
+
+// One whole conversion with a converter of its own. Passes on what the
+// converter throws.
 QString ConvertForDisplay(QStringView html, const TConvertChoices& choices);
 
 // The result as the output editor shows it. Ill-formed UTF-8 becomes U+FFFD
@@ -81,6 +78,8 @@ public slots:
 
 signals:
   void FileDropped(const QString& path);
+  // Before a paste's text goes in: the page it came from, or an empty URL.
+  void Pasting(const QUrl& page);
 
 protected:
   bool canInsertFromMimeData(const QMimeData* source) const override;
@@ -99,7 +98,10 @@ private:
 class TfrmMain : public QWidget {
   Q_OBJECT
 public:
-  explicit TfrmMain(QWidget* parent = nullptr);
+  // step: the conversion the worker runs; ConvertWith unless a test needs a
+  // failing, slow or counting one.
+  explicit TfrmMain(QWidget* parent = nullptr, TConvertStep step = ConvertWith);
+  ~TfrmMain() override;
 
   QSplitter* Splitter1;
   TMemo* memoDokuWiki;
@@ -109,6 +111,10 @@ public:
   QCheckBox* cbxDokuWikiUtf8;
   QCheckBox* cbxDokuWikiNoLinks;
   QCheckBox* cbxHtmlUtf8;
+  QCheckBox* cbxDokuWikiEmphasis;
+  // The status line, and in it the mark of a conversion that takes a while.
+  QLabel* lblStatus;
+  QLabel* lblBusy;
 
   // In both editors' context menus, with their shortcuts anywhere in the window.
   QAction* actOpen;
@@ -121,11 +127,21 @@ public:
 
   // The HTML file last opened, for the name the result is saved under.
   QString OpenedFile;
+  // The page the last paste came from, while the input holds what came after.
+  QUrl PastedPage;
+
+  // No conversion running or waiting: the output shows the input as it stands
+  // (or, marked out of date, the last result before a refusal).
+  bool Idle() const { return !Running && !Dirty; }
+  // The output belongs to an earlier input, which the converter refused.
+  bool OutputStale() const { return Stale; }
 
 public slots:
   void FormCreate();
-  // Converts the whole input anew and replaces the whole output. Should the
-  // conversion throw, the output keeps its text and the message is shown.
+  // Converts the whole input anew on the worker; the result replaces the
+  // whole output. A change while a conversion runs converts again when it has
+  // finished, and the finished one's result is dropped. A refusal is shown in
+  // the status line and marks the output out of date.
   void memoHtmlChange();
 
   // Reads an HTML file into the input editor, which converts it as any change
@@ -133,7 +149,10 @@ public slots:
   // message naming it.
   bool OpenPath(const QString& path);
   void OpenFile();
-  // Saves the output as a DokuWiki page file: UTF-8, LF line ends.
+  // Waits for the conversion of the input as it stands.
+  void FinishConversion();
+  // Saves the output, of the input as it stands, as a DokuWiki page file:
+  // UTF-8, LF line ends.
   bool SaveResult();
   void CopyResult();
 
@@ -144,17 +163,31 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   // The file dialogs, replaceable where a test answers them; empty: cancelled.
   virtual QString AskOpenFileName();
   virtual QString AskSaveFileName(const QString& suggestion);
-  // The conversion step of memoHtmlChange, replaceable where a test needs a
-  // failing or counting converter.
-  virtual QString Convert(QStringView html, const TConvertChoices& choices);
-  // Shown after the event that failed has finished, so the editor that raised
-  // it is not re-entered from a nested event loop.
+  // For a file that cannot be opened or saved, after the event that failed
+  // has finished, so the editor that raised it is not re-entered from a
+  // nested event loop.
   virtual void ShowError(const QString& message);
+
+private:
+  void StartConversion();
+  void ShowResult(const QString& text);
+  void ShowRefusal(const QString& reason);
+  void MarkStale(bool stale);
+  void RestoreSettings();
+  void SaveSettings() const;
+
+  TConversionWorker* Worker;
+  QTimer BusyDelay;
+  QLabel* lblDokuWikiCaption;
+  bool Running = false;
+  bool Dirty = false;
+  bool Stale = false;
 };
 
 } // namespace tamsel

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
@@ -20,30 +21,72 @@
 #include <QPixmap>
 #include <QScrollBar>
 #include <QSet>
+#include <QSettings>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
 using namespace tamsel;
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(QMimeData*)
+
 namespace {
 
+// What the worker's conversion step is told and counts; it runs on the
+// worker's thread.
+struct TProbe {
+  std::atomic<int> Conversions{0};
+  // Oversized: the real converter, handed more than it takes, throws.
+  enum TFailure { None, Std, Other, Oversized };
+  std::atomic<TFailure> Failure{None};
+  std::atomic<int> DelayMs{0};
+  // The converters the step was handed: one per window, whatever the edits.
+  std::mutex Mutex;
+  QSet<const void*> Converters;
+};
+
 // The real window, with a conversion step that counts its runs and can be
-// made to fail.
+// made to fail or slow.
 // The file dialogs answer what the test says; messages are recorded, and
 // shown only where a test asks for the real message box.
 class TProbeForm : public TfrmMain {
 public:
-  int Conversions = 0;
-  // Oversized: the real converter, handed more than it takes, throws.
-  enum { None, Std, Other, Oversized } Failure = None;
+  explicit TProbeForm(std::shared_ptr<TProbe> probe = std::make_shared<TProbe>())
+      : TfrmMain(nullptr,
+                 [probe](TTamsel& converter, const TConversionRequest& request) {
+                   ++probe->Conversions;
+                   {
+                     const std::lock_guard lock(probe->Mutex);
+                     probe->Converters.insert(&converter);
+                   }
+                   if (probe->DelayMs) QThread::msleep(static_cast<unsigned>(probe->DelayMs));
+                   switch (probe->Failure.load()) {
+                   case TProbe::Std:
+                     throw std::runtime_error("converter gave up");
+                   case TProbe::Other:
+                     throw 42;
+                   case TProbe::Oversized: {
+                     TConversionRequest tooLong = request;
+                     tooLong.Html = QString(qsizetype(kMaxInputBytes / 2 + 1), u'x');
+                     return ConvertWith(converter, tooLong);
+                   }
+                   case TProbe::None:
+                     break;
+                   }
+                   return ConvertWith(converter, request);
+                 }),
+        Probe(std::move(probe)) {}
+  std::shared_ptr<TProbe> Probe;
   QString OpenAnswer;
   QString SaveAnswer;
   QString SaveSuggested;
@@ -51,16 +94,6 @@ public:
   bool RealMessageBoxes = false;
 
 protected:
-  QString Convert(QStringView html, const TConvertChoices& choices) override {
-    ++Conversions;
-    if (Failure == Std) throw std::runtime_error("converter gave up");
-    if (Failure == Other) throw 42;
-    if (Failure == Oversized) {
-      static const QString tooLong(qsizetype(kMaxInputBytes / 2 + 1), u'x');
-      return TfrmMain::Convert(tooLong, choices);
-    }
-    return TfrmMain::Convert(html, choices);
-  }
   QString AskOpenFileName() override { return OpenAnswer; }
   QString AskSaveFileName(const QString& suggestion) override {
     SaveSuggested = suggestion;
@@ -78,6 +111,33 @@ QMimeData* Offer(const QString& html, const QString& plain) {
   if (!html.isNull()) mime->setHtml(html);
   if (!plain.isNull()) mime->setText(plain);
   return mime;
+}
+
+// A clipboard with any flavours, as the browsers set them.
+QMimeData* Flavours(const QList<std::pair<QString, QByteArray>>& formats) {
+  auto* mime = new QMimeData;
+  for (const auto& [format, bytes] : formats)
+    mime->setData(format, bytes);
+  return mime;
+}
+
+// Firefox's private flavours: UTF-16LE without a byte order mark.
+QByteArray Utf16(const QString& text) {
+  return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
+
+// HTML behind a Windows clipboard header, its offsets counted in bytes.
+QByteArray WindowsClipboard(const QByteArray& before, const QByteArray& fragment,
+                            const QByteArray& after) {
+  const char* format = "Version:0.9\r\nStartHTML:%010d\r\nEndHTML:%010d\r\n"
+                       "StartFragment:%010d\r\nEndFragment:%010d\r\n"
+                       "SourceURL:https://example.net/w/page\r\n";
+  const int header = int(QString::asprintf(format, 0, 0, 0, 0).size());
+  const int startFragment = header + int(before.size()) + 20;
+  const int endFragment = startFragment + int(fragment.size());
+  const int endHtml = endFragment + 18 + int(after.size());
+  return QString::asprintf(format, header, endHtml, startFragment, endFragment).toLatin1() +
+         before + "<!--StartFragment-->" + fragment + "<!--EndFragment-->" + after;
 }
 
 QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
@@ -140,12 +200,32 @@ class TFormMainTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TProbeForm> Form;
+  // The window's settings, never the user's.
+  QTemporaryDir SettingsDir;
 
-  QString Output() const { return EditorText(*Form->memoDokuWiki); }
+  // Until the conversions of all edits so far have finished.
+  void Settle() {
+    QTRY_VERIFY_WITH_TIMEOUT(Form->Idle(), 20000);
+    QApplication::processEvents();
+  }
+  QString Output() {
+    Settle();
+    return EditorText(*Form->memoDokuWiki);
+  }
   QString Input() const { return EditorText(*Form->memoHtml); }
+  int Conversions() {
+    Settle();
+    return Form->Probe->Conversions;
+  }
 
 private slots:
+  void initTestCase() {
+    QVERIFY(SettingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, SettingsDir.path());
+  }
+
   void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, u"tamsel"_s, u"tamsel"_s).clear();
     Form = std::make_unique<TProbeForm>();
     Form->show();
     Form->activateWindow();
@@ -155,11 +235,16 @@ private slots:
   void cleanup() { Form.reset(); }
 
   void startsEmptyAndUnconverted() {
-    QCOMPARE(Form->Conversions, 0);
+    QCOMPARE(Conversions(), 0);
     QVERIFY(Input().isEmpty());
     QVERIFY(Output().isEmpty());
-    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8, Form->cbxDokuWikiNoLinks})
+    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8, Form->cbxDokuWikiNoLinks,
+                           Form->cbxDokuWikiEmphasis})
       QVERIFY(!box->isChecked());
+    QCOMPARE(Form->memoHtml->placeholderText(), u"Paste HTML here, or open a file with Ctrl+O"_s);
+    QVERIFY(Form->lblStatus->isVisible());
+    QVERIFY(!Form->lblBusy->isVisible());
+    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
   }
 
   void captionsAndSizes() {
@@ -170,6 +255,7 @@ private slots:
     QCOMPARE(Form->cbxHtmlUtf8->text(), u"&UTF-8"_s);
     QCOMPARE(Form->cbxDokuWikiUtf8->text(), u"U&TF-8"_s);
     QCOMPARE(Form->cbxDokuWikiNoLinks->text(), u"No &Links"_s);
+    QCOMPARE(Form->cbxDokuWikiEmphasis->text(), u"&Emphasis"_s);
     QCOMPARE(Form->pnlHtmlTop->findChild<QLabel*>()->text(), u"HTML Input"_s);
     QCOMPARE(Form->pnlDokuWikiTop->findChild<QLabel*>()->text(), u"DokuWiki Output"_s);
     QVERIFY(Form->pnlHtmlTop->findChild<QLabel*>()->font().bold());
@@ -177,7 +263,8 @@ private slots:
     QCOMPARE(Form->pnlHtmlTop->height(), 21);
     QCOMPARE(Form->pnlDokuWikiTop->height(), 21);
     QCOMPARE(Form->Splitter1->handleWidth(), 3);
-    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8, Form->cbxDokuWikiNoLinks}) {
+    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8, Form->cbxDokuWikiNoLinks,
+                           Form->cbxDokuWikiEmphasis}) {
       QCOMPARE(box->height(), 17);
       QCOMPARE(box->y(), 2);
       QVERIFY(box->width() >= 70);
@@ -195,20 +282,22 @@ private slots:
     QVERIFY(Form->memoDokuWiki->isReadOnly());
   }
 
-  // Check boxes stay anchored right, and the output editor takes what the
-  // window gains.
+  // Check boxes stay anchored right, and both editors share what the window
+  // gains.
   void resizing() {
     const int htmlHeight = Form->memoHtml->height();
     const int outHeight = Form->memoDokuWiki->height();
     const int gapUtf8 = RightGap(Form->cbxDokuWikiUtf8);
-    const int gapLinks = RightGap(Form->cbxDokuWikiNoLinks);
-    QCOMPARE(gapLinks, 23);
+    const int gapLast = RightGap(Form->cbxDokuWikiEmphasis);
+    QCOMPARE(gapLast, 23);
     QCOMPARE(Form->cbxHtmlUtf8->x(), Form->cbxDokuWikiUtf8->x());
     Form->resize(800, 700);
-    QTRY_COMPARE(Form->memoDokuWiki->height(), outHeight + 200);
-    QCOMPARE(Form->memoHtml->height(), htmlHeight);
+    QTRY_COMPARE(Form->memoDokuWiki->height() + Form->memoHtml->height(),
+                 outHeight + htmlHeight + 200);
+    QVERIFY(Form->memoHtml->height() >= htmlHeight + 90);
+    QVERIFY(Form->memoDokuWiki->height() >= outHeight + 90);
     QCOMPARE(RightGap(Form->cbxDokuWikiUtf8), gapUtf8);
-    QCOMPARE(RightGap(Form->cbxDokuWikiNoLinks), gapLinks);
+    QCOMPARE(RightGap(Form->cbxDokuWikiEmphasis), gapLast);
     QCOMPARE(Form->cbxHtmlUtf8->x(), Form->cbxDokuWikiUtf8->x());
   }
 
@@ -219,30 +308,32 @@ private slots:
     QCOMPARE(Output(), u"===== Intro =====\n\nHello **world**!"_s);
   }
 
-  // One whole conversion per user edit of the input, none for anything else.
+  // One whole conversion per user edit of the input, none for anything else;
+  // edits made while one runs share the next.
   void oneConversionPerEdit() {
     QTest::keyClicks(Form->memoHtml, "<p>abc</p>");
-    QCOMPARE(Form->Conversions, 10);
+    QVERIFY(Conversions() >= 1 && Conversions() <= 10);
     QCOMPARE(Output(), u"abc"_s);
+    Form->Probe->Conversions = 10;
     QTest::keyClick(Form->memoHtml, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(Form->memoHtml, Qt::Key_X, Qt::ControlModifier); // cut
-    QCOMPARE(Form->Conversions, 11);
+    QCOMPARE(Conversions(), 11);
     QVERIFY(Output().isEmpty());
     QTest::keyClick(Form->memoHtml, Qt::Key_V, Qt::ControlModifier); // paste
-    QCOMPARE(Form->Conversions, 12);
+    QCOMPARE(Conversions(), 12);
     QCOMPARE(Output(), u"abc"_s);
     QTest::keyClick(Form->memoHtml, Qt::Key_Backspace);
-    QCOMPARE(Form->Conversions, 13);
+    QCOMPARE(Conversions(), 13);
     QTest::keyClick(Form->memoHtml, Qt::Key_Z, Qt::ControlModifier); // undo
-    QCOMPARE(Form->Conversions, 14);
+    QCOMPARE(Conversions(), 14);
     QCOMPARE(Input(), u"<p>abc</p>"_s);
     // Moving, selecting and the output editor change nothing.
     QTest::keyClick(Form->memoHtml, Qt::Key_Left);
     QTest::keyClick(Form->memoHtml, Qt::Key_Home, Qt::ShiftModifier);
     Form->memoDokuWiki->setPlainText(u"x"_s);
-    QCOMPARE(Form->Conversions, 14);
+    QCOMPARE(Conversions(), 14);
     Click(Form->cbxDokuWikiNoLinks);
-    QCOMPARE(Form->Conversions, 15);
+    QCOMPARE(Conversions(), 15);
   }
 
   void clearingInputClearsOutput() {
@@ -289,6 +380,7 @@ private slots:
     QTest::newRow("Alt+U") << int(Qt::Key_U) << u"cbxHtmlUtf8"_s;
     QTest::newRow("Alt+T") << int(Qt::Key_T) << u"cbxDokuWikiUtf8"_s;
     QTest::newRow("Alt+L") << int(Qt::Key_L) << u"cbxDokuWikiNoLinks"_s;
+    QTest::newRow("Alt+E") << int(Qt::Key_E) << u"cbxDokuWikiEmphasis"_s;
   }
   void accelerators() {
     QFETCH(int, key);
@@ -296,11 +388,15 @@ private slots:
     auto* cbx = Form->findChild<QCheckBox*>(box);
     QVERIFY(cbx);
     QTest::keyClicks(Form->memoHtml, "<p>x</p>");
-    const int before = Form->Conversions;
+    const int before = Conversions();
     QTest::keyClick(Form->memoHtml, Qt::Key(key), Qt::AltModifier);
     QTRY_VERIFY(cbx->isChecked());
-    QCOMPARE(Form->Conversions, before + 1);
+    QCOMPARE(Conversions(), before + 1);
     QCOMPARE(Input(), u"<p>x</p>"_s);
+    // Typing goes on where it was.
+    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
+    QTest::keyClicks(Form->memoHtml, "<p>y</p>");
+    QCOMPARE(Input(), u"<p>x</p><p>y</p>"_s);
   }
 
   // Windows-1252 stands for the system's 8-bit code page.
@@ -383,6 +479,7 @@ private slots:
 
   void outputRejectsTyping() {
     QTest::keyClicks(Form->memoHtml, "<p>keep</p>");
+    Settle();
     QApplication::clipboard()->setText(u"pasted"_s);
     QPlainTextEdit* memo = Form->memoDokuWiki;
     memo->setFocus();
@@ -429,55 +526,113 @@ private slots:
     QCOMPARE(Output(), u"<code>\na\nb\n</code>"_s);
   }
 
-  void tabMovesBetweenEditorsOnly() {
-    QTest::keyClicks(Form->memoHtml, "<p>x</p>");
-    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
-    QTest::keyClick(Form->memoHtml, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), Form->memoDokuWiki);
-    QTest::keyClick(Form->memoDokuWiki, Qt::Key_Tab);
+  // Tab goes through the editors and the boxes in the order they show; the
+  // space bar works a box that has the focus.
+  void tabOrder() {
+    QTest::keyClicks(Form->memoHtml, "<p><em>x</em></p>");
+    const QList<QWidget*> order = {Form->memoHtml,
+                                   Form->cbxDokuWikiUtf8,
+                                   Form->cbxDokuWikiNoLinks,
+                                   Form->cbxDokuWikiEmphasis,
+                                   Form->memoDokuWiki,
+                                   Form->cbxHtmlUtf8,
+                                   Form->memoHtml};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i) {
+      QCOMPARE(QApplication::focusWidget(), order[i]);
+      QTest::keyClick(order[i], Qt::Key_Tab);
+    }
     QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
     QTest::keyClick(Form->memoHtml, Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), Form->memoDokuWiki);
-    QTest::keyClick(Form->memoDokuWiki, Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), Form->memoHtml);
-    QCOMPARE(Input(), u"<p>x</p>"_s);
+    QCOMPARE(QApplication::focusWidget(), Form->cbxHtmlUtf8);
+    QCOMPARE(Input(), u"<p><em>x</em></p>"_s);
+    Form->cbxDokuWikiEmphasis->setFocus();
+    QTest::keyClick(Form->cbxDokuWikiEmphasis, Qt::Key_Space);
+    QVERIFY(Form->cbxDokuWikiEmphasis->isChecked());
+    QCOMPARE(Output(), u"//x//"_s);
   }
 
-  void failedConversionKeepsOutput_data() {
+  // A refused input: said in the status line, the output marked as the
+  // earlier input's, no message box; the next input that converts clears both.
+  void refusalInStatusLine_data() {
     QTest::addColumn<int>("failure");
     QTest::addColumn<QString>("message");
-    QTest::newRow("std::exception") << int(TProbeForm::Std) << u"converter gave up"_s;
-    QTest::newRow("other") << int(TProbeForm::Other) << u"The conversion failed."_s;
-    QTest::newRow("converter's limit")
-        << int(TProbeForm::Oversized) << u"tamsel: input larger than 64 MiB"_s;
+    QTest::newRow("std::exception") << int(TProbe::Std) << u"could not be converted"_s;
+    QTest::newRow("other") << int(TProbe::Other) << u"could not be converted"_s;
+    QTest::newRow("converter's limit") << int(TProbe::Oversized) << u"too long to convert"_s;
   }
-  void failedConversionKeepsOutput() {
+  void refusalInStatusLine() {
     QFETCH(int, failure);
     QFETCH(QString, message);
-    QString shown;
-    QTimer closer;
-    closer.setInterval(10);
-    connect(&closer, &QTimer::timeout, [&shown] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        shown = box->text();
-        box->done(QMessageBox::Ok);
-      }
-    });
-    closer.start();
-
-    Form->RealMessageBoxes = true;
     QTest::keyClicks(Form->memoHtml, "<p>old</p>");
-    Form->Failure = decltype(Form->Failure)(failure);
+    QCOMPARE(Output(), u"old"_s);
+    QVERIFY(!Form->OutputStale());
+    Form->Probe->Failure = TProbe::TFailure(failure);
     QTest::keyClicks(Form->memoHtml, "<p>new</p>");
     QCOMPARE(Input(), u"<p>old</p><p>new</p>"_s);
     QCOMPARE(Output(), u"old"_s);
-    QTRY_COMPARE(shown, message);
+    QVERIFY(Form->OutputStale());
+    QVERIFY2(Form->lblStatus->text().contains(message), qPrintable(Form->lblStatus->text()));
+    QVERIFY(!Form->lblStatus->text().contains(u"tamsel:"_s));
+    QVERIFY(!Form->lblStatus->text().contains(u"MiB"_s));
+    QVERIFY(Form->pnlDokuWikiTop->findChild<QLabel*>()->text().contains(u"earlier"_s));
+    QVERIFY(Form->Messages.isEmpty());
+    QVERIFY(!QApplication::activeModalWidget());
 
     // The program stays usable.
-    Form->Failure = TProbeForm::None;
-    QTRY_VERIFY(!QApplication::activeModalWidget());
+    Form->Probe->Failure = TProbe::None;
     QTest::keyClick(Form->memoHtml, Qt::Key_Space);
     QCOMPARE(Output(), u"old\n\nnew"_s);
+    QVERIFY(!Form->OutputStale());
+    QVERIFY(Form->lblStatus->text().isEmpty());
+    QCOMPARE(Form->pnlDokuWikiTop->findChild<QLabel*>()->text(), u"DokuWiki Output"_s);
+  }
+
+  // Keys typed while a conversion runs reach the editor at once; the running
+  // conversion's result is dropped for the newest input's, which is what
+  // finally shows, with a busy mark meanwhile. One converter serves them all.
+  void typingWhileConverting() {
+    Form->Probe->DelayMs = 400;
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClicks(Form->memoHtml, "<p>abcdefgh</p>");
+    // Without the worker each of the 15 keys would wait for its conversion.
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Input(), u"<p>abcdefgh</p>"_s);
+    QVERIFY(!Form->Idle());
+    QTRY_VERIFY(Form->lblBusy->isVisible());
+    QCOMPARE(Output(), u"abcdefgh"_s);
+    QVERIFY(!Form->lblBusy->isVisible());
+    QVERIFY(Conversions() < 15);
+    QCOMPARE(Form->Probe->Converters.size(), 1);
+  }
+
+  // The designed conversion drops em and cite; "&Emphasis" converts as
+  // tamsel-cli does.
+  void emphasisBox() {
+    QTest::keyClicks(Form->memoHtml, "<p><em>a</em> <cite>b</cite> <b>c</b></p>");
+    QCOMPARE(Output(), u"a b **c**"_s);
+    Click(Form->cbxDokuWikiEmphasis);
+    QCOMPARE(Output(), u"//a// //b// **c**"_s);
+  }
+
+  // Size, splitter and boxes come back in the next run.
+  void settingsRemembered() {
+    Form->resize(700, 560);
+    Form->Splitter1->setSizes({100, 300});
+    QTRY_COMPARE(Form->size(), QSize(700, 560));
+    const QList<int> sizes = Form->Splitter1->sizes();
+    Click(Form->cbxDokuWikiNoLinks);
+    Click(Form->cbxDokuWikiEmphasis);
+    Form->close();
+    Form = std::make_unique<TProbeForm>();
+    Form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+    QCOMPARE(Form->size(), QSize(700, 560));
+    QCOMPARE(Form->Splitter1->sizes(), sizes);
+    QVERIFY(Form->cbxDokuWikiNoLinks->isChecked());
+    QVERIFY(Form->cbxDokuWikiEmphasis->isChecked());
+    QVERIFY(!Form->cbxHtmlUtf8->isChecked());
+    QVERIFY(!Form->cbxDokuWikiUtf8->isChecked());
   }
 
   void replaceTextChangesOnlyTheDifference_data() {
@@ -511,6 +666,7 @@ private slots:
     for (int i = 0; i < 300; ++i)
       html += u"<p>line %1</p>"_s.arg(i);
     Form->memoHtml->setPlainText(html);
+    Settle();
     QScrollBar* bar = Form->memoDokuWiki->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
     const int position = bar->value();
@@ -565,7 +721,103 @@ private slots:
     QTest::keyClick(Form->memoHtml, Qt::Key_V, keys);
     QCOMPARE(Input(), input);
     QCOMPARE(Output(), output);
-    QCOMPARE(Form->Conversions, 1);
+    QCOMPARE(Conversions(), 1);
+  }
+
+  // Clipboards as browsers and other programs set them, flavours and bytes.
+  void browserPaste_data() {
+    QTest::addColumn<QMimeData*>("mime");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("awaitsEngine");
+    const QString plain = u"text/plain"_s;
+    const QString html = u"text/html"_s;
+    // Inline styles on every element, relative links, the address apart.
+    QTest::newRow("Chromium")
+        << Flavours(
+               {{html, "<meta charset='utf-8'><h2 style=\"color: rgb(32, 33, 36); font-family: "
+                       "Roboto, sans-serif;\">Intro</h2><p style=\"color: rgb(32, 33, 36);\">See "
+                       "<a href=\"/docs/a.html?x=1&amp;y=2\" style=\"color: blue;\">the docs</a> "
+                       "<img src=\"img/x.png\" alt=\"x\"></p>"},
+                {plain, "Intro\nSee the docs"},
+                {u"chromium/x-source-url"_s, "https://example.org/guide/page.html"}})
+        << u"===== Intro =====\n\nSee [[https://example.org/docs/a.html?x=1&y=2|the docs]] "
+           u"{{https://example.org/guide/img/x.png|x}}"_s
+        << false;
+    // Bare items; the list, in the UTF-16 context flavour, numbers from 3.
+    QTest::newRow("Firefox list items")
+        << Flavours({{html, "<meta http-equiv=\"content-type\" content=\"text/html; "
+                            "charset=utf-8\"><li>one</li><li>two <a href=\"b.html\">b</a></li>"},
+                     {plain, "one\ntwo b"},
+                     {u"text/_moz_htmlcontext"_s,
+                      Utf16(u"<html lang=\"en\"><body><div id=\"main\"><ol start=\"3\"></ol>"
+                            u"</div></body></html>"_s)},
+                     {u"text/_moz_htmlinfo"_s, Utf16(u"0,0"_s)},
+                     {u"text/x-moz-url-priv"_s, Utf16(u"https://example.org/a/index.html"_s)}})
+        << u"  - one\n  - two [[https://example.org/a/b.html|b]]"_s << false;
+    QTest::newRow("Firefox lines of a code block")
+        << Flavours(
+               {{html, "<meta http-equiv=\"content-type\" content=\"text/html; "
+                       "charset=utf-8\">int a;\n  int b;"},
+                {plain, "int a;\n  int b;"},
+                {u"text/_moz_htmlcontext"_s,
+                 Utf16(u"<html><body><pre class=\"src\"><code></code></pre></body></html>"_s)}})
+        << u"<code>\nint a;\n  int b;\n</code>"_s << false;
+    // A page whose text shows tags: its HTML still has the page's structure.
+    QTest::newRow("page quoting tags")
+        << Flavours({{html, "<meta charset='utf-8'><h3>Closing</h3><p>End it with "
+                            "<code>&lt;/div&gt;</code>, or <code>&lt;br/&gt;</code>.</p>"
+                            "<pre>&lt;script&gt;run()&lt;/script&gt;</pre>"},
+                     {plain, "Closing\nEnd it with </div>, or <br/>.\n<script>run()</script>"}})
+        << u"==== Closing ====\n\nEnd it with ''</div>'', or ''<br/>''.\n\n<code>\n"
+           u"<script>run()</script>\n</code>"_s
+        << false;
+    // An editor's copy of source: the HTML flavour only colours it.
+    QTest::newRow("editor colouring source")
+        << Flavours({{html, "<meta charset='utf-8'><div style=\"color: #d4d4d4;\"><div><span "
+                            "style=\"color: #808080;\">&lt;</span><span style=\"color: "
+                            "#569cd6;\">h2</span><span>&gt;</span>Intro&lt;/h2&gt;</div></div>"},
+                     {plain, "<h2>Intro</h2>"}})
+        << u"===== Intro ====="_s << false;
+    // Chromium's triple-click ends with a line end of its own.
+    QTest::newRow("Chromium triple-click")
+        << Flavours({{html, "<meta charset='utf-8'><p style=\"margin: 0px;\">One line</p>"
+                            "<br class=\"Apple-interchange-newline\">"},
+                     {plain, "One line\n"}})
+        << u"One line"_s << false;
+    // Everything inside a <b style="font-weight:normal">, weights as CSS.
+    QTest::newRow("Google Docs")
+        << Flavours({{html, "<meta charset=\"utf-8\"><b style=\"font-weight:normal;\" "
+                            "id=\"docs-internal-guid-5b2c\"><p dir=\"ltr\" style=\"line-height:"
+                            "1.38;\"><span style=\"font-size:11pt;font-weight:700;\">Bold</span>"
+                            "<span style=\"font-size:11pt;font-weight:400;\"> plain</span></p><p "
+                            "dir=\"ltr\"><span style=\"font-size:11pt;\">Second</span></p></b>"
+                            "<br class=\"Apple-interchange-newline\">"},
+                     {plain, "Bold plain\nSecond\n"}})
+        << u"**Bold** plain\n\nSecond"_s << true;
+    // What programs under Wine or a remote desktop offer.
+    QTest::newRow("Windows clipboard header")
+        << Flavours({{html, WindowsClipboard("<html><body><ul>",
+                                             "<li>x <a href=\"y.html\">y</a>"
+                                             "</li>",
+                                             "</ul></body></html>")},
+                     {plain, "x y"}})
+        << u"  * x [[https://example.net/w/y.html|y]]"_s << false;
+  }
+  void browserPaste() {
+    QFETCH(QMimeData*, mime);
+    QFETCH(QString, output);
+    QFETCH(bool, awaitsEngine);
+    QApplication::clipboard()->setMimeData(mime);
+    QTest::keyClick(Form->memoHtml, Qt::Key_V, Qt::ControlModifier);
+    const QString result = Output();
+    QVERIFY2(!result.contains(u"\\\\"_s), qPrintable(result));
+    QVERIFY2(!result.contains(u"Version:"_s), qPrintable(result));
+    // The inline styles reach the converter, which reads the weights.
+    if (awaitsEngine) {
+      QVERIFY(Input().contains(u"font-weight:700"_s));
+      QEXPECT_FAIL("", "the converter does not read CSS font weights yet", Continue);
+    }
+    QCOMPARE(result, output);
   }
 
   // A drop of text follows the paste rules; a dropped file opens, wherever it
@@ -623,9 +875,9 @@ private slots:
     QTemporaryDir dir;
     const QString path = WriteFile(dir, u"old.html"_s, bytes);
     Click(Form->cbxHtmlUtf8); // a decoded file is text, not bytes
-    const int before = Form->Conversions;
+    const int before = Conversions();
     QVERIFY(Form->OpenPath(path));
-    QCOMPARE(Form->Conversions, before + 1);
+    QCOMPARE(Conversions(), before + 1);
     QVERIFY(!Form->cbxHtmlUtf8->isChecked());
     QCOMPARE(Output(), output);
     QVERIFY(Form->Messages.isEmpty());
@@ -656,6 +908,8 @@ private slots:
     // Within the limit in Windows-1252 bytes, beyond it as the window's UTF-16.
     QTest::newRow("text over the limit")
         << u"long.html"_s << qint64(kMaxInputBytes / 2 + 1) << QByteArray("\xE9");
+    // A picture opened by mistake.
+    QTest::newRow("binary") << u"photo.html"_s << qint64(40) << QByteArray("\0", 1);
   }
   void refusedFileKeepsInput() {
     QFETCH(QString, name);
@@ -697,6 +951,8 @@ private slots:
                                    "<h1>Gr\xC3\xBC\xC3\x9F"
                                    "e</h1><p>a<br>b</p>");
     QVERIFY(Form->OpenPath(html));
+    QCOMPARE(Form->windowTitle(), u"Grüße.html – Tamsel [Version 2012-08-13]"_s);
+    QVERIFY(Form->lblStatus->text().contains(u"Grüße.html"_s));
     if (shownAsBytes) Click(Form->cbxDokuWikiUtf8);
     Form->SaveAnswer = dir.filePath(u"saved.txt"_s);
     QTest::keyClick(Form->memoHtml, Qt::Key_S, Qt::ControlModifier);
@@ -742,24 +998,26 @@ private slots:
     QSet<QString> names;
     for (auto [box, keys] : {std::pair{Form->cbxHtmlUtf8, "Alt+U"},
                              {Form->cbxDokuWikiUtf8, "Alt+T"},
-                             {Form->cbxDokuWikiNoLinks, "Alt+L"}}) {
+                             {Form->cbxDokuWikiNoLinks, "Alt+L"},
+                             {Form->cbxDokuWikiEmphasis, "Alt+E"}}) {
       names << box->accessibleName();
       QVERIFY(box->toolTip().endsWith(u"("_s + QString::fromLatin1(keys) + u")"_s));
     }
-    QCOMPARE(names.size(), 3);
-    QVERIFY(Form->cbxHtmlUtf8->toolTip().startsWith(
-        u"Read the input as UTF-8 bytes shown as Windows-1252 characters"_s));
+    QCOMPARE(names.size(), 4);
+    // Plain words: what the box does for the user, not how.
+    for (QCheckBox* box : {Form->cbxHtmlUtf8, Form->cbxDokuWikiUtf8})
+      QVERIFY2(box->toolTip().contains(u"accented letters"_s) &&
+                   !box->toolTip().contains(u"1252"_s) && !box->toolTip().contains(u"bytes"_s),
+               qPrintable(box->toolTip()));
     QVERIFY(!Form->windowIcon().isNull());
     QVERIFY(!Form->windowIcon().pixmap(32, 32).isNull());
   }
 
-  // The accelerator focuses a box; it then shows a focus mark.
+  // A box with the focus shows a focus mark.
   void checkBoxShowsFocus() {
     QCheckBox* box = Form->cbxDokuWikiNoLinks;
     const QImage unfocused = box->grab().toImage();
-    QTest::keyClick(Form->memoHtml, Qt::Key_L, Qt::AltModifier);
-    QTRY_VERIFY(box->hasFocus());
-    QTRY_VERIFY(box->isChecked());
+    Click(box);
     Click(box); // back to clear, keeping the focus
     QVERIFY(box->hasFocus());
     QVERIFY(box->grab().toImage() != unfocused);
@@ -767,6 +1025,7 @@ private slots:
 
   void noStaleSelectionInOutput() {
     QTest::keyClicks(Form->memoHtml, "<p>one two three</p>");
+    Settle();
     Form->memoDokuWiki->setFocus();
     QTest::keyClick(Form->memoDokuWiki, Qt::Key_A, Qt::ControlModifier);
     QVERIFY(Form->memoDokuWiki->textCursor().hasSelection());
