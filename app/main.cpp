@@ -3,6 +3,7 @@
 // an HTML file named on the command line opens in it.
 #include "Tamsel.h"
 #include "Tamsel_FormMain.h"
+#include "Tamsel_Worker.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  tamsel::KeepFreedMemory();
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName(tamsel::Caption());
   QGuiApplication::setDesktopFileName(QStringLiteral("org.tamsel.Tamsel"));

@@ -645,8 +645,8 @@ void TfrmMain::OpenFile() {
 void TfrmMain::FinishConversion() {
   // The user's keys wait meanwhile: they would start another conversion.
   while (!Idle())
-    QCoreApplication::processEvents(
-        QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::WaitForMoreEvents);
 }
 
 bool TfrmMain::SaveResult() {

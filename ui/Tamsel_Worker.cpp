@@ -7,6 +7,9 @@
 #include <QMetaObject>
 
 #include <cstring>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -31,6 +34,12 @@ QString RefusalReason(const std::exception* error) {
   if (dynamic_cast<const std::length_error*>(error) || dynamic_cast<const std::bad_alloc*>(error))
     return Tr("This HTML would give a result too large to show.");
   return Tr("This HTML could not be converted.");
+}
+
+void KeepFreedMemory() {
+#if defined(__GLIBC__)
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+#endif
 }
 
 TConversionWorker::TConversionWorker(TConvertStep step, QObject* parent)
