@@ -180,11 +180,12 @@ QString DecodeFlavour(const QByteArray& bytes) {
     encoding = QStringConverter::Utf16BE;
     view = view.sliced(2);
   } else if (view.size() >= 2 && view.size() % 2 == 0) {
-    // Text in UTF-16LE without a mark: ASCII puts a zero into every odd byte.
+    // Text in UTF-16LE without a mark: ASCII puts a zero into every odd byte,
+    // and addresses and tags are mostly ASCII.
     qsizetype zeros = 0;
     for (qsizetype i = 1; i < view.size(); i += 2)
       zeros += view[i] == 0;
-    if (zeros * 2 >= view.size() / 2) encoding = QStringConverter::Utf16LE;
+    if (zeros * 4 >= view.size() / 2 * 3) encoding = QStringConverter::Utf16LE;
   }
   QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
   QString text = decoder(view);
