@@ -476,7 +476,8 @@ TfrmMain::TfrmMain(QWidget* parent, TConvertStep step) : QWidget(parent) {
         memoHtml->textCursor().selectedText().size() == memoHtml->document()->characterCount() - 1)
       PastedPage = page;
     if (!page.isEmpty())
-      lblStatus->setText(tr("Relative links lead to %1.").arg(page.toDisplayString()));
+      lblStatus->setText(
+          tr("Pasted from %1: its relative links lead there.").arg(page.toDisplayString()));
   });
 
   Worker = new TConversionWorker(std::move(step), this);
@@ -541,7 +542,10 @@ void TfrmMain::ShowResult(const QString& text) {
   }
   BusyDelay.stop();
   lblBusy->hide();
-  if (Stale) lblStatus->clear();
+  if (Stale) {
+    lblStatus->clear();
+    lblStatus->setToolTip({});
+  }
   MarkStale(false);
   // A selection left in the output would cover other text now.
   if (ReplaceText(*memoDokuWiki, text) && memoDokuWiki->textCursor().hasSelection()) {
@@ -560,6 +564,7 @@ void TfrmMain::ShowRefusal(const QString& reason) {
   BusyDelay.stop();
   lblBusy->hide();
   lblStatus->setText(reason);
+  lblStatus->setToolTip(reason); // in full where the window is narrow
   MarkStale(true);
 }
 

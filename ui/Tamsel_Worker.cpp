@@ -27,9 +27,11 @@ QString Tr(const char* text) {
 QString RefusalReason(const std::exception* error) {
   const char* what = error ? error->what() : "";
   if (std::strstr(what, "larger than"))
-    return Tr("This HTML is too long to convert: the window takes up to %1 million characters.")
+    return Tr("This HTML is too long to convert: at most %1 million characters.")
         .arg(kMaxInputBytes / 2 / 1000000);
-  if (std::strstr(what, "tangled") || std::strstr(what, "nesting") || std::strstr(what, "deep"))
+  if (std::strstr(what, "tangled"))
+    return Tr("This HTML is too tangled to convert. Look for tables or lists left open.");
+  if (std::strstr(what, "nesting") || std::strstr(what, "deep"))
     return Tr("This HTML is nested too deeply to convert.");
   if (dynamic_cast<const std::length_error*>(error) || dynamic_cast<const std::bad_alloc*>(error))
     return Tr("This HTML would give a result too large to show.");

@@ -221,5 +221,20 @@ echo "typed keys in the editor $(( (answered - typed) / 1000000 )) ms after the 
 check "typing while converting" "<p>zqxj</p>" "$copied"
 check "typing while converting: the output follows" "zqxj" "$(output | head -3)"
 
+kill "$window_pid"; wait "$window_pid" 2>/dev/null
+
+# 6. First start, and an input the converter refuses: said in the status line,
+# the earlier output kept but marked, no message box.
+start_window
+"$helper" shot "$out/x-first.png" && echo "picture: $out/x-first.png"
+xdotool type --delay 20 '<p>fine</p>'
+sleep 0.5
+xdotool type --delay 20 '<tr><dl></table>'
+sleep 1
+"$helper" shot "$out/x-refused.png" && echo "picture: $out/x-refused.png"
+check "refused input keeps the earlier output" "fine" "$(output)"
+windows=$(xdotool search --onlyvisible --pid "$window_pid" 2>/dev/null | wc -l)
+[ "$windows" -eq 1 ] || check "no message box for a refused input" "1 window" "$windows windows"
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "all X checks passed"
