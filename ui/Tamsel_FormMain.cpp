@@ -98,9 +98,8 @@ void SetUpEditor(TMemo* memo, const char* name) {
 }
 
 // A check box that shows its focus however it got it. Styles draw the mark
-// only after focus moved by keyboard, and these boxes, left out of the Tab
-// order, get it from their accelerator or a click, after which the space bar
-// toggles them unseen.
+// only after focus moved by keyboard; after a click the space bar would
+// toggle the box unseen.
 class TCheckBox : public QCheckBox {
 public:
   using QCheckBox::QCheckBox;

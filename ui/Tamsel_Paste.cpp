@@ -162,10 +162,15 @@ bool LooksLikeHtmlSource(const QString& text) {
 }
 
 bool OnlyColoursText(const QString& html) {
+  // An editor lays its lines out as source: in a pre or divs, or with line
+  // breaks. A browser's copy of part of a paragraph has only spans and code.
+  bool lines = html.contains(u"white-space: pre"_s) || html.contains(u"white-space:pre"_s);
   for (qsizetype at = 0;;) {
     const QRegularExpressionMatch m = Match(StartTag(), html, at);
-    if (!m.hasMatch()) return true;
-    if (!ColoursOnly(m.captured(1).toLower())) return false;
+    if (!m.hasMatch()) return lines;
+    const QString name = m.captured(1).toLower();
+    if (!ColoursOnly(name)) return false;
+    lines = lines || name == u"pre" || name == u"div" || name == u"br";
     at = m.capturedEnd(0);
   }
 }

@@ -36,10 +36,11 @@ inline QString PastedText(const QMimeData& source, bool plainOnly) {
 // page: it starts with markup, or holds two tags or more.
 bool LooksLikeHtmlSource(const QString& text);
 
-// True for an HTML flavour that only colours text (spans, line breaks, divs,
-// pre, fonts, bold and italic keywords), as a text editor offers for source it
-// shows; false for one with the structure of a page (headings, paragraphs,
-// lists, links, tables, ...).
+// True for an HTML flavour that only colours lines of text (spans, fonts,
+// bold and italic keywords, in a pre, in divs or between line breaks), as a
+// text editor offers for source it shows; false for one with the structure of
+// a page (headings, paragraphs, lists, links, tables, ...), and for a
+// browser's copy of part of a paragraph (spans and code alone).
 bool OnlyColoursText(const QString& html);
 
 // A clipboard flavour's bytes as text: UTF-16 with a byte order mark, or

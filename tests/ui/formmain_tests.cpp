@@ -771,6 +771,12 @@ private slots:
         << u"==== Closing ====\n\nEnd it with ''</div>'', or ''<br/>''.\n\n<code>\n"
            u"<script>run()</script>\n</code>"_s
         << false;
+    QTest::newRow("part of a paragraph quoting tags")
+        << Flavours({{html, "<meta charset='utf-8'><span style=\"color: rgb(32, 33, 36);\">Wrap it "
+                            "in </span><code>&lt;div&gt;</code><span style=\"color: rgb(32, 33, "
+                            "36);\"> and </span><code>&lt;/div&gt;</code>"},
+                     {plain, "Wrap it in <div> and </div>"}})
+        << u"Wrap it in ''<div>'' and ''</div>''"_s << false;
     // An editor's copy of source: the HTML flavour only colours it.
     QTest::newRow("editor colouring source")
         << Flavours({{html, "<meta charset='utf-8'><div style=\"color: #d4d4d4;\"><div><span "

@@ -171,6 +171,9 @@ private slots:
     QVERIFY(OnlyColoursText(u"<div><div><span>&lt;h2&gt;</span><b>x</b></div></div>"_s));
     QVERIFY(!OnlyColoursText(u"<span>a</span><p>b</p>"_s));
     QVERIFY(!OnlyColoursText(u"<span><a href=\"x\">a</a></span>"_s));
+    QVERIFY(OnlyColoursText(u"<span style=\"white-space: pre;\">&lt;p&gt;</span>"_s));
+    // Part of a paragraph in a browser.
+    QVERIFY(!OnlyColoursText(u"<span style=\"color: red;\">Use </span><code>&lt;div&gt;</code>"_s));
   }
 
   void interchangeNewlines() {
