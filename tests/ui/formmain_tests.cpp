@@ -53,6 +53,8 @@ struct TProbe {
   // The converters the step was handed: one per window, whatever the edits.
   std::mutex Mutex;
   QSet<const void*> Converters;
+  // The page address the last conversion was asked to resolve links against.
+  QUrl BaseUrl;
 };
 
 // The real window, with a conversion step that counts its runs and can be
@@ -68,6 +70,7 @@ public:
                    {
                      const std::lock_guard lock(probe->Mutex);
                      probe->Converters.insert(&converter);
+                     probe->BaseUrl = request.BaseUrl;
                    }
                    if (probe->DelayMs) QThread::msleep(static_cast<unsigned>(probe->DelayMs));
                    switch (probe->Failure.load()) {
@@ -824,6 +827,27 @@ private slots:
       QEXPECT_FAIL("", "the converter does not read CSS font weights yet", Continue);
     }
     QCOMPARE(result, output);
+  }
+
+  // The page a paste came from goes with every conversion of what it pasted,
+  // for the converter's links; a new document (cleared, opened) has none.
+  void pastedPageGoesWithTheInput() {
+    const QUrl page(u"https://example.org/guide/page.html"_s);
+    QApplication::clipboard()->setMimeData(
+        Flavours({{u"text/html"_s, "<p><a href=\"b.html\">b</a></p>"},
+                  {u"chromium/x-source-url"_s, page.toEncoded()}}));
+    QTest::keyClick(Form->memoHtml, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(Output(), u"[[https://example.org/guide/b.html|b]]"_s);
+    QCOMPARE(Form->Probe->BaseUrl, page);
+    QVERIFY(Form->lblStatus->text().contains(page.toString()));
+    QTest::keyClicks(Form->memoHtml, "<p>typed</p>");
+    Settle();
+    QCOMPARE(Form->Probe->BaseUrl, page);
+    QTest::keyClick(Form->memoHtml, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->memoHtml, Qt::Key_Delete);
+    QTest::keyClicks(Form->memoHtml, "<p>new</p>");
+    Settle();
+    QVERIFY(Form->Probe->BaseUrl.isEmpty());
   }
 
   // A drop of text follows the paste rules; a dropped file opens, wherever it
