@@ -632,8 +632,9 @@ bool TSourceTree::List(std::size_t folder, std::vector<std::string>& names,
   bool owned = false;
   const int dir = FolderFd(folder, owned, error);
   if (dir < 0) return false;
-  // A descriptor of its own for the listing, with its own position.
-  const int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder that may be listed but not entered (mode r--) cannot be opened
+  // as "." below itself; a duplicate shares the position, rewound below.
+  const int listing = ::fcntl(dir, F_DUPFD_CLOEXEC, 3);
   const int saved = errno;
   if (owned) ::close(dir);
   DIR* stream = listing >= 0 ? ::fdopendir(listing) : nullptr;
@@ -642,6 +643,7 @@ bool TSourceTree::List(std::size_t folder, std::vector<std::string>& names,
     if (listing >= 0) ::close(listing);
     return false;
   }
+  ::rewinddir(stream);
   bool ok = true;
   for (;;) {
     errno = 0;
