@@ -123,9 +123,13 @@ void ScanFolder(std::size_t folder, const fs::path& real, const std::string& pre
       std::error_code linkError;
       realPath = fs::canonical(realPath, linkError);
       if (linkError) {
-        // Broken symbolic links matter only where a page was meant to be;
-        // one that cannot be followed for another reason always does.
-        if (linkError != std::errc::no_such_file_or_directory)
+        // Broken symbolic links (and loops) matter only where a page was
+        // meant to be; one that cannot be followed for another reason (a
+        // path past PATH_MAX, a folder closed to us) always does.
+        const bool broken = linkError == std::errc::no_such_file_or_directory ||
+                            linkError == std::errc::too_many_symbolic_link_levels ||
+                            linkError == std::errc::not_a_directory;
+        if (!broken)
           scan.Problems.push_back(shown(relative) + ": cannot read: symbolic link not followed: " +
                                   linkError.message());
         else if (IsPageName(name))
