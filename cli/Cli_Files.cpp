@@ -726,7 +726,8 @@ std::optional<std::size_t> TSourceTree::FolderAt(const std::string& relative, st
   return folder;
 }
 
-int TSourceTree::OpenFile(std::size_t folder, const std::string& name, std::string& error) const {
+int TSourceTree::OpenFile(std::size_t folder, const std::string& name, std::string& error,
+                          struct stat* opened) const {
   bool owned = false;
   const int dir = FolderFd(folder, owned, error);
   if (dir < 0) return -1;
@@ -746,6 +747,7 @@ int TSourceTree::OpenFile(std::size_t folder, const std::string& name, std::stri
     ::close(fd);
     fd = -1;
   }
+  if (opened) *opened = st;
   return fd;
 }
 
@@ -755,8 +757,9 @@ int TSourceFile::Open(std::string& error) const {
 
 bool TSourceFile::Read(std::string& out, std::string& error, std::size_t limit) const {
   out.clear();
-  TFd fd(Open(error));
-  return fd.Fd >= 0 && ReadOpenFile(fd.Fd, out, error, limit);
+  struct stat st {};
+  TFd fd(Tree->OpenFile(Folder, Name, error, &st));
+  return fd.Fd >= 0 && ReadOpenFile(fd.Fd, out, error, limit, &st);
 }
 
 namespace {

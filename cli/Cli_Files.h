@@ -149,8 +149,10 @@ public:
 
   // Opens the regular file name in folder for reading; -1 with error (the
   // reason: "is a symbolic link; not followed", "is not a regular file (a
-  // FIFO)", "folder a/b changed since the scan", strerror's text).
-  int OpenFile(std::size_t folder, const std::string& name, std::string& error) const;
+  // FIFO)", "folder a/b was replaced since the scan", strerror's text).
+  // opened, when given, receives what the file is.
+  int OpenFile(std::size_t folder, const std::string& name, std::string& error,
+               struct stat* opened = nullptr) const;
 
   // Descriptors kept open, for tests.
   std::size_t KeptDescriptors() const;

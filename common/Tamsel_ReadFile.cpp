@@ -66,10 +66,13 @@ const char* FileKindText(unsigned mode) {
   return "not a regular file";
 }
 
-bool ReadOpenFile(int fd, std::string& out, std::string& error, std::size_t limit) {
+bool ReadOpenFile(int fd, std::string& out, std::string& error, std::size_t limit,
+                  const struct stat* known) {
   out.clear();
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
+  if (known) {
+    st = *known;
+  } else if (::fstat(fd, &st) != 0) {
     error = std::strerror(errno);
     return false;
   }
@@ -122,7 +125,7 @@ bool ReadRegularFile(const std::string& path, std::string& out, std::string& err
     error = std::string("is not a regular file (") + FileKindText(st.st_mode) + ")";
     ok = false;
   } else {
-    ok = ReadOpenFile(fd, out, error, limit);
+    ok = ReadOpenFile(fd, out, error, limit, &st);
   }
   ::close(fd);
   return ok;

@@ -9,14 +9,18 @@
 #include <cstddef>
 #include <string>
 
+struct stat;
+
 namespace tamsel {
 
 // "larger than the 64 MiB limit".
 std::string TooLargeText(std::size_t limit);
 
 // Reads what is left of the open file fd into out, at most limit bytes. On
-// failure error tells why (strerror's text, or TooLargeText).
-bool ReadOpenFile(int fd, std::string& out, std::string& error, std::size_t limit);
+// failure error tells why (strerror's text, or TooLargeText). known, when
+// given, is what fstat said of fd already.
+bool ReadOpenFile(int fd, std::string& out, std::string& error, std::size_t limit,
+                  const struct stat* known = nullptr);
 
 // Reads the regular file at path (symbolic links followed: the user named
 // it). A FIFO, device or socket is refused without blocking: opening a FIFO
