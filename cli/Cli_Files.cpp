@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Cli_Files.h"
 
+#include "Tamsel_ReadFile.h"
+
 #include <algorithm>
 #include <mutex>
 #include <set>
@@ -12,9 +14,12 @@
 #include <cstring>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tamsel::cli {
@@ -23,16 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string LimitText(std::uint64_t limit) {
-  if (limit >= (std::uint64_t{1} << 30) && limit % (std::uint64_t{1} << 30) == 0)
-    return std::to_string(limit >> 30) + " GiB";
-  if (limit >= (std::uint64_t{1} << 20) && limit % (std::uint64_t{1} << 20) == 0)
-    return std::to_string(limit >> 20) + " MiB";
-  return std::to_string(limit) + " bytes";
-}
-
 std::string TooLarge(std::uint64_t limit) {
-  return "larger than the " + LimitText(limit) + " limit";
+  return TooLargeText(static_cast<std::size_t>(limit));
 }
 
 struct TFd {
@@ -45,14 +42,6 @@ struct TFd {
   TFd& operator=(const TFd&) = delete;
 };
 
-ssize_t ReadSome(int fd, char* to, std::size_t n) {
-  ssize_t got;
-  do {
-    got = ::read(fd, to, n);
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
-
 bool WriteAll(int fd, const char* from, std::size_t n, std::string& error) {
   while (n > 0) {
     const ssize_t put = ::write(fd, from, n);
@@ -63,27 +52,6 @@ bool WriteAll(int fd, const char* from, std::size_t n, std::string& error) {
     }
     from += put;
     n -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-// Appends what is left of fd to out, at most up to limit + 1 bytes in all.
-bool ReadStream(int fd, std::string& out, std::size_t limit, std::string& error) {
-  char buffer[65536];
-  for (;;) {
-    const std::size_t room = limit + 1 - std::min(out.size(), limit + 1);
-    if (room == 0) break;
-    const ssize_t got = ReadSome(fd, buffer, std::min(room, sizeof buffer));
-    if (got < 0) {
-      error = std::strerror(errno);
-      return false;
-    }
-    if (got == 0) break;
-    out.append(buffer, static_cast<std::size_t>(got));
-  }
-  if (out.size() > limit) {
-    error = TooLarge(limit);
-    return false;
   }
   return true;
 }
@@ -378,48 +346,13 @@ TWriteResult WriteBeneath(int root, const std::string& relative, const TContent&
 bool ReadWholeFile(const std::string& path, std::string& out, std::string& error, std::size_t limit,
                    bool followLinks) {
   out.clear();
-  const bool standardInput = path == "-";
-  TFd owned(standardInput ? -1
-                          : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY |
-                                                     (followLinks ? 0 : O_NOFOLLOW)));
-  const int fd = standardInput ? STDIN_FILENO : owned.Fd;
-  if (fd < 0) {
+  if (path == "-") return ReadOpenFile(STDIN_FILENO, out, error, limit);
+  TFd owned(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW)));
+  if (owned.Fd < 0) {
     error = errno == ELOOP && !followLinks ? "is a symbolic link" : std::strerror(errno);
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    error = "is a directory";
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) return ReadStream(fd, out, limit, error);
-
-  off_t position = standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
-  if (position < 0) position = 0;
-  const auto size = static_cast<std::uint64_t>(st.st_size > position ? st.st_size - position : 0);
-  if (size > limit) {
-    error = TooLarge(limit);
-    return false;
-  }
-  out.resize(static_cast<std::size_t>(size));
-  std::size_t have = 0;
-  while (have < out.size()) {
-    const ssize_t got = ReadSome(fd, out.data() + have, out.size() - have);
-    if (got < 0) {
-      error = std::strerror(errno);
-      return false;
-    }
-    if (got == 0) break; // the file shrank meanwhile
-    have += static_cast<std::size_t>(got);
-  }
-  out.resize(have);
-  if (have < size) return true;
-  // It may have grown since fstat: only then does reading go on, as a stream.
-  return ReadStream(fd, out, limit, error);
+  return ReadOpenFile(owned.Fd, out, error, limit);
 }
 
 TWriteResult WriteWholeFile(const fs::path& path, std::string_view bytes, bool force,
@@ -549,8 +482,17 @@ bool TOutputFolder::SyncFolders(std::string& error) const {
 TWriteResult TOutputFolder::Copy(const std::string& relative, const fs::path& source, bool force,
                                  std::string& error) const {
   TFd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (in.Fd < 0) {
+    error = std::string("cannot read: ") + std::strerror(errno);
+    return TWriteResult::Failed;
+  }
+  return Copy(relative, in.Fd, force, error);
+}
+
+TWriteResult TOutputFolder::Copy(const std::string& relative, int source, bool force,
+                                 std::string& error) const {
   struct stat st {};
-  if (in.Fd < 0 || ::fstat(in.Fd, &st) != 0) {
+  if (::fstat(source, &st) != 0) {
     error = std::string("cannot read: ") + std::strerror(errno);
     return TWriteResult::Failed;
   }
@@ -563,7 +505,7 @@ TWriteResult TOutputFolder::Copy(const std::string& relative, const fs::path& so
     return TWriteResult::Failed;
   }
   TContent content;
-  content.Source = in.Fd;
+  content.Source = source;
   content.Size = static_cast<std::uint64_t>(st.st_size);
   std::string folder;
   const TWriteResult result = WriteBeneath(Fd, relative, content, force, error, folder);
@@ -602,6 +544,273 @@ void RemoveTemporariesOnSignals() {
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
+  }
+}
+
+TSourceTree::~TSourceTree() {
+  for (const TFolder& folder : Folders)
+    if (folder.Fd >= 0) ::close(folder.Fd);
+}
+
+bool TSourceTree::Open(const fs::path& root, std::string& error, std::size_t keep) {
+  const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (keep == 0) {
+    // A descriptor per folder: a large site needs more than the usual soft
+    // limit of 1024, and nothing here uses select(), which could not take
+    // descriptors past it. Half stays free for the writers and the network.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+      const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
+      if (limit.rlim_cur < wanted) {
+        rlimit raised = limit;
+        raised.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+      }
+      keep = static_cast<std::size_t>(std::min<rlim_t>(limit.rlim_cur, 65536) / 2);
+    }
+    keep = std::max<std::size_t>(keep, 16);
+  }
+  Budget = keep;
+  Folders.push_back(TFolder{0, "", st.st_dev, st.st_ino, fd});
+  Kept = 1;
+  return true;
+}
+
+std::size_t TSourceTree::KeptDescriptors() const {
+  return Kept;
+}
+
+std::string TSourceTree::Relative(std::size_t folder) const {
+  std::vector<const std::string*> names;
+  for (std::size_t f = folder; f != kRoot; f = Folders[f].Parent)
+    names.push_back(&Folders[f].Name);
+  std::string path;
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    path += (path.empty() ? "" : "/") + **it;
+  return path;
+}
+
+int TSourceTree::FolderFd(std::size_t folder, bool& owned, std::string& error) const {
+  owned = false;
+  std::vector<std::size_t> chain;
+  std::size_t kept = folder;
+  for (; Folders[kept].Fd < 0; kept = Folders[kept].Parent)
+    chain.push_back(kept);
+  int current = Folders[kept].Fd;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const TFolder& want = Folders[*it];
+    const int next =
+        ::openat(current, want.Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int saved = errno;
+    struct stat st {};
+    const bool same =
+        next >= 0 && ::fstat(next, &st) == 0 && st.st_dev == want.Device && st.st_ino == want.Inode;
+    if (owned) ::close(current);
+    owned = true;
+    current = next;
+    if (!same) {
+      if (next >= 0) ::close(next);
+      error = "folder " + Relative(*it) +
+              (next >= 0                            ? " was replaced since the scan"
+               : saved == ELOOP || saved == ENOTDIR ? " was replaced since the scan, not followed"
+                                                    : std::string(": ") + std::strerror(saved));
+      return -1;
+    }
+  }
+  return current;
+}
+
+bool TSourceTree::List(std::size_t folder, std::vector<std::string>& names,
+                       std::string& error) const {
+  names.clear();
+  bool owned = false;
+  const int dir = FolderFd(folder, owned, error);
+  if (dir < 0) return false;
+  // A folder that may be listed but not entered (mode r--) cannot be opened
+  // as "." below itself; a duplicate shares the position, rewound below.
+  const int listing = ::fcntl(dir, F_DUPFD_CLOEXEC, 3);
+  const int saved = errno;
+  if (owned) ::close(dir);
+  DIR* stream = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!stream) {
+    error = std::strerror(listing >= 0 ? errno : saved);
+    if (listing >= 0) ::close(listing);
+    return false;
+  }
+  ::rewinddir(stream);
+  bool ok = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream);
+    if (!entry) {
+      if (errno != 0) {
+        error = std::strerror(errno);
+        ok = false;
+      }
+      break;
+    }
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(stream);
+  return ok;
+}
+
+bool TSourceTree::Stat(std::size_t folder, const std::string& name, struct stat& st,
+                       std::string& error) const {
+  bool owned = false;
+  const int dir = FolderFd(folder, owned, error);
+  if (dir < 0) return false;
+  const bool ok = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!ok) error = std::strerror(errno);
+  if (owned) ::close(dir);
+  return ok;
+}
+
+std::optional<std::size_t> TSourceTree::AddFolder(std::size_t parent, const std::string& name,
+                                                  struct stat& st, std::string& error) {
+  bool owned = false;
+  const int dir = FolderFd(parent, owned, error);
+  if (dir < 0) return std::nullopt;
+  const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int saved = errno;
+  if (owned) ::close(dir);
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    error = fd >= 0 ? std::strerror(errno)
+            : saved == ELOOP || saved == ENOTDIR
+                ? "is no longer a folder (replaced since it was listed); not followed"
+                : std::strerror(saved);
+    if (fd >= 0) ::close(fd);
+    return std::nullopt;
+  }
+  const auto known = Children.find({parent, name});
+  if (known != Children.end()) {
+    const TFolder& folder = Folders[known->second];
+    ::close(fd);
+    if (folder.Device != st.st_dev || folder.Inode != st.st_ino) {
+      error = "was replaced since it was listed";
+      return std::nullopt;
+    }
+    return known->second;
+  }
+  const std::size_t number = Folders.size();
+  Folders.push_back(TFolder{parent, name, st.st_dev, st.st_ino, -1});
+  if (Kept < Budget) {
+    Folders.back().Fd = fd;
+    ++Kept;
+  } else {
+    ::close(fd);
+  }
+  Children.emplace(std::make_pair(parent, name), number);
+  return number;
+}
+
+std::optional<std::size_t> TSourceTree::FolderAt(const std::string& relative, std::string& error) {
+  std::size_t folder = kRoot;
+  for (std::size_t start = 0; start < relative.size();) {
+    const std::size_t end = std::min(relative.find('/', start), relative.size());
+    const std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (name.empty() || name == "." || name == "..") continue;
+    struct stat st {};
+    const std::optional<std::size_t> next = AddFolder(folder, name, st, error);
+    if (!next) return std::nullopt;
+    folder = *next;
+  }
+  return folder;
+}
+
+int TSourceTree::OpenFile(std::size_t folder, const std::string& name, std::string& error,
+                          struct stat* opened) const {
+  bool owned = false;
+  const int dir = FolderFd(folder, owned, error);
+  if (dir < 0) return -1;
+  // Not blocking: a FIFO put in the file's place would wait for a writer.
+  int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int saved = errno;
+  if (owned) ::close(dir);
+  if (fd < 0) {
+    error = saved == ELOOP ? "is a symbolic link; not followed" : std::strerror(saved);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode)
+                ? "is a directory"
+                : std::string("is not a regular file (") + FileKindText(st.st_mode) + ")";
+    ::close(fd);
+    fd = -1;
+  }
+  if (opened) *opened = st;
+  return fd;
+}
+
+int TSourceFile::Open(std::string& error) const {
+  return Tree->OpenFile(Folder, Name, error);
+}
+
+bool TSourceFile::Read(std::string& out, std::string& error, std::size_t limit) const {
+  out.clear();
+  struct stat st {};
+  TFd fd(Tree->OpenFile(Folder, Name, error, &st));
+  return fd.Fd >= 0 && ReadOpenFile(fd.Fd, out, error, limit, &st);
+}
+
+namespace {
+
+// The terminal whose echo a TEchoOff turned off, for the signal handler.
+std::atomic<int> gEchoFd{-1};
+termios gEchoSaved{};
+constexpr int kEchoSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction gEchoPrevious[std::size(kEchoSignals)];
+bool gEchoInstalled[std::size(kEchoSignals)] = {};
+
+extern "C" void RestoreEchoAndGoOn(int signal) {
+  const int saved = errno;
+  const int fd = gEchoFd.exchange(-1);
+  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &gEchoSaved);
+  // The signal stays blocked while this runs; raised again, it reaches the
+  // handler from before (or ends the process) as soon as this returns.
+  for (std::size_t i = 0; i < std::size(kEchoSignals); ++i)
+    if (kEchoSignals[i] == signal && gEchoInstalled[i])
+      ::sigaction(signal, &gEchoPrevious[i], nullptr);
+  ::raise(signal);
+  errno = saved;
+}
+
+} // namespace
+
+TEchoOff::TEchoOff(int fd) {
+  termios current{};
+  if (::tcgetattr(fd, &current) != 0) return;
+  gEchoSaved = current;
+  for (std::size_t i = 0; i < std::size(kEchoSignals); ++i) {
+    struct sigaction action {};
+    action.sa_handler = RestoreEchoAndGoOn;
+    sigemptyset(&action.sa_mask);
+    gEchoInstalled[i] = ::sigaction(kEchoSignals[i], nullptr, &gEchoPrevious[i]) == 0 &&
+                        gEchoPrevious[i].sa_handler != SIG_IGN &&
+                        ::sigaction(kEchoSignals[i], &action, nullptr) == 0;
+  }
+  gEchoFd.store(fd);
+  termios silent = current;
+  silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  silent.c_lflag |= ECHONL;
+  Saved = ::tcsetattr(fd, TCSAFLUSH, &silent) == 0;
+}
+
+TEchoOff::~TEchoOff() {
+  const int fd = gEchoFd.exchange(-1);
+  if (fd >= 0) ::tcsetattr(fd, TCSAFLUSH, &gEchoSaved);
+  for (std::size_t i = 0; i < std::size(kEchoSignals); ++i) {
+    if (gEchoInstalled[i]) ::sigaction(kEchoSignals[i], &gEchoPrevious[i], nullptr);
+    gEchoInstalled[i] = false;
   }
 }
 

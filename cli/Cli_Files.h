@@ -10,10 +10,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace tamsel::cli {
 
@@ -70,6 +76,8 @@ public:
   // streamed, at most kMaxMediaBytes.
   TWriteResult Copy(const std::string& relative, const std::filesystem::path& source, bool force,
                     std::string& error) const;
+  // The same from a file open for reading (it must be a regular file).
+  TWriteResult Copy(const std::string& relative, int source, bool force, std::string& error) const;
 
   // Syncs the folders that files were moved into since the last call, so
   // that the files written are there after a crash. Call before reporting
@@ -87,6 +95,100 @@ private:
   std::filesystem::path RootPath;
   mutable std::mutex Lock;
   mutable std::set<std::string> Unsynced; // below RootPath, "" for itself
+};
+
+class TSourceTree;
+
+// A file that a scan of a source tree found, to be opened later.
+struct TSourceFile {
+  const TSourceTree* Tree = nullptr;
+  std::size_t Folder = 0;
+  std::string Name;
+
+  // Opens it for reading, as TSourceTree::OpenFile does; the caller closes it.
+  int Open(std::string& error) const;
+  // Reads it whole, at most limit bytes; error tells why not.
+  bool Read(std::string& out, std::string& error, std::size_t limit) const;
+};
+
+// The folders of a source tree as a scan finds them, and the files in them
+// opened later without ever leaving the tree. Every name is opened relative
+// to the descriptor of its folder (openat) without following a symbolic link
+// (O_NOFOLLOW, O_DIRECTORY for folders); descriptors of the folders scanned
+// are kept, so a folder swapped for a symbolic link, or another folder moved
+// into its place, after the scan leads nowhere. Past the budget of
+// descriptors a folder is reached from the nearest kept one, name by name,
+// and must still have the device and inode the scan saw. A file must be a
+// regular file: it is opened without blocking, so that a FIFO put in its
+// place cannot stop the run. Opening and reading are safe from several
+// threads at once; adding folders is not.
+class TSourceTree {
+public:
+  static constexpr std::size_t kRoot = 0;
+
+  TSourceTree() = default;
+  ~TSourceTree();
+  TSourceTree(const TSourceTree&) = delete;
+  TSourceTree& operator=(const TSourceTree&) = delete;
+
+  // Opens the root folder (it may be a symbolic link: the user named it).
+  // keep bounds the descriptors kept; 0 chooses from the process's limit.
+  bool Open(const std::filesystem::path& root, std::string& error, std::size_t keep = 0);
+
+  // The names in folder, "." and ".." left out.
+  bool List(std::size_t folder, std::vector<std::string>& names, std::string& error) const;
+  // What name in folder is, a symbolic link not followed.
+  bool Stat(std::size_t folder, const std::string& name, struct stat& st, std::string& error) const;
+  // Opens the folder name of parent (not through a symbolic link) and returns
+  // its number; st receives what it is. The same folder added twice has one
+  // number.
+  std::optional<std::size_t> AddFolder(std::size_t parent, const std::string& name, struct stat& st,
+                                       std::string& error);
+  // The folder at relative ("a/b", "" for the root), added on the way.
+  std::optional<std::size_t> FolderAt(const std::string& relative, std::string& error);
+
+  // Opens the regular file name in folder for reading; -1 with error (the
+  // reason: "is a symbolic link; not followed", "is not a regular file (a
+  // FIFO)", "folder a/b was replaced since the scan", strerror's text).
+  // opened, when given, receives what the file is.
+  int OpenFile(std::size_t folder, const std::string& name, std::string& error,
+               struct stat* opened = nullptr) const;
+
+  // Descriptors kept open, for tests.
+  std::size_t KeptDescriptors() const;
+  // The folder's path below the root, for messages.
+  std::string Relative(std::size_t folder) const;
+
+private:
+  struct TFolder {
+    std::size_t Parent = 0;
+    std::string Name;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    int Fd = -1; // -1: not kept
+  };
+  // A descriptor of folder: its kept one (owned false), or one opened now.
+  int FolderFd(std::size_t folder, bool& owned, std::string& error) const;
+
+  std::vector<TFolder> Folders;
+  std::map<std::pair<std::size_t, std::string>, std::size_t> Children;
+  std::size_t Budget = 0;
+  std::size_t Kept = 0;
+};
+
+// Turns the terminal's echo off for a password and back on when it ends,
+// also when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process meanwhile
+// (the signal then goes on to whatever handled it before).
+class TEchoOff {
+public:
+  explicit TEchoOff(int fd);
+  ~TEchoOff();
+  TEchoOff(const TEchoOff&) = delete;
+  TEchoOff& operator=(const TEchoOff&) = delete;
+  bool Active() const { return Saved; }
+
+private:
+  bool Saved = false;
 };
 
 // Removes the temporary files being written when SIGINT, SIGTERM or SIGHUP

@@ -10,13 +10,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include <spawn.h>
 #include <sys/stat.h>
@@ -45,9 +48,9 @@ std::string Utf8Name(const std::string& name) {
 }
 
 int MigrateSourceMissing(const fs::path& source) {
-  std::error_code ec;
+  struct stat st {};
   Say(Printable(source.string()) + ": cannot read folder: " +
-      (fs::exists(source, ec) ? "not a directory" : "No such file or directory"));
+      (::stat(source.c_str(), &st) == 0 ? "not a directory" : std::strerror(errno)));
   return 1;
 }
 
@@ -61,67 +64,111 @@ bool OverlapsSource(const fs::path& out, const fs::path& source) {
 
 struct TScan {
   std::vector<TSiteFile> Files;
-  std::vector<std::string> Problems;      // files lost to the migration
-  std::vector<std::string> Notes;         // nothing lost, but worth knowing
-  std::set<std::pair<dev_t, ino_t>> Seen; // folders, against symbolic link loops
-  fs::path Source;                        // real path
-  std::vector<fs::path> Outputs;          // real paths, never read as source
+  std::vector<std::string> Problems;         // files lost to the migration
+  std::vector<std::string> Notes;            // nothing lost, but worth knowing
+  std::set<std::pair<dev_t, ino_t>> Seen;    // folders, against symbolic link loops
+  fs::path Source;                           // real path
+  std::vector<fs::path> Outputs;             // real paths, never read as source
+  TSourceTree Tree;                          // the folders found, kept open
+  std::map<std::string, TSourceFile> Opened; // by the real path of each file
 };
 
 // Every file and folder the scan takes is reached by its real path, and that
 // path lies inside the source's: a symbolic link that leads elsewhere (to
 // /etc/passwd, to /proc/self/environ, to a folder above) is skipped, so
-// nothing outside the source is ever read.
-void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) {
+// nothing outside the source is ever read. Names are looked up relative to
+// their folder's descriptor, so that no path grows past PATH_MAX in a deep
+// tree; every file or folder that cannot be looked at is reported.
+void ScanFolder(std::size_t folder, const fs::path& real, const std::string& prefix, TScan& scan) {
   const auto shown = [&](const std::string& relative) {
-    return Printable(relative.empty() ? folder.string() : relative);
+    return Printable(relative.empty() ? real.string() : relative);
   };
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec), end;
-  if (ec) {
-    scan.Problems.push_back(shown(prefix) + ": cannot read folder: " + ec.message());
+  std::vector<std::string> names;
+  std::string error;
+  if (!scan.Tree.List(folder, names, error)) {
+    scan.Problems.push_back(shown(prefix) + ": cannot read folder: " + error);
     return;
+  }
+  struct TEntry {
+    bool Link = false;
+    std::string Name;
+    struct stat Stat {};
+    bool operator<(const TEntry& other) const {
+      return std::tie(Link, Name) < std::tie(other.Link, other.Name);
+    }
+  };
+  std::vector<TEntry> entries;
+  for (std::string& name : names) {
+    TEntry entry;
+    if (!scan.Tree.Stat(folder, name, entry.Stat, error)) {
+      scan.Problems.push_back(shown((prefix.empty() ? "" : prefix + "/") + Utf8Name(name)) +
+                              ": cannot read: " + error);
+      continue;
+    }
+    entry.Link = S_ISLNK(entry.Stat.st_mode);
+    entry.Name = std::move(name);
+    entries.push_back(std::move(entry));
   }
   // Real folders before symbolic links to them, so that a folder seen twice
   // keeps its own name, whatever order the file system lists it in.
-  std::vector<std::pair<bool, fs::path>> entries;
-  for (; it != end; it.increment(ec)) {
-    if (ec) break;
-    std::error_code linkError;
-    entries.emplace_back(it->is_symlink(linkError), it->path());
-  }
-  if (ec) scan.Problems.push_back(shown(prefix) + ": cannot read folder: " + ec.message());
   std::sort(entries.begin(), entries.end());
-  for (const auto& [isLink, path] : entries) {
-    const std::string name = Utf8Name(path.filename().string());
+  for (TEntry& entry : entries) {
+    const std::string name = Utf8Name(entry.Name);
     const std::string relative = prefix.empty() ? name : prefix + "/" + name;
-    fs::path real = path;
-    if (isLink) {
+    fs::path realPath = real / entry.Name;
+    std::size_t at = folder;
+    std::string onDisk = entry.Name;
+    struct stat& st = entry.Stat;
+    if (entry.Link) {
       std::error_code linkError;
-      real = fs::canonical(path, linkError);
+      realPath = fs::canonical(realPath, linkError);
       if (linkError) {
-        // Broken symbolic links matter only where a page was meant to be.
-        if (IsPageName(name))
+        // Broken symbolic links (and loops) matter only where a page was
+        // meant to be; one that cannot be followed for another reason (a
+        // path past PATH_MAX, a folder closed to us) always does.
+        const bool broken = linkError == std::errc::no_such_file_or_directory ||
+                            linkError == std::errc::too_many_symbolic_link_levels ||
+                            linkError == std::errc::not_a_directory;
+        if (!broken)
+          scan.Problems.push_back(shown(relative) + ": cannot read: symbolic link not followed: " +
+                                  linkError.message());
+        else if (IsPageName(name))
           scan.Problems.push_back(shown(relative) + ": cannot read: broken symbolic link");
         continue;
       }
-      if (!Inside(real, scan.Source)) {
+      if (!Inside(realPath, scan.Source)) {
         scan.Notes.push_back(shown(relative) + ": skipped, a symbolic link to " +
-                             Printable(real.string()) + ", outside the source");
+                             Printable(realPath.string()) + ", outside the source");
         continue;
       }
-    }
-    struct stat st {};
-    if (::lstat(real.c_str(), &st) != 0) {
-      if (IsPageName(name)) scan.Problems.push_back(shown(relative) + ": cannot read");
-      continue;
+      // Reached again from the source's folder, name by name, never through
+      // a link: whatever the link leads to by the time it is read.
+      const fs::path inside = realPath.lexically_relative(scan.Source);
+      if (inside.empty() || inside == ".") {
+        scan.Notes.push_back(shown(relative) + ": skipped, the same folder as one read before "
+                                               "(a symbolic link loop?)");
+        continue;
+      }
+      const std::optional<std::size_t> parent =
+          scan.Tree.FolderAt(inside.parent_path().string(), error);
+      onDisk = inside.filename().string();
+      if (!parent || !scan.Tree.Stat(*parent, onDisk, st, error)) {
+        scan.Problems.push_back(shown(relative) + ": cannot read: " + error);
+        continue;
+      }
+      at = *parent;
     }
     if (S_ISDIR(st.st_mode)) {
       bool output = false;
       for (const fs::path& out : scan.Outputs)
-        output = output || Inside(real, out) || Inside(out, real);
+        output = output || Inside(realPath, out) || Inside(out, realPath);
       if (output) {
         scan.Notes.push_back(shown(relative) + ": skipped, it holds the output");
+        continue;
+      }
+      const std::optional<std::size_t> sub = scan.Tree.AddFolder(at, onDisk, st, error);
+      if (!sub) {
+        scan.Problems.push_back(shown(relative) + ": cannot read folder: " + error);
         continue;
       }
       if (!scan.Seen.insert({st.st_dev, st.st_ino}).second) {
@@ -129,9 +176,13 @@ void ScanFolder(const fs::path& folder, const std::string& prefix, TScan& scan) 
                                                "(a symbolic link loop?)");
         continue;
       }
-      ScanFolder(real, relative, scan);
+      ScanFolder(*sub, realPath, relative, scan);
     } else if (S_ISREG(st.st_mode)) {
-      scan.Files.push_back(TSiteFile{real, relative, false, {}, {}});
+      scan.Opened.emplace(realPath.string(), TSourceFile{&scan.Tree, at, onDisk});
+      scan.Files.push_back(TSiteFile{std::move(realPath), relative, false, {}, {}});
+    } else if (S_ISLNK(st.st_mode)) {
+      // Resolved a moment ago, a link now: changed meanwhile.
+      scan.Problems.push_back(shown(relative) + ": cannot read: changed while it was read");
     } else if (IsPageName(name)) {
       scan.Notes.push_back(shown(relative) + ": skipped, not a regular file");
     }
@@ -157,15 +208,16 @@ void RunParallel(unsigned jobs, std::size_t count, const std::function<void(std:
 
 class TMigration {
 public:
-  TMigration(const TSiteOptions& options, TSiteIndex& index, TSiteWriter& writer,
+  TMigration(const TSiteOptions& options, TSiteIndex& index,
+             const std::map<std::string, TSourceFile>& sources, TSiteWriter& writer,
              TProgress& progress)
-      : Options(options), Index(index), Writer(writer), Progress(progress) {}
+      : Options(options), Index(index), Sources(sources), Writer(writer), Progress(progress) {}
 
   // Reads a page's anchors, before any page converts.
   void FindPageAnchors(std::size_t file) {
     std::string bytes, error;
     try {
-      if (ReadWholeFile(Index.Files()[file].Source.string(), bytes, error, kMaxInputBytes, false)) {
+      if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
         Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding).Targets);
       }
@@ -190,7 +242,7 @@ public:
     const TSiteFile& media = Index.Files()[file];
     std::string error;
     const std::string id = ":" + media.Id;
-    switch (Writer.WriteMedia(id, media.Source, error)) {
+    switch (Writer.WriteMedia(id, SourceOf(media), error)) {
     case TWriteResult::Written:
       Count([](TSiteSummary& s) { ++s.MediaCopied; });
       break;
@@ -228,6 +280,10 @@ public:
   TSiteSummary Summary;
 
 private:
+  const TSourceFile& SourceOf(const TSiteFile& file) const {
+    return Sources.at(file.Source.string());
+  }
+
   void Count(const std::function<void(TSiteSummary&)>& change) {
     std::lock_guard guard(Lock);
     change(Summary);
@@ -235,7 +291,7 @@ private:
 
   void ConvertPage(const TSiteFile& page) {
     std::string bytes, error;
-    if (!ReadWholeFile(page.Source.string(), bytes, error, kMaxInputBytes, false)) {
+    if (!SourceOf(page).Read(bytes, error, kMaxInputBytes)) {
       Report(page.Path, "cannot read: " + error);
       Count([](TSiteSummary& s) { ++s.Failed; });
       return;
@@ -313,18 +369,46 @@ private:
 
   const TSiteOptions& Options;
   TSiteIndex& Index;
+  const std::map<std::string, TSourceFile>& Sources;
   TSiteWriter& Writer;
   TProgress& Progress;
   std::mutex Lock;
   std::set<std::size_t> Media; // files of pages written
 };
 
+// Whether dir holds a DokuWiki: its indexer is run with PHP, so a folder
+// that merely has a bin/indexer.php is not enough.
+bool IsDokuWiki(const fs::path& dir, std::string& missing) {
+  for (const char* file : {"doku.php", "inc/init.php", "bin/indexer.php"}) {
+    struct stat st {};
+    if (::stat((dir / file).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      missing = file;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The environment of a program run for the user: the locale and where to
+// find programs, nothing else (not the wiki's password).
+std::vector<std::string> CleanEnvironment() {
+  std::vector<std::string> kept;
+  for (char** variable = environ; *variable; ++variable) {
+    const std::string_view entry = *variable;
+    const std::string_view name = entry.substr(0, entry.find('='));
+    if (name == "PATH" || name == "LANG" || name == "LANGUAGE" || name == "TZ" ||
+        name.starts_with("LC_"))
+      kept.emplace_back(entry);
+  }
+  return kept;
+}
+
 // DokuWiki's indexer over the wiki at dir, as its administrator would run it.
 bool RunIndexer(const std::string& dir) {
   const std::string script = (fs::path(dir) / "bin" / "indexer.php").string();
-  std::error_code ec;
-  if (!fs::is_regular_file(script, ec)) {
-    Say("--index: " + Printable(script) + " not found; is " + Printable(dir) + " a DokuWiki?");
+  std::string missing;
+  if (!IsDokuWiki(dir, missing)) {
+    Say("--index: " + Printable(dir) + " is not a DokuWiki (it has no " + missing + "); not run");
     return false;
   }
   std::vector<std::string> args{"php", script, "--quiet"};
@@ -332,8 +416,13 @@ bool RunIndexer(const std::string& dir) {
   for (std::string& arg : args)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<std::string> environment = CleanEnvironment();
+  std::vector<char*> envp;
+  for (std::string& variable : environment)
+    envp.push_back(variable.data());
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  if (const int error = ::posix_spawnp(&pid, "php", nullptr, nullptr, argv.data(), environ)) {
+  if (const int error = ::posix_spawnp(&pid, "php", nullptr, nullptr, argv.data(), envp.data())) {
     Say(std::string("--index: cannot run php: ") + std::strerror(error));
     return false;
   }
@@ -445,9 +534,17 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
     if (OverlapsSource(out, source)) return 2;
     scan.Outputs.push_back(out);
   }
+  std::string error;
   struct stat st {};
-  if (::stat(source.c_str(), &st) == 0) scan.Seen.insert({st.st_dev, st.st_ino});
-  ScanFolder(source, "", scan);
+  if (!scan.Tree.Open(source, error) || !scan.Tree.Stat(TSourceTree::kRoot, ".", st, error)) {
+    Say(Printable(source.string()) + ": cannot read folder: " + error);
+    return 1;
+  }
+  scan.Seen.insert({st.st_dev, st.st_ino});
+  ScanFolder(TSourceTree::kRoot, source, "", scan);
+  // Tests change the tree here, between the scan and the reading, to show
+  // that nothing changed then is followed.
+  if (std::getenv("TAMSEL_TEST_STOP_AFTER_SCAN")) ::raise(SIGSTOP);
   for (const std::string& problem : scan.Problems)
     Say(problem);
   if (!options.Quiet)
@@ -475,7 +572,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
 
   const unsigned jobs = std::max(1u, options.Jobs);
   TProgress progress(2 * pages.size(), options.ProgressBar && !options.Quiet);
-  TMigration migration(options, index, writer, progress);
+  TMigration migration(options, index, scan.Opened, writer, progress);
   // Every page's anchors first: a link to "page.html#x" needs them.
   RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.FindPageAnchors(pages[n]); });
   RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.Convert(pages[n]); });

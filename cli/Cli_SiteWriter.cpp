@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 namespace tamsel::cli {
 
 namespace fs = std::filesystem;
@@ -66,13 +68,20 @@ TWriteResult TFileSiteWriter::WritePage(std::string_view id, std::string_view te
   return Pages.Write(RelativePath(id, ".txt"), text, Force, error);
 }
 
-TWriteResult TFileSiteWriter::WriteMedia(std::string_view id, const fs::path& source,
+TWriteResult TFileSiteWriter::WriteMedia(std::string_view id, const TSourceFile& source,
                                          std::string& error) {
   if (!HasMedia) {
     error = "no media folder";
     return TWriteResult::Failed;
   }
-  return Media.Copy(RelativePath(id, ""), source, Force, error);
+  const int fd = source.Open(error);
+  if (fd < 0) {
+    error = "cannot read: " + error;
+    return TWriteResult::Failed;
+  }
+  const TWriteResult result = Media.Copy(RelativePath(id, ""), fd, Force, error);
+  ::close(fd);
+  return result;
 }
 
 std::vector<fs::path> TFileSiteWriter::Folders() const {

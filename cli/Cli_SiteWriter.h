@@ -28,9 +28,10 @@ public:
   virtual TWriteResult WritePage(std::string_view id, std::string_view text,
                                  std::string& error) = 0;
 
-  // Stores the file at source as the media file with absolute id
-  // (":ns:image.png"), with the same outcomes as WritePage.
-  virtual TWriteResult WriteMedia(std::string_view id, const std::filesystem::path& source,
+  // Stores the file source as the media file with absolute id
+  // (":ns:image.png"), with the same outcomes as WritePage. An error that
+  // lies with the file read starts "cannot read" or "not copied".
+  virtual TWriteResult WriteMedia(std::string_view id, const TSourceFile& source,
                                   std::string& error) = 0;
 
   // Whether media files can be stored; without, images and linked files keep
@@ -65,7 +66,7 @@ public:
                                                std::string& error, bool& usage);
 
   TWriteResult WritePage(std::string_view id, std::string_view text, std::string& error) override;
-  TWriteResult WriteMedia(std::string_view id, const std::filesystem::path& source,
+  TWriteResult WriteMedia(std::string_view id, const TSourceFile& source,
                           std::string& error) override;
   bool TakesMedia() const override { return HasMedia; }
   std::vector<std::filesystem::path> Folders() const override;

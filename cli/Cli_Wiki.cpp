@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <iostream>
 
-#include <termios.h>
 #include <unistd.h>
 
 namespace tamsel::cli {
@@ -96,19 +95,15 @@ bool ObtainPassword(const std::string& user, std::string& password, std::string&
             "': set TAMSEL_WIKI_PASSWORD, or run on a terminal to be asked";
     return false;
   }
-  // Echo goes off before the prompt shows, so that nothing typed early is shown.
-  termios saved{};
-  const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (quiet) {
-    termios silent = saved;
-    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    silent.c_lflag |= ECHONL;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+  // Echo goes off before the prompt shows, so that nothing typed early is
+  // shown, and comes back on also when a signal ends the program meanwhile.
+  bool read = false;
+  {
+    const TEchoOff quiet(STDIN_FILENO);
+    std::fprintf(stderr, "Password for %s: ", user.c_str());
+    std::fflush(stderr);
+    read = static_cast<bool>(std::getline(std::cin, password));
   }
-  std::fprintf(stderr, "Password for %s: ", user.c_str());
-  std::fflush(stderr);
-  const bool read = static_cast<bool>(std::getline(std::cin, password));
-  if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!read) {
     error = "no password given";
     return false;
@@ -317,11 +312,11 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
   return TWriteResult::Failed;
 }
 
-TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const std::filesystem::path& source,
+TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& source,
                                      std::string& error) {
   const std::string id = Bare(rawId);
   std::string bytes;
-  if (!ReadWholeFile(source.string(), bytes, error)) {
+  if (!source.Read(bytes, error, kMaxInputBytes)) {
     error = "cannot read: " + error;
     return TWriteResult::Failed;
   }

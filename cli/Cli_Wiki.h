@@ -45,7 +45,7 @@ public:
   bool Connect(std::string& error);
 
   TWriteResult WritePage(std::string_view id, std::string_view text, std::string& error) override;
-  TWriteResult WriteMedia(std::string_view id, const std::filesystem::path& source,
+  TWriteResult WriteMedia(std::string_view id, const TSourceFile& source,
                           std::string& error) override;
 
   // The version the wiki reports, after Connect.

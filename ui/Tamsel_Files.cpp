@@ -4,6 +4,7 @@
 #include "Tamsel.h"
 #include "Tamsel_CodePage.h"
 #include "Tamsel_Encoding.h"
+#include "Tamsel_ReadFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,35 +34,27 @@ std::optional<QString> ReadHtmlFile(const QString& path, QString& error) {
     error = Tr("Cannot open “%1”: it is a folder.").arg(Shown(path));
     return std::nullopt;
   }
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    error = Tr("Cannot open “%1”: %2.").arg(Shown(path), file.errorString());
-    return std::nullopt;
-  }
-  const qint64 most = static_cast<qint64>(kMaxInputBytes);
   const auto tooLarge = [&] {
     error = Tr("Cannot open “%1”: it is larger than the %2 MB a conversion takes.")
                 .arg(Shown(path))
                 .arg(kMaxInputBytes >> 20);
     return std::nullopt;
   };
-  if (!file.isSequential() && file.size() > most) return tooLarge();
-  // One byte more than allowed tells a pipe or device that gives too much
-  // without reading all of it.
-  const QByteArray bytes = file.isSequential() ? file.read(most + 1) : file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    error = Tr("Cannot read “%1”: %2.").arg(Shown(path), file.errorString());
+  // A regular file only, opened without blocking: a FIFO nobody writes to
+  // would freeze the window in open().
+  std::string bytes, reason;
+  if (!ReadRegularFile(QFile::encodeName(path).toStdString(), bytes, reason, kMaxInputBytes)) {
+    if (reason == TooLargeText(kMaxInputBytes)) return tooLarge();
+    error = Tr("Cannot open “%1”: %2.").arg(Shown(path), QString::fromStdString(reason));
     return std::nullopt;
   }
-  if (bytes.size() > most) return tooLarge();
   if (LooksBinary(bytes)) {
     error = Tr("Cannot open “%1”: it is not a text file (it holds something like a picture, "
                "an archive or a program rather than HTML).")
                 .arg(Shown(path));
     return std::nullopt;
   }
-  const TPreparedInput input = PrepareInput(
-      std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), std::nullopt);
+  const TPreparedInput input = PrepareInput(bytes, std::nullopt);
   QString text = QString::fromStdString(PreparedAsUtf8(input));
   // The window hands the converter UTF-16, two bytes a character.
   if (static_cast<std::size_t>(text.size()) > kMaxInputBytes / 2) {

@@ -215,17 +215,28 @@ def test_links_inside_the_output():
 def test_index_and_hint():
     write("s8/index.html", "<p>home</p>")
     dokuwiki = path("fakewiki")
+    # The indexer tells its arguments and whether the wiki's password reached it.
     write("fakewiki/bin/indexer.php",
-          "<?php file_put_contents(__DIR__ . '/ran', implode(' ', array_slice($argv, 1)));\n")
+          "<?php file_put_contents(__DIR__ . '/ran', implode(' ', array_slice($argv, 1)) . "
+          "(getenv('TAMSEL_WIKI_PASSWORD') === false ? '' : ' PASSWORD'));\n")
     r = run(["--site", path("s8"), "--out", path("o8/data/pages")])
     check(b"bin/indexer.php" in r.stderr, "no indexer hint: %r" % r.stderr)
+    # Only bin/indexer.php: not a DokuWiki, nothing run.
+    r = run(["--site", path("s8"), "--out", path("o8/data/pages"), "--index", dokuwiki])
+    check(r.returncode == 1 and b"is not a DokuWiki (it has no doku.php); not run" in r.stderr
+          and not os.path.exists(path("fakewiki/bin/ran")), "--index a non-wiki: %r" % r.stderr)
+    write("fakewiki/doku.php", "<?php\n")
+    write("fakewiki/inc/init.php", "<?php\n")
     if shutil.which("php"):
-        r = run(["--site", path("s8"), "--out", path("o8/data/pages"), "--index", dokuwiki])
+        env = dict(os.environ, TAMSEL_WIKI_PASSWORD="hunter2")
+        r = run(["--site", path("s8"), "--out", path("o8/data/pages"), "--index", dokuwiki],
+                env=env)
         check(r.returncode == 0 and os.path.exists(path("fakewiki/bin/ran"))
               and open(path("fakewiki/bin/ran")).read() == "--quiet",
               "--index: %d %r" % (r.returncode, r.stderr))
     r = run(["--site", path("s8"), "--out", path("o8/data/pages"), "--index", path("nowiki")])
-    check(r.returncode == 1 and b"not found" in r.stderr, "--index without a wiki: %r" % r.stderr)
+    check(r.returncode == 1 and b"is not a DokuWiki" in r.stderr,
+          "--index without a wiki: %r" % r.stderr)
 
 
 try:

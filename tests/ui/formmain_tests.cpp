@@ -35,6 +35,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <sys/stat.h>
+
 using namespace tamsel;
 using namespace Qt::StringLiterals;
 
@@ -928,12 +930,13 @@ private slots:
 
   void refusedFileKeepsInput_data() {
     QTest::addColumn<QString>("name");
-    // -1: no such file, -2: a folder, else a sparse file of this size, or
-    // with text, that many bytes of it
+    // -1: no such file, -2: a folder, -3: a FIFO nobody writes to, else a
+    // sparse file of this size, or with text, that many bytes of it
     QTest::addColumn<qint64>("size");
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("missing") << u"missing.html"_s << qint64(-1) << QByteArray();
     QTest::newRow("folder") << u"folder.html"_s << qint64(-2) << QByteArray();
+    QTest::newRow("FIFO") << u"fifo.html"_s << qint64(-3) << QByteArray();
     QTest::newRow("over the limit") << u"huge.html"_s << qint64(64 << 20) + 1 << QByteArray();
     // Within the limit in Windows-1252 bytes, beyond it as the window's UTF-16.
     QTest::newRow("text over the limit")
@@ -948,6 +951,7 @@ private slots:
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
     if (size == -2) QVERIFY(QDir(dir.path()).mkdir(name));
+    if (size == -3) QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     if (size >= 0) {
       QFile file(path);
       QVERIFY(file.open(QIODevice::WriteOnly));
