@@ -46,7 +46,7 @@ bool ReadPem(const std::string& path, std::string& out, std::string& error) {
 std::size_t AnswerLimit(std::size_t payload) {
   // base64 grows bytes by 4/3; twice that leaves room for line breaks and
   // an answer that is somewhat larger than the file it is compared with.
-  return kAnswerFloor + payload / 3 * 8 + 64;
+  return kAnswerFloor + (payload + 2) / 3 * 8;
 }
 
 long RequestDeadline(long stallSeconds, std::size_t bytes) {
