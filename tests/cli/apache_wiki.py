@@ -37,11 +37,14 @@ def available(doku_inc=wiki_server.DOKU_INC):
             and os.path.exists(os.path.join(MODULES, "mod_ssl.so"))
             and any(n.startswith("libphp") for n in os.listdir(MODULES))
             and os.path.exists(os.path.join(doku_inc, "lib", "exe", "xmlrpc.php"))
-            and os.getuid() == 0 and run_as() is not None)
+            and run_as() is not None)
 
 
 def run_as():
-    """The user Apache's workers run as (Debian's www-data)."""
+    """The user Apache's workers run as: Debian's www-data when started as
+    root, else the user running the tests."""
+    if os.getuid() != 0:
+        return pwd.getpwuid(os.getuid())
     for name in ("www-data", "apache", "nobody"):
         try:
             return pwd.getpwnam(name)
@@ -79,8 +82,7 @@ Listen 127.0.0.1:{port} https
 PidFile {root}/apache.pid
 Mutex file:{root} default
 DefaultRuntimeDir {root}
-User {user}
-Group {group}
+{user}
 LoadModule mpm_prefork_module {modules}/mod_mpm_prefork.so
 LoadModule authz_core_module {modules}/mod_authz_core.so
 LoadModule mime_module {modules}/mod_mime.so
@@ -153,6 +155,8 @@ class ApacheWiki:
         self.ca = make_ca(os.path.join(self.root, "certs"))
         user = run_as()
         for folder in (self.conf, self.data, os.path.join(self.root, "sessions")):
+            if os.getuid() != 0:
+                break
             for d, dirs, files in os.walk(folder):
                 for name in [d] + [os.path.join(d, n) for n in dirs + files]:
                     os.chown(name, user.pw_uid, user.pw_gid)
@@ -160,8 +164,9 @@ class ApacheWiki:
         self.url = "https://127.0.0.1:%d/" % self.port
         php = sorted(n for n in os.listdir(MODULES) if n.startswith("libphp"))[-1]
         with open(os.path.join(self.root, "apache.conf"), "w") as f:
-            f.write(CONFIG.format(root=self.root, port=self.port, user=user.pw_name,
-                                  group=grp.getgrgid(user.pw_gid).gr_name, modules=MODULES,
+            who = ("User %s\nGroup %s" % (user.pw_name, grp.getgrgid(user.pw_gid).gr_name)
+                   if os.getuid() == 0 else "")
+            f.write(CONFIG.format(root=self.root, port=self.port, user=who, modules=MODULES,
                                   php=php, workers=workers, spare=max(workers, 6),
                                   body_limit=body_limit, certs=os.path.join(self.root, "certs"),
                                   doku_inc=self.doku_inc))

@@ -18,7 +18,7 @@ connection after every answer, the next one resumes the TLS session); a body
 over LimitRequestBody gets a message naming it. --speed pushes every SRC_DIR once more with --jobs 1
 and --jobs 4 into new namespaces and prints pages per second and the tool's
 share of the wall time. Exit 77 when Apache, mod_php, openssl or DokuWiki is
-missing, or when not run as root (Apache's workers need a user of their own).
+missing.
 """
 import os
 import resource
@@ -268,7 +268,7 @@ def main():
     speed = "--speed" in args
     args = [a for a in args if a != "--speed"]
     if not apache_wiki.available(doku_inc):
-        print("apache2, mod_php, mod_ssl, openssl, DokuWiki (%s) or root missing; skipped"
+        print("apache2, mod_php, mod_ssl, openssl or DokuWiki (%s) missing; skipped"
               % doku_inc)
         return 77
     work = tempfile.mkdtemp(prefix="tamsel-apache-test-")
