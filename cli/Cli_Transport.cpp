@@ -51,7 +51,7 @@ std::size_t AnswerLimit(std::size_t payload) {
 
 long RequestDeadline(long stallSeconds, std::size_t bytes) {
   constexpr std::size_t kSlowLink = 32 << 10; // bytes per second
-  return 2 * stallSeconds + static_cast<long>(bytes / kSlowLink);
+  return 2 * stallSeconds + 5 + static_cast<long>(bytes / kSlowLink);
 }
 
 bool DeclaresEntities(std::string_view xml) {

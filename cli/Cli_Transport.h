@@ -19,7 +19,8 @@ constexpr std::size_t kAnswerFloor = std::size_t{64} << 20;
 std::size_t AnswerLimit(std::size_t payload);
 
 // Seconds a whole request may take, however steadily bytes trickle: twice
-// the stall time, plus the time to move `bytes` at a slow link's pace.
+// the stall time and a little, plus the time to move `bytes` at a slow
+// link's pace.
 long RequestDeadline(long stallSeconds, std::size_t bytes);
 
 // True when the document holds a markup declaration (<!DOCTYPE, <!ENTITY,

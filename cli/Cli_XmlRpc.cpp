@@ -418,15 +418,14 @@ std::string Gist(const std::string& body) {
   const auto open = body.find("<title>");
   if (open != std::string::npos) {
     const auto close = body.find("</title>", open);
-    text = body.substr(open + 7, close == std::string::npos ? 120 : close - open - 7);
+    text = body.substr(
+        open + 7, close == std::string::npos ? 120 : std::min<std::size_t>(close - open - 7, 400));
   } else {
     text = body.substr(0, 120);
   }
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  if (text.size() > 120) text = text.substr(0, 120) + "...";
-  if (!IsValidUtf8(text)) return "";
-  return text;
+  return ServerText(text, 120);
 }
 
 } // namespace
@@ -535,8 +534,10 @@ TRpcResult TRpcClient::CallOnce(void* opaque, const std::string& body, std::size
     if (sink.Over) {
       result.Message = "the wiki's answer grew past " + Mebibytes(sink.Limit) +
                        ", more than this request can need; not read further";
-    } else if (code == CURLE_OPERATION_TIMEDOUT &&
+    } else if (code == CURLE_OPERATION_TIMEDOUT && !sink.Data.empty() &&
+               std::string_view(error).find("too slow") == std::string_view::npos &&
                took >= std::chrono::seconds(deadline) - std::chrono::milliseconds(500)) {
+      // Something came, but too slowly; a wiki that sent nothing stalled.
       result.Message = "no whole answer within " + std::to_string(deadline) +
                        " s (the wiki sent too slowly; --timeout allows longer)";
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
