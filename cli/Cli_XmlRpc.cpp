@@ -446,11 +446,19 @@ TRpcClient::TRpcClient(TRpcClientOptions options)
   // wait a second first.
   Shared->Headers = curl_slist_append(Shared->Headers, "Expect:");
   if (!Options.Insecure) {
+    // The given certificates replace libcurl's CA bundle but not its CA
+    // folder, which it searches by hash as needed: where libcurl has one
+    // (Debian's /etc/ssl/certs), that keeps the system's store. Else the
+    // system's bundle goes along with them, which costs parsing it for
+    // every connection (some 30 ms: DokuWiki closes each after one answer).
     std::string system = "/etc/ssl/certs/ca-certificates.crt";
     if (CURL* probe = curl_easy_init()) {
-      // The bundle this libcurl was built to trust (7.84 and later can tell).
+      // What this libcurl was built to trust (7.84 and later can tell).
       char* built = nullptr;
       if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &built) == CURLE_OK && built) system = built;
+      char* folder = nullptr;
+      if (curl_easy_getinfo(probe, CURLINFO_CAPATH, &folder) == CURLE_OK && folder && *folder)
+        system.clear();
       curl_easy_cleanup(probe);
     }
     TTrust trust = LoadTrust(Options.CaFile, system);
