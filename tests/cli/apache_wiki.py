@@ -11,8 +11,9 @@ written. The wiki's users, ACLs and settings are those of wiki_server.py.
 
 The access log records for every request the connection's keep-alive count
 (%k: 0 for a connection's first request), whether the TLS session was
-resumed, and the answer's Content-Encoding, so that a test can count TLS
-handshakes and compressed answers.
+resumed, the answer's Content-Encoding and the time Apache took for it, so
+that a test can count TLS handshakes and compressed answers and tell the
+wiki's share of a run's time.
 """
 import grp
 import hashlib
@@ -29,7 +30,7 @@ import wiki_server
 
 MODULES = "/usr/lib/apache2/modules"
 APACHE = shutil.which("apache2") or "/usr/sbin/apache2"
-LOG_FIELDS = ("keepalive", "resumed", "encoding", "status", "request")
+LOG_FIELDS = ("keepalive", "resumed", "encoding", "status", "microseconds", "request")
 
 
 def available(doku_inc=wiki_server.DOKU_INC):
@@ -102,7 +103,7 @@ KeepAliveTimeout 5
 LimitRequestBody {body_limit}
 ErrorLog {root}/error.log
 LogLevel warn
-LogFormat "%k %{{SSL_SESSION_RESUMED}}x %{{Content-Encoding}}o %>s \\"%r\\"" tamsel
+LogFormat "%k %{{SSL_SESSION_RESUMED}}x %{{Content-Encoding}}o %>s %D \\"%r\\"" tamsel
 CustomLog {root}/access.log tamsel
 TypesConfig /etc/mime.types
 SSLEngine on
@@ -247,8 +248,8 @@ class ApacheWiki:
         try:
             with open(os.path.join(self.root, "access.log")) as f:
                 for line in f:
-                    parts = line.rstrip("\n").split(" ", 4)
-                    if len(parts) == 5:
+                    parts = line.rstrip("\n").split(" ", len(LOG_FIELDS) - 1)
+                    if len(parts) == len(LOG_FIELDS):
                         out.append(dict(zip(LOG_FIELDS, parts)))
         except FileNotFoundError:
             pass

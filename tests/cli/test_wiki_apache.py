@@ -32,7 +32,6 @@ import threading
 import time
 
 import apache_wiki
-import site_links
 import test_site_dokuwiki as site
 import test_wiki_dokuwiki as wikitest
 import test_wiki_valgrind as valgrind
@@ -199,7 +198,9 @@ def test_site(wiki, work, src, namespace):
     connections = sum(1 for r in requests if r["keepalive"] == "0")
     full = sum(1 for r in requests if r["keepalive"] == "0" and r["resumed"] != "Resumed")
     compressed = sum(1 for r in requests if r["encoding"] == "gzip")
-    check(full <= 4 + 2, "%s: %d full TLS handshakes for %d requests with --jobs 4"
+    # Workers that reconnect at the same moment may each miss the session
+    # another just replaced: a few more than one each, never one per request.
+    check(full <= 2 * 4 + 2, "%s: %d full TLS handshakes for %d requests with --jobs 4"
           % (namespace, full, len(requests)))
     check(compressed >= len(requests) // 2,
           "%s: only %d of %d answers compressed" % (namespace, compressed, len(requests)))
@@ -243,19 +244,23 @@ def test_body_limit(wiki, work):
 
 
 def measure_speed(wiki, src, name):
-    """Pages a second with --jobs 1 and 4, and the tool's CPU share; figures only."""
+    """Pages a second with --jobs 1 and 4, the tool's CPU share and the wiki's
+    (the time Apache spent on the run's requests); figures only."""
     for jobs in (1, 4):
         namespace = "speed%d_%s" % (jobs, name)
+        logged = len(wiki.requests())
         start = time.time()
         result, cpu = run(["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace",
                            namespace, "--cacert", wiki.ca, "--jobs", str(jobs), "-q"])
         seconds = time.time() - start
         pages = sum(1 for _, _, names in os.walk(src) for n in names
                     if n.lower().endswith((".html", ".htm")))
+        requests = wiki.requests()[logged:]
+        served = sum(int(r["microseconds"]) for r in requests) / 1e6
         print("speed %s --jobs %d: exit %d, %d pages in %.2f s = %.1f pages/s; the tool's CPU "
-              "%.2f s = %.0f %% of the wall time"
+              "%.2f s = %.0f %% of the wall time; %d requests, Apache busy %.2f s in all"
               % (name, jobs, result.returncode, pages, seconds, pages / seconds, cpu,
-                 100 * cpu / seconds))
+                 100 * cpu / seconds, len(requests), served))
 
 
 def main():
