@@ -10,12 +10,14 @@
 
 namespace tamsel::cli {
 
-// Enough for any page text and the calls' small answers; an answer that
-// carries a file gets room for that file on top.
-constexpr std::size_t kAnswerFloor = std::size_t{64} << 20;
+// Enough for the calls' small answers and a page of common size; an answer
+// that carries a file or a page's text gets room for its size on top. Four
+// workers parsing answers this large stay far below a gigabyte.
+constexpr std::size_t kAnswerFloor = std::size_t{16} << 20;
 
 // The most bytes an answer may have (after decompression) when it is
-// expected to carry payload bytes of a file (base64 in XML, with room to spare).
+// expected to carry payload bytes (a file in base64, a page's text with its
+// characters escaped as XML), with room to spare.
 std::size_t AnswerLimit(std::size_t payload);
 
 // Seconds a whole request may take, however steadily bytes trickle: twice

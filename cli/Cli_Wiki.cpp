@@ -149,7 +149,9 @@ TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> par
 TRpcCallHints TWikiWriter::ReadBackPage(const std::string& id, std::string_view text) {
   TRpcCallHints hints;
   hints.Arrived = [this, id, text] {
-    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)});
+    TRpcCallHints payload;
+    payload.Payload = text.size();
+    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)}, payload);
     return current.Status == TStatus::Value && current.Value.Kind == TRpcValue::TKind::String &&
            current.Value.Text == text;
   };
@@ -320,7 +322,10 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
     return TWriteResult::Failed;
   }
   if (exists) {
-    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)});
+    // The page in the wiki is as large as this text, or differs anyway.
+    TRpcCallHints payload;
+    payload.Payload = text.size();
+    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)}, payload);
     if (current.Status != TStatus::Value || current.Value.Kind != TRpcValue::TKind::String) {
       error = Explain(current);
       return TWriteResult::Failed;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -381,7 +382,11 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
 }
 
 std::string Mebibytes(std::size_t bytes) {
-  return std::to_string((bytes + (std::size_t{1} << 20) - 1) >> 20) + " MiB";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / (1 << 20));
+  std::string out = text;
+  if (out.ends_with(".0")) out.resize(out.size() - 2);
+  return out + " MiB";
 }
 
 // The limit a web server put on a request's size, by the server's name.
