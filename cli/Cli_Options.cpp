@@ -48,6 +48,8 @@ const char* const kUsage =
     "  --summary TEXT    the change summary (default \"Imported with tamsel\")\n"
     "  --dry-run         list what would be written into the wiki, write nothing\n"
     "  --insecure        do not verify the wiki's TLS certificate\n"
+    "  --cacert FILE     trust the CA certificates in FILE (PEM) for the wiki's\n"
+    "                    certificate, besides the system's\n"
     "  --timeout SECONDS give up on a wiki request that moves no byte this long\n"
     "                    (default 60)\n"
     "  -v, --verbose     tell the encoding chosen, and every link left unresolved\n"
@@ -220,6 +222,10 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--insecure") {
       flag();
       options.Insecure = true;
+      if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--cacert") {
+      options.CaCert = value();
+      if (options.CaCert.empty()) throw TUsageError{"--cacert takes a file of PEM certificates"};
       if (wikiOnly.empty()) wikiOnly = arg;
     } else if (arg == "--timeout") {
       const std::string v = value();

@@ -32,6 +32,7 @@ struct TOptions {
   std::string Summary = "Imported with tamsel";
   bool DryRun = false;
   bool Insecure = false;
+  std::string CaCert; // PEM certificates trusted besides the system's
   long TimeoutSeconds = 60;
   // Messages.
   bool Verbose = false;

@@ -115,6 +115,7 @@ TWikiWriter::TWikiWriter(TWikiOptions options) : Options(std::move(options)) {
   TRpcClientOptions client;
   client.Endpoint = XmlRpcEndpoint(Options.Url);
   client.Insecure = Options.Insecure;
+  client.CaFile = Options.CaCert;
   client.StallSeconds = Options.TimeoutSeconds;
   client.ConnectSeconds = std::min(Options.TimeoutSeconds, 20L);
   client.Attempts = Options.Attempts;
@@ -127,16 +128,45 @@ void TWikiWriter::List(const std::string& line) {
   Listing(line);
 }
 
-TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> params) {
-  TRpcResult result = Client->Call(method, params);
+TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> params,
+                             const TRpcCallHints& hints) {
+  TRpcResult result = Client->Call(method, params, hints);
   // A session the wiki has forgotten (restarted, or its sessions cleaned):
   // log in again once, then repeat the call.
   if (result.Status == TStatus::Http && result.HttpStatus == 401 && method != "dokuwiki.login" &&
       !Version.empty()) {
     std::string error;
-    if (Login(error)) result = Client->Call(method, params);
+    if (Login(error)) result = Client->Call(method, params, hints);
   }
   return result;
+}
+
+TRpcCallHints TWikiWriter::ReadBackPage(const std::string& id, std::string_view text) {
+  TRpcCallHints hints;
+  hints.Arrived = [this, id, text] {
+    TRpcCallHints payload;
+    payload.Payload = text.size();
+    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)}, payload);
+    return current.Status == TStatus::Value && current.Value.Kind == TRpcValue::TKind::String &&
+           current.Value.Text == text;
+  };
+  hints.Landed = TRpcValue::Boolean(true);
+  return hints;
+}
+
+TRpcCallHints TWikiWriter::ReadBackMedia(const std::string& id, const std::string& bytes) {
+  TRpcCallHints hints;
+  hints.Arrived = [this, id, &bytes] {
+    const TRpcResult info = Call("wiki.getAttachmentInfo", {TRpcValue::String(id)});
+    if (!IsStruct(info) || IntMember(info.Value, "size") != static_cast<std::int64_t>(bytes.size()))
+      return false;
+    TRpcCallHints payload;
+    payload.Payload = bytes.size();
+    const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)}, payload);
+    return current.Status == TStatus::Value && current.Value.Text == bytes;
+  };
+  hints.Landed = TRpcValue::String(id);
+  return hints;
 }
 
 std::string TWikiWriter::Explain(const TRpcResult& r) const {
@@ -161,8 +191,7 @@ std::string TWikiWriter::Explain(const TRpcResult& r) const {
       return "no DokuWiki remote API at " + endpoint +
              " (HTTP 404); give the wiki's base address, e.g. https://wiki.example.org/";
     case 413:
-      return "the request is larger than the wiki's server accepts (HTTP 413); its upload size "
-             "limit must grow (PHP post_max_size, the web server's body size limit)";
+      return r.Message; // names the web server's limit to raise
     default:
       return "the wiki answered " + r.Message;
     }
@@ -288,7 +317,10 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
     return TWriteResult::Failed;
   }
   if (exists) {
-    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)});
+    // The page in the wiki is as large as this text, or differs anyway.
+    TRpcCallHints payload;
+    payload.Payload = text.size();
+    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)}, payload);
     if (current.Status != TStatus::Value || current.Value.Kind != TRpcValue::TKind::String) {
       error = Explain(current);
       return TWriteResult::Failed;
@@ -303,10 +335,11 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
     List((exists ? "replace page :" : "create page :") + id);
     return TWriteResult::Written;
   }
-  const TRpcResult put =
-      Call("wiki.putPage", {TRpcValue::String(id), TRpcValue::String(std::string(text)),
-                            TRpcValue::Struct({{"sum", TRpcValue::String(Options.Summary)},
-                                               {"minor", TRpcValue::Boolean(false)}})});
+  const TRpcResult put = Call("wiki.putPage",
+                              {TRpcValue::String(id), TRpcValue::String(std::string(text)),
+                               TRpcValue::Struct({{"sum", TRpcValue::String(Options.Summary)},
+                                                  {"minor", TRpcValue::Boolean(false)}})},
+                              ReadBackPage(id, text));
   if (put.Status == TStatus::Value && put.Value.IsTrue()) return TWriteResult::Written;
   error = ExplainPageRefusal(id, put);
   return TWriteResult::Failed;
@@ -331,7 +364,9 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
     const std::int64_t size = IntMember(info.Value, "size");
     exists = size > 0;
     if (!exists || static_cast<std::uint64_t>(size) != bytes.size()) return 0;
-    const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)});
+    TRpcCallHints payload;
+    payload.Payload = bytes.size();
+    const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)}, payload);
     if (current.Status != TStatus::Value) {
       error = Explain(current);
       return -1;
@@ -354,12 +389,16 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
     List((exists ? "replace media :" : "create media :") + id);
     return TWriteResult::Written;
   }
-  const TRpcResult put =
-      Call("wiki.putAttachment", {TRpcValue::String(id), TRpcValue::Bytes(bytes),
-                                  TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})});
+  const TRpcResult put = Call("wiki.putAttachment",
+                              {TRpcValue::String(id), TRpcValue::Bytes(bytes),
+                               TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})},
+                              ReadBackMedia(id, bytes));
   if (put.Status == TStatus::Value && put.Value.Kind == TRpcValue::TKind::String)
     return TWriteResult::Written;
   if (put.Status == TStatus::Fault) {
+    // libcurl sends a request once more by itself when a kept connection
+    // closed without an answer: the repeat finds the first copy there.
+    if (!exists && same() == 1) return TWriteResult::Written;
     error = "the wiki refused the file: " + put.Message;
     return TWriteResult::Failed;
   }

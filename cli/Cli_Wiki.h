@@ -22,6 +22,7 @@ struct TWikiOptions {
   bool Force = false;
   bool DryRun = false;
   bool Insecure = false;
+  std::string CaCert; // PEM certificates trusted besides the system's
   long TimeoutSeconds = 60;
   unsigned Attempts = 4;
 };
@@ -56,7 +57,12 @@ public:
   std::function<void(const std::string&)> Listing;
 
 private:
-  TRpcResult Call(std::string_view method, std::vector<TRpcValue> params);
+  TRpcResult Call(std::string_view method, std::vector<TRpcValue> params,
+                  const TRpcCallHints& hints = {});
+  // After a write's answer was lost: whether the wiki holds the page's text
+  // or the file's bytes (then the write is not sent again).
+  TRpcCallHints ReadBackPage(const std::string& id, std::string_view text);
+  TRpcCallHints ReadBackMedia(const std::string& id, const std::string& bytes);
   bool Login(std::string& error);
   // Why a write was refused, when the wiki did not say.
   std::string ExplainPageRefusal(const std::string& id, const TRpcResult& result);

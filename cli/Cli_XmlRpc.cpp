@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Cli_XmlRpc.h"
 #include "Cli_DokuId.h"
+#include "Cli_Transport.h"
 
 #include "Tamsel.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <mutex>
 #include <thread>
@@ -19,14 +23,13 @@ namespace tamsel::cli {
 
 namespace {
 
-// Answers carry whole media files in base64.
-constexpr std::size_t kMaxResponse = std::size_t{1} << 30;
-
 void InitLibraries() {
   static std::once_flag once;
   std::call_once(once, [] {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    xmlrpc_limit_set(XMLRPC_XML_SIZE_LIMIT_ID, kMaxResponse);
+    // Every answer is bounded before it gets here (AnswerLimit), by what its
+    // call may carry; the parser's own limit would cap media files instead.
+    xmlrpc_limit_set(XMLRPC_XML_SIZE_LIMIT_ID, std::numeric_limits<std::size_t>::max() / 4);
   });
 }
 
@@ -297,6 +300,11 @@ std::string EncodeCall(std::string_view method, const std::vector<TRpcValue>& pa
 TRpcResponse DecodeResponse(std::string_view xml) {
   InitLibraries();
   TRpcResponse response;
+  if (DeclaresEntities(xml)) {
+    response.Message = "an answer that declares entities or a document type, which no XML-RPC "
+                       "answer does (refused unread)";
+    return response;
+  }
   const std::string normalized = NormalizeDates(xml);
   TEnv env;
   xmlrpc_value* result = nullptr;
@@ -312,7 +320,7 @@ TRpcResponse DecodeResponse(std::string_view xml) {
   if (faultString) {
     response.Status = TRpcResponse::TStatus::Fault;
     response.FaultCode = faultCode;
-    response.Message = faultString;
+    response.Message = ServerText(faultString);
     std::free(const_cast<char*>(faultString));
     return response;
   }
@@ -332,6 +340,8 @@ struct TRpcClient::TShared {
   std::mutex PoolLock;
   std::vector<CURL*> Pool;
   curl_slist* Headers = nullptr;
+  std::string Trust; // PEM bundle, when certificates are added to the system's
+  std::string TrustError;
 };
 
 namespace {
@@ -344,12 +354,52 @@ void UnlockShare(CURL*, curl_lock_data data, void* user) {
   static_cast<std::array<std::mutex, CURL_LOCK_DATA_LAST>*>(user)->at(data).unlock();
 }
 
+// An answer as it arrives, decompressed, up to what its call may carry.
+struct TSink {
+  std::string Data;
+  std::size_t Limit = 0;
+  bool Over = false;
+  std::string Server; // the Server header, for messages
+};
+
 std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* out = static_cast<std::string*>(user);
+  auto* sink = static_cast<TSink*>(user);
   const std::size_t n = size * count;
-  if (out->size() + n > kMaxResponse) return 0; // aborts the transfer
-  out->append(data, n);
+  if (n > sink->Limit - sink->Data.size()) {
+    sink->Over = true;
+    return 0; // aborts the transfer
+  }
+  sink->Data.append(data, n);
   return n;
+}
+
+std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* sink = static_cast<TSink*>(user);
+  const std::string_view line(data, size * count);
+  if (line.size() > 7 && (line[0] == 'S' || line[0] == 's') && line.substr(1, 6) == "erver:")
+    sink->Server = ServerText(line.substr(7, line.find_first_of("\r\n") - 7), 80);
+  return size * count;
+}
+
+std::string Mebibytes(std::size_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / (1 << 20));
+  std::string out = text;
+  if (out.ends_with(".0")) out.resize(out.size() - 2);
+  return out + " MiB";
+}
+
+// The limit a web server put on a request's size, by the server's name.
+std::string BodyLimitHint(const std::string& server) {
+  std::string lower = server;
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.find("apache") != std::string::npos)
+    return "Apache's LimitRequestBody (in the wiki's site configuration or .htaccess)";
+  if (lower.find("nginx") != std::string::npos) return "nginx's client_max_body_size";
+  if (lower.find("lighttpd") != std::string::npos) return "lighttpd's server.max-request-size";
+  if (lower.find("microsoft-iis") != std::string::npos) return "IIS's maxAllowedContentLength";
+  return "the web server's request body limit";
 }
 
 bool Retriable(CURLcode code) {
@@ -373,15 +423,14 @@ std::string Gist(const std::string& body) {
   const auto open = body.find("<title>");
   if (open != std::string::npos) {
     const auto close = body.find("</title>", open);
-    text = body.substr(open + 7, close == std::string::npos ? 120 : close - open - 7);
+    text = body.substr(
+        open + 7, close == std::string::npos ? 120 : std::min<std::size_t>(close - open - 7, 400));
   } else {
     text = body.substr(0, 120);
   }
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  if (text.size() > 120) text = text.substr(0, 120) + "...";
-  if (!IsValidUtf8(text)) return "";
-  return text;
+  return ServerText(text, 120);
 }
 
 } // namespace
@@ -401,6 +450,26 @@ TRpcClient::TRpcClient(TRpcClientOptions options)
   // A server that does not know 100-continue would make every large upload
   // wait a second first.
   Shared->Headers = curl_slist_append(Shared->Headers, "Expect:");
+  if (!Options.Insecure) {
+    // The given certificates replace libcurl's CA bundle but not its CA
+    // folder, which it searches by hash as needed: where libcurl has one
+    // (Debian's /etc/ssl/certs), that keeps the system's store. Else the
+    // system's bundle goes along with them, which costs parsing it for
+    // every connection (some 30 ms: DokuWiki closes each after one answer).
+    std::string system = "/etc/ssl/certs/ca-certificates.crt";
+    if (CURL* probe = curl_easy_init()) {
+      // What this libcurl was built to trust (7.84 and later can tell).
+      char* built = nullptr;
+      if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &built) == CURLE_OK && built) system = built;
+      char* folder = nullptr;
+      if (curl_easy_getinfo(probe, CURLINFO_CAPATH, &folder) == CURLE_OK && folder && *folder)
+        system.clear();
+      curl_easy_cleanup(probe);
+    }
+    TTrust trust = LoadTrust(Options.CaFile, system);
+    Shared->Trust = std::move(trust.Bundle);
+    Shared->TrustError = std::move(trust.Error);
+  }
 }
 
 TRpcClient::~TRpcClient() {
@@ -437,7 +506,12 @@ void* TRpcClient::Acquire() {
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, Options.Insecure ? 0L : 1L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, Options.Insecure ? 0L : 2L);
+  if (!Shared->Trust.empty()) {
+    curl_blob blob{Shared->Trust.data(), Shared->Trust.size(), CURL_BLOB_NOCOPY};
+    curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &blob);
+  }
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, CollectHeader);
   return handle;
 }
 
@@ -446,27 +520,53 @@ void TRpcClient::Release(void* handle) {
   Shared->Pool.push_back(static_cast<CURL*>(handle));
 }
 
-TRpcResult TRpcClient::CallOnce(void* opaque, const std::string& body) {
+TRpcResult TRpcClient::CallOnce(void* opaque, const std::string& body, std::size_t payload) {
   CURL* handle = static_cast<CURL*>(opaque);
-  std::string answer;
+  TSink sink;
+  sink.Limit = AnswerLimit(payload);
+  const long deadline = RequestDeadline(Options.StallSeconds, body.size() + payload / 3 * 4);
   curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink);
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, deadline);
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
+  const auto started = std::chrono::steady_clock::now();
   const CURLcode code = curl_easy_perform(handle);
+  const auto took = std::chrono::steady_clock::now() - started;
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, nullptr);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, nullptr);
 
   TRpcResult result;
   if (code != CURLE_OK) {
     result.Status = TRpcResult::TStatus::Transport;
     result.FaultCode = code;
-    result.Message = error[0] ? error : curl_easy_strerror(code);
-    if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE)
-      result.Message += " (the wiki's certificate cannot be verified; --insecure skips the check)";
+    result.Message = ServerText(error[0] ? error : curl_easy_strerror(code));
+    if (sink.Over) {
+      result.Message = "the wiki's answer grew past " + Mebibytes(sink.Limit) +
+                       ", more than this request can need; not read further";
+    } else if (code == CURLE_OPERATION_TIMEDOUT && !sink.Data.empty() &&
+               std::string_view(error).find("too slow") == std::string_view::npos &&
+               took >= std::chrono::seconds(deadline) - std::chrono::milliseconds(500)) {
+      // Something came, but too slowly; a wiki that sent nothing stalled.
+      result.Message = "no whole answer within " + std::to_string(deadline) +
+                       " s (the wiki sent too slowly; --timeout allows longer)";
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
+      result.Message = "no answer, the request stalled for " +
+                       std::to_string(Options.StallSeconds) + " s (--timeout allows longer)";
+    } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
+      long verify = 0;
+      curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verify);
+      result.Message = "the certificate of " + ServerText(HostOf(Options.Endpoint), 100) +
+                       " is not trusted: " + CertificateProblem(verify, error) +
+                       "; if it comes from your organisation's own CA, give that CA's "
+                       "certificate with --cacert FILE (--insecure skips the check)";
+    }
     return result;
   }
+  const std::string& answer = sink.Data;
   long status = 0;
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   result.HttpStatus = status;
@@ -476,7 +576,13 @@ TRpcResult TRpcClient::CallOnce(void* opaque, const std::string& body) {
     if (status >= 300 && status < 400) {
       char* location = nullptr;
       curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
-      if (location) result.Message += std::string(" (redirects to ") + location + ")";
+      if (location) result.Message += " (redirects to " + ServerText(location, 200) + ")";
+    }
+    if (status == 413) {
+      result.Message = "the request (" + Mebibytes(body.size()) +
+                       ") is larger than the wiki's web server accepts (HTTP 413); raise " +
+                       BodyLimitHint(sink.Server);
+      return result;
     }
     // DokuWiki sends its refusals with 401 or 403 and, in some versions, a fault.
     TRpcResponse decoded = DecodeResponse(answer);
@@ -503,16 +609,36 @@ TRpcResult TRpcClient::CallOnce(void* opaque, const std::string& body) {
     result.Message = answer.empty() ? "an empty answer"
                                     : "an answer that is no XML-RPC" +
                                           (gist.empty() ? std::string() : " (\"" + gist + "\")");
+    if (decoded.Message.find("declares entities") != std::string::npos)
+      result.Message = decoded.Message;
     break;
   }
   }
   return result;
 }
 
-TRpcResult TRpcClient::Call(std::string_view method, const std::vector<TRpcValue>& params) {
+namespace {
+
+// A failure after which the wiki may have carried the request out: the
+// request went out, but no answer (or a gateway's error) came back.
+bool AnswerMayBeLost(const TRpcResult& result) {
+  if (result.Status == TRpcResult::TStatus::Http)
+    return result.HttpStatus != 503; // an overloaded server refuses before it starts
+  return result.Status == TRpcResult::TStatus::Transport &&
+         static_cast<CURLcode>(result.FaultCode) != CURLE_COULDNT_CONNECT;
+}
+
+} // namespace
+
+TRpcResult TRpcClient::Call(std::string_view method, const std::vector<TRpcValue>& params,
+                            const TRpcCallHints& hints) {
   TRpcResult result;
   if (Gone) {
     result.Message = "not sent: the wiki stopped answering earlier";
+    return result;
+  }
+  if (!Shared->TrustError.empty()) {
+    result.Message = "not sent: " + Shared->TrustError;
     return result;
   }
   const std::string body = EncodeCall(method, params);
@@ -523,7 +649,7 @@ TRpcResult TRpcClient::Call(std::string_view method, const std::vector<TRpcValue
   }
   auto delay = Options.FirstDelay;
   for (unsigned attempt = 1;; ++attempt) {
-    result = CallOnce(handle, body);
+    result = CallOnce(handle, body, hints.Payload);
     const bool transport = result.Status == TRpcResult::TStatus::Transport &&
                            Retriable(static_cast<CURLcode>(result.FaultCode));
     const bool serverError = result.Status == TRpcResult::TStatus::Http &&
@@ -533,11 +659,21 @@ TRpcResult TRpcClient::Call(std::string_view method, const std::vector<TRpcValue
       // Waiting as long again for every retry and every later file would
       // stretch a hung wiki into hours.
       Gone = true;
-      result.Message = "no answer, the request stalled for " +
-                       std::to_string(Options.StallSeconds) + " s (--timeout allows longer)";
       break;
     }
     if (!transport && !serverError) break;
+    if (hints.Arrived && AnswerMayBeLost(result)) {
+      // Sent again, a write the wiki did carry out would be refused ("File
+      // already exists") or make a second revision; and reported failed, it
+      // would be one that is there. The wiki gets a moment to finish first.
+      std::this_thread::sleep_for(delay);
+      if (hints.Arrived()) {
+        result = TRpcResult{};
+        result.Status = TRpcResult::TStatus::Value;
+        result.Value = hints.Landed;
+        break;
+      }
+    }
     if (attempt >= Options.Attempts || Gone) {
       if (transport) Gone = true;
       result.Message += " (tried " + std::to_string(attempt) + " times)";

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,6 +56,9 @@ TRpcResponse DecodeResponse(std::string_view xml);
 struct TRpcClientOptions {
   std::string Endpoint; // http(s)://host/path/lib/exe/xmlrpc.php
   bool Insecure = false;
+  // PEM certificates trusted besides the system's; empty: the file that
+  // CURL_CA_BUNDLE or SSL_CERT_FILE names, if any.
+  std::string CaFile;
   long ConnectSeconds = 20;
   long StallSeconds = 60; // a request moving no byte this long fails
   unsigned Attempts = 4;
@@ -76,6 +80,17 @@ struct TRpcResult {
   std::string Message;
 };
 
+// What the transport needs to know of one call beyond its method.
+struct TRpcCallHints {
+  // Bytes of a file the answer carries (base64); the answer may be that much
+  // larger than the usual bound.
+  std::size_t Payload = 0;
+  // For a write: asked after an answer was lost, before the write is sent
+  // again; true when the wiki holds what was sent, and Landed is then the result.
+  std::function<bool()> Arrived;
+  TRpcValue Landed;
+};
+
 class TRpcClient {
 public:
   explicit TRpcClient(TRpcClientOptions options);
@@ -87,11 +102,12 @@ public:
   // connections that fail or drop. Once a call has run out of retries on a
   // dead connection, or has timed out, later calls fail at once instead of
   // waiting again.
-  TRpcResult Call(std::string_view method, const std::vector<TRpcValue>& params);
+  TRpcResult Call(std::string_view method, const std::vector<TRpcValue>& params,
+                  const TRpcCallHints& hints = {});
 
 private:
   struct TShared;
-  TRpcResult CallOnce(void* handle, const std::string& body);
+  TRpcResult CallOnce(void* handle, const std::string& body, std::size_t payload);
   void* Acquire();
   void Release(void* handle);
 

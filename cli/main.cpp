@@ -36,6 +36,7 @@ TWikiOptions WikiOptions(const TOptions& options) {
   wiki.Force = options.Force;
   wiki.DryRun = options.DryRun;
   wiki.Insecure = options.Insecure;
+  wiki.CaCert = options.CaCert;
   wiki.TimeoutSeconds = options.TimeoutSeconds;
   return wiki;
 }
