@@ -49,7 +49,7 @@ def names():
 def main():
     tool = sys.argv[1]
     if not dokuwiki.available():
-        print("dokuwiki or php-cli missing; skipped")
+        print("skipped: " + dokuwiki.skip_reason())
         return 77
     all_names = names()
     stdin = b"".join(n.hex().encode() + b"\n" for n in all_names)

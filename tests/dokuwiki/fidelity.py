@@ -53,7 +53,8 @@ import urllib.parse
 from html.parser import HTMLParser
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DOKUWIKI = "/usr/share/dokuwiki/inc/init.php"
+sys.path.insert(0, HERE)
+import installs  # noqa: E402
 
 # ---------------------------------------------------------------- case files
 
@@ -137,12 +138,15 @@ def render(cases, work, nowiki_spans=False):
     """Each case's rendering into case.xhtml; with nowiki_spans also the
     unformatted stretches that ran over a line end into case.nowiki."""
     pages = {case.stem: case.wiki for case in cases}
+    install = installs.require()
+    install.prepare_conf(os.path.join(work, "dokuwiki", "conf"))
     php = subprocess.run(
         ["php", os.path.join(HERE, "render_pages.php"), os.path.join(work, "dokuwiki")]
         + (["--nowiki-spans"] if nowiki_spans else []),
         input=json.dumps(pages),
         capture_output=True,
         text=True,
+        env=dict(os.environ, TAMSEL_DOKU_INC=install.inc),
     )
     try:
         if php.returncode != 0:
@@ -744,7 +748,11 @@ def compare(case):
 
 
 def dokuwiki_available():
-    return shutil.which("php") is not None and os.path.exists(DOKUWIKI)
+    return installs.get()[0] is not None
+
+
+def skip_message():
+    return "SKIP: DokuWiki %s: %s" % (installs.selected_name(), installs.get()[1])
 
 
 def show(case):
@@ -766,7 +774,7 @@ def main():
     ap.add_argument("files", nargs="+")
     args = ap.parse_args()
     if not dokuwiki_available():
-        print("SKIP: needs php-cli and the dokuwiki package")
+        print(skip_message())
         return 77
 
     cases = [c for path in args.files for c in load_cases(path)]
