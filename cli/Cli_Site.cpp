@@ -484,6 +484,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
     std::string refusal;
     if (!writer.Prepare(pageIds, mediaIds, refusal)) {
       Say(Printable(refusal));
+      summary.Ran = false; // no figures: nothing was tried
       return 1;
     }
   }

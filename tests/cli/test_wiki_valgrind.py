@@ -101,7 +101,7 @@ def main():
             check(writer.returncode == 1
                   and "may not upload media files into namespace :%s:" % namespace
                   in writer.stderr and "nothing was written" in writer.stderr
-                  and len(writer.stderr.strip().splitlines()) == 1
+                  and "pages written" not in writer.stderr
                   and wiki.page_files() == [] and media_files(wiki) == [],
                   "no upload permission: %d %s %s" % (writer.returncode, writer.stderr,
                                                        wiki.page_files()))
@@ -117,13 +117,14 @@ def main():
         check(len(pages) == html_files == len(expected),
               "%d HTML files, %d pages in the wiki, %d by the file migration"
               % (html_files, len(pages), len(expected)))
-        check(namespace + ":start" in pages, "no start page %s:start" % namespace)
+        if os.path.exists(os.path.join(src, "index.html")):
+            check(namespace + ":start" in pages, "no start page %s:start" % namespace)
         differ = [p for p in expected if api.wiki.getPage(p) != expected[p]]
         check(not differ, "pages other than the file migration's: %s" % differ[:5])
         missing = [m for m, data in images.items()
                    if api.wiki.getAttachmentInfo(m).get("size") != len(data)
                    or wikitest.attachment(api, m) != data]
-        check(images and not missing, "images missing or different: %s" % missing)
+        check(not missing, "images missing or different: %s" % missing)
 
         figures, bad = wikitest.follow_links(wiki, api, pages)
         ok = site_links.good_enough(dict(figures, exit=first.returncode, pages=len(pages),
