@@ -31,6 +31,14 @@ def available():
     return INSTALL is not None and os.path.exists(os.path.join(DOKU_INC, "bin", "render.php"))
 
 
+def missing_extensions(wanted=("mbstring", "intl")):
+    """The PHP extensions of wanted that the php on PATH lacks."""
+    probe = subprocess.run(["php", "-r", "echo implode(' ', get_loaded_extensions());"],
+                           capture_output=True, text=True, timeout=60)
+    loaded = {name.lower() for name in probe.stdout.split()}
+    return [name for name in wanted if name not in loaded]
+
+
 def skip_reason():
     """Why the wiki cannot run here, for a test's skip message."""
     return "DokuWiki %s: %s" % (NAME, WHY_NOT or "bin/render.php missing")
