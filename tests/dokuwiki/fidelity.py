@@ -29,6 +29,7 @@ Case files (*.cases) hold many cases:
     !xfail CHECK[,CHECK] reason   these checks are known to fail, see FINDINGS.md;
                                   CHECK@WORD covers only differences whose report
                                   holds WORD (an underscore stands for a space)
+    !xfail:INSTALL CHECK reason   the same for one install only (debian, release)
     <p>HTML ...
 
 Document files (*.html) are one case each and take the same "!" lines inside
@@ -74,7 +75,13 @@ class Case:
             self.links = int(words[1])
         elif words == ["browser-styles"]:
             self.browser_styles = True
-        elif words and words[0] == "xfail" and len(words) == 3:
+        elif words and words[0].partition(":")[0] == "xfail" and len(words) == 3:
+            # "!xfail:release ..." holds for that install only (installs.py).
+            install = words[0].partition(":")[2]
+            if install and install not in installs.NAMES:
+                raise ValueError(f"{self.source}: unknown install in {self.name}: {line}")
+            if install and install != installs.selected_name():
+                return
             for check in words[1].split(","):
                 check, _, fragment = check.partition("@")
                 self.xfail.append([check, fragment.replace("_", " ") or None, words[2], 0])
