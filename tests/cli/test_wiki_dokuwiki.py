@@ -221,6 +221,16 @@ def test_site(wiki, work):
           "--force: %d %s" % (forced.returncode, forced.stderr))
     check(api.wiki.getPage("old_site:about_us") == expected["old_site:about_us"],
           "--force did not replace")
+    # An image changed in the wiki: kept without --force, replaced with it.
+    logo = "old_site:images:logo_big.png"
+    api.wiki.putAttachment(logo, xmlrpc.client.Binary(site.PNG + b"changed"), {"ow": True})
+    media_kept = run(push)
+    check(media_kept.returncode == 1
+          and "media :old_site:images:logo_big.png exists with other content" in media_kept.stderr,
+          "changed image: %d %s" % (media_kept.returncode, media_kept.stderr))
+    media_forced = run(push + ["--force"])
+    check(media_forced.returncode == 0 and attachment(api, logo) == site.PNG,
+          "changed image with --force: %d %s" % (media_forced.returncode, media_forced.stderr))
     check(api.wiki.getPageVersions("old_site:about_us", 0)[0].get("sum") == "Second import"
           if api.wiki.getPageVersions("old_site:about_us", 0) else False,
           "summary not recorded")
@@ -299,6 +309,30 @@ def test_api_off(work):
           "no server: %d %s" % (nowiki.returncode, nowiki.stderr))
 
 
+def test_no_media_revisions(work):
+    """A wiki that keeps no old media files: replacing one takes Delete, which
+    a user with Upload alone lacks; the message says so."""
+    acl = "*\t@ALL\t0\n*\t@user\t8\n"
+    wiki = wiki_server.WikiServer(workers=2, acl=acl, settings={"mediarevisions": "0"})
+    try:
+        src = os.path.join(work, "site")
+        push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", "nr"]
+        first = run(push)
+        check(first.returncode == 0, "upload-only user: %d %s" % (first.returncode, first.stderr))
+        logo = os.path.join(wiki.data, "media", "nr", "images", "logo_big.png")
+        with open(logo, "wb") as f:  # changed on the server
+            f.write(site.PNG + b"changed")
+        forced = run(push + ["--force"])
+        check(forced.returncode == 1
+              and "user 'tester' may not replace media files in namespace :nr:images:"
+              in forced.stderr and "delete" in forced.stderr,
+              "replace without delete: %d %s" % (forced.returncode, forced.stderr))
+        with open(logo, "rb") as f:
+            check(f.read() == site.PNG + b"changed", "the image was replaced")
+    finally:
+        wiki.close()
+
+
 def test_dropped_connection(wiki, work):
     src = os.path.join(work, "cut")
     for n in range(6):
@@ -335,7 +369,8 @@ def main():
     wiki = wiki_server.WikiServer()
     try:
         for test in (lambda: test_site(wiki, work), lambda: test_one_document(wiki, work),
-                     lambda: test_api_off(work), lambda: test_dropped_connection(wiki, work)):
+                     lambda: test_api_off(work), lambda: test_no_media_revisions(work),
+                     lambda: test_dropped_connection(wiki, work)):
             try:
                 test()
             except Exception as e:  # the other parts still run, and every failure shows

@@ -62,7 +62,7 @@ def php_string(s):
 
 
 class WikiServer:
-    def __init__(self, remote=True, workers=4, acl=None):
+    def __init__(self, remote=True, workers=4, acl=None, settings=None):
         self.root = tempfile.mkdtemp(prefix="tamsel-wiki-")
         self.conf = os.path.join(self.root, "conf")
         self.data = os.path.join(self.root, "data")
@@ -73,7 +73,7 @@ class WikiServer:
         self.prepend = os.path.join(self.root, "prepend.php")
         with open(self.prepend, "w") as f:
             f.write("<?php\ndefine('DOKU_CONF', %s);\n" % php_string(self.conf + "/"))
-        settings = {
+        settings_ = {
             "savedir": php_string(self.data),
             "useacl": "1",
             "authtype": "'authplain'",
@@ -83,8 +83,9 @@ class WikiServer:
             "lang": "'en'",
             "userewrite": "0",
         }
+        settings_ = dict(settings_, **(settings or {}))
         with open(os.path.join(self.conf, "local.php"), "w") as f:
-            f.write("<?php\n" + "".join("$conf['%s'] = %s;\n" % kv for kv in settings.items()))
+            f.write("<?php\n" + "".join("$conf['%s'] = %s;\n" % kv for kv in settings_.items()))
         digest = hashlib.sha1(PASSWORD.encode()).hexdigest()  # DokuWiki reads bare sha1 hashes
         with open(os.path.join(self.conf, "users.auth.php"), "w") as f:
             f.write("tester:%s:Test User:tester@example.org:user\n" % digest)
