@@ -41,7 +41,7 @@ TEST(DokuId, CleansLikeDokuWiki) {
       {"100% *sure*?", "100_sure"},
       // Bytes that are no UTF-8 separate, as mbstring's '?' for them does.
       {"caf\xE9", "caf"},
-      {"a\xFF" "b", "a_b"},
+      {"a\xFF\x62", "a_b"},
       // Composed before the accents go: "e" and a combining acute is "é".
       {"Cafe\xCC\x81", "cafe"},
       {"\xC4\xB0stanbul", "i\xCC\x87stanbul"},
