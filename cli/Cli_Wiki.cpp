@@ -22,6 +22,7 @@ using TStatus = TRpcResult::TStatus;
 constexpr int kParseError = -32700;
 constexpr int kServerNotEnabled = -32605;
 constexpr int kMethodMissing = -32601; // IXR: requested method does not exist
+constexpr int kServerError = -32603;   // DokuWiki's own "Method does not exist", among others
 constexpr int kPageMissing = 121;
 constexpr int kMediaMissing = 221; // also 2024 and later's legacy wiki.getAttachmentInfo
 constexpr int kForbidden = -32604; // 2024 and later: a permission refused inside a call
@@ -32,8 +33,6 @@ constexpr int kNoReadRight = 111;
 constexpr int kAuthEdit = 2;    // AUTH_EDIT
 constexpr int kAuthUpload = 8;  // AUTH_UPLOAD
 constexpr int kAuthDelete = 16; // AUTH_DELETE
-// The remote API version from which the core.* methods exist (DokuWiki 2024-02-06).
-constexpr std::int64_t kFirstCoreApi = 12;
 
 std::string Bare(std::string_view id) {
   while (!id.empty() && id.front() == ':')
@@ -278,8 +277,11 @@ bool TWikiWriter::Connect(std::string& error) {
   // name (from 2024 on with the version of the core.* methods); one that has
   // dropped it answers the current one.
   TRpcResult api = Client->Call("dokuwiki.getXMLRPCAPIVersion", {});
-  if (api.Status == TStatus::Fault && api.FaultCode == kMethodMissing)
-    api = Client->Call("core.getAPIVersion", {});
+  const bool missing =
+      api.Status == TStatus::Fault &&
+      (api.FaultCode == kMethodMissing ||
+       (api.FaultCode == kServerError && api.Message.find("not exist") != std::string::npos));
+  if (missing) api = Client->Call("core.getAPIVersion", {});
   if (api.Status != TStatus::Value) {
     error = Explain(api);
     return false;

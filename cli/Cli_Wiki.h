@@ -58,7 +58,9 @@ public:
   const std::string& WikiVersion() const { return Version; }
   // The remote API's version, and whether the wiki speaks the core.* methods.
   std::int64_t ApiVersion() const { return Api; }
-  bool CoreApi() const { return Api >= 12; }
+  bool CoreApi() const { return Api >= kFirstCoreApi; }
+  // The remote API version from which the core.* methods exist (DokuWiki 2024-02-06).
+  static constexpr std::int64_t kFirstCoreApi = 12;
 
   // Receives the lines of a dry run ("create page :a:b"); called from several
   // threads, one line at a time.

@@ -21,12 +21,13 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import xmlrpc.client
 
+import dokuwiki
 import site_links
 import test_site_dokuwiki as site
-import dokuwiki
 import wiki_server
 
 CLI = sys.argv[1]
@@ -333,6 +334,51 @@ def test_no_media_revisions(work):
         wiki.close()
 
 
+def test_core_only(work):
+    """A wiki that has dropped the legacy methods (as DokuWiki's changelog
+    announces): the version comes from core.getAPIVersion, and only core.*
+    methods are called."""
+    from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
+
+    class Handler(SimpleXMLRPCRequestHandler):
+        rpc_paths = ("/lib/exe/xmlrpc.php",)
+
+    called = []
+    pages = {}
+
+    def dispatch(method, params):
+        called.append(method)
+        if not method.startswith("core."):
+            raise xmlrpc.client.Fault(-32603, "Method does not exist")
+        answers = {"core.getAPIVersion": 14, "core.login": True, "core.getWikiVersion": "Future",
+                   "core.aclCheck": 255, "core.savePage": True}
+        if method == "core.getPageInfo":
+            if params[0] not in pages:
+                raise xmlrpc.client.Fault(121, "The requested page (revision) does not exist")
+            return {"id": params[0], "revision": 1}
+        if method == "core.savePage":
+            pages[params[0]] = params[1]
+        return answers[method]
+
+    server = SimpleXMLRPCServer(("127.0.0.1", 0), Handler, logRequests=False, allow_none=True)
+    server.register_instance(type("Api", (), {"_dispatch": lambda self, m, p: dispatch(m, p)})())
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        page = os.path.join(work, "core.html")
+        with open(page, "w") as f:
+            f.write("<p>Core</p>")
+        url = "http://127.0.0.1:%d/lib/exe/xmlrpc.php" % server.server_address[1]
+        result = run([page, "--wiki", url, "--user", "tester", "--page", "notes:core"])
+    finally:
+        server.shutdown()
+        server.server_close()
+    check(result.returncode == 0 and pages.get("notes:core") == "Core\n"
+          and called[:2] == ["dokuwiki.getXMLRPCAPIVersion", "core.getAPIVersion"]
+          and all(m.startswith("core.") for m in called[1:]),
+          "core-only wiki: %d %s %s" % (result.returncode, result.stderr, called))
+
+
 def test_dropped_connection(wiki, work):
     src = os.path.join(work, "cut")
     for n in range(6):
@@ -370,6 +416,7 @@ def main():
     try:
         for test in (lambda: test_site(wiki, work), lambda: test_one_document(wiki, work),
                      lambda: test_api_off(work), lambda: test_no_media_revisions(work),
+                     lambda: test_core_only(work),
                      lambda: test_dropped_connection(wiki, work)):
             try:
                 test()

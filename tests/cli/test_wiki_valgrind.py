@@ -23,9 +23,9 @@ import tempfile
 import time
 from urllib.parse import unquote, urljoin
 
+import dokuwiki
 import site_links
 import test_wiki_dokuwiki as wikitest
-import dokuwiki
 import wiki_server
 
 IMG = re.compile(rb"<img\s[^>]*?src=\"([^\"]+)\"", re.I)
