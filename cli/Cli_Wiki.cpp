@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <set>
 
 #include <termios.h>
@@ -513,15 +514,21 @@ bool TWikiWriter::Prepare(const std::vector<std::string>& pages,
             " (the wiki's access control lists); nothing was written";
     return false;
   };
+  // Pages and media of a folder share its namespace: one question for both.
+  std::map<std::string, std::int64_t> levels;
+  const auto level = [&](const std::string& ns) {
+    const auto known = levels.find(ns);
+    return known != levels.end() ? known->second : levels[ns] = Permission(Probe(ns), error);
+  };
   for (const std::string& ns : pageSpaces) {
-    const std::int64_t level = Permission(Probe(ns), error);
-    if (level < 0) return false;
-    if (level < kAuthEdit) return refuse("edit pages in namespace :" + ns);
+    const std::int64_t granted = level(ns);
+    if (granted < 0) return false;
+    if (granted < kAuthEdit) return refuse("edit pages in namespace :" + ns);
   }
   for (const std::string& ns : mediaSpaces) {
-    const std::int64_t level = Permission(Probe(ns), error);
-    if (level < 0) return false;
-    if (level < kAuthUpload) return refuse("upload media files into namespace :" + ns);
+    const std::int64_t granted = level(ns);
+    if (granted < 0) return false;
+    if (granted < kAuthUpload) return refuse("upload media files into namespace :" + ns);
   }
   return true;
 }
