@@ -60,6 +60,11 @@ def state(api, pages, media):
             {m: str(api.wiki.getAttachmentInfo(m)["lastModified"]) for m in media})
 
 
+def summary_line(result):
+    lines = [line for line in result.stderr.splitlines() if "pages written" in line]
+    return lines[-1] if lines else ""
+
+
 def media_files(wiki):
     media = os.path.join(wiki.data, "media")
     return sorted(os.path.relpath(os.path.join(d, f), media)
@@ -109,7 +114,7 @@ def main():
         start = time.time()
         first = run(push, timeout=600)
         seconds = time.time() - start
-        print("first run:  " + (first.stderr.strip().splitlines() or [""])[-1])
+        print("first run:  " + summary_line(first))
         check(first.returncode == 0, "first run: %d %s" % (first.returncode, first.stderr))
 
         api = wiki.client("tester")
@@ -133,7 +138,7 @@ def main():
 
         before = state(api, pages, images)
         again = run(push, timeout=600)
-        print("second run: " + (again.stderr.strip().splitlines() or [""])[-1])
+        print("second run: " + summary_line(again))
         check(again.returncode == 0 and "(%d unchanged)" % len(pages) in again.stderr,
               "second run: %d %s" % (again.returncode, again.stderr))
         check(state(api, pages, images) == before, "the second run made new revisions")
@@ -154,8 +159,7 @@ def main():
               "wrong password after the import: %d %s" % (wrong.returncode, wrong.stderr))
 
         print("DokuWiki %s (%s)" % (dokuwiki.NAME, dokuwiki.VERSION))
-        print("HTML files -> pages:   %d -> %d (start page %s:start)"
-              % (html_files, len(pages), namespace))
+        print("HTML files -> pages:   %d -> %d" % (html_files, len(pages)))
         print("images used -> in wiki: %d -> %d" % (len(images), len(images) - len(missing)))
         print("page links landing:    " + site_links.percent(figures["links_ok"], figures["links"]))
         print("fragments landing:     "
