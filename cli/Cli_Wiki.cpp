@@ -529,6 +529,11 @@ bool TWikiWriter::Prepare(const std::vector<std::string>& pages,
     const std::int64_t granted = level(ns);
     if (granted < 0) return false;
     if (granted < kAuthUpload) return refuse("upload media files into namespace :" + ns);
+    // Replacing a file takes Delete where the wiki keeps no old media
+    // revisions ('mediarevisions' off), which the API does not tell.
+    if (Options.Force && granted < kAuthDelete && Warn)
+      Warn("warning: user '" + Options.User + "' may not delete media files in namespace :" + ns +
+           "; a wiki that keeps no old revisions of media files refuses to replace them there");
   }
   return true;
 }
@@ -553,6 +558,7 @@ std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
     return nullptr;
   }
   if (verbose) say("logged in as " + user + ", " + writer->WikiVersion());
+  writer->Warn = say;
   if (dryRun)
     writer->Listing = [](const std::string& line) {
       std::printf("%s\n", line.c_str());

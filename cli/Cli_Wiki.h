@@ -65,6 +65,8 @@ public:
   // Receives the lines of a dry run ("create page :a:b"); called from several
   // threads, one line at a time.
   std::function<void(const std::string&)> Listing;
+  // Receives warnings before the first write (from Prepare, one thread).
+  std::function<void(const std::string&)> Warn;
 
 private:
   TRpcResult Call(std::string_view method, std::vector<TRpcValue> params);

@@ -326,7 +326,9 @@ def test_no_media_revisions(work):
         forced = run(push + ["--force"])
         check(forced.returncode == 1
               and "user 'tester' may not replace media files in namespace :nr:images:"
-              in forced.stderr and "delete" in forced.stderr,
+              in forced.stderr and "delete" in forced.stderr
+              and "warning: user 'tester' may not delete media files in namespace :nr:images:"
+              in forced.stderr,
               "replace without delete: %d %s" % (forced.returncode, forced.stderr))
         with open(logo, "rb") as f:
             check(f.read() == site.PNG + b"changed", "the image was replaced")
