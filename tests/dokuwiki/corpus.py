@@ -556,6 +556,7 @@ def main():
     for path in files:
         with open(path, encoding="utf-8", errors="replace") as f:
             cases.append(fidelity.Case(os.path.splitext(os.path.basename(path))[0], f.read(), path))
+    print(fidelity.describe_install())
     fidelity.convert(cases, args.driver, args.work)
     fidelity.render(cases, args.work, nowiki_spans=True)
 

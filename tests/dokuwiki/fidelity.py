@@ -758,6 +758,11 @@ def dokuwiki_available():
     return installs.get()[0] is not None
 
 
+def describe_install():
+    install = installs.get()[0]
+    return "DokuWiki %s (%s)" % (install.name, install.version)
+
+
 def skip_message():
     return "SKIP: DokuWiki %s: %s" % (installs.selected_name(), installs.get()[1])
 
@@ -785,6 +790,7 @@ def main():
         return 77
 
     cases = [c for path in args.files for c in load_cases(path)]
+    print(describe_install())
     convert(cases, args.driver, args.work)
     render(cases, args.work)
     failed = xfailed = xpassed = 0
