@@ -570,6 +570,22 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
         "; this one becomes '" + Printable(file.Id) + "'");
   }
 
+  // Which media files the pages use shows only as they convert: every file
+  // that could be one counts, so that a right missing anywhere refuses the
+  // run before its first page is written.
+  {
+    std::vector<std::string> pageIds, mediaIds;
+    for (const TSiteFile& file : index.Files())
+      if (!file.Id.empty() && (file.Page || writer.TakesMedia()))
+        (file.Page ? pageIds : mediaIds).push_back(":" + file.Id);
+    std::string refusal;
+    if (!writer.Prepare(pageIds, mediaIds, refusal)) {
+      Say(Printable(refusal));
+      summary.Ran = false; // no figures: nothing was tried
+      return 1;
+    }
+  }
+
   const unsigned jobs = std::max(1u, options.Jobs);
   TProgress progress(2 * pages.size(), options.ProgressBar && !options.Quiet);
   TMigration migration(options, index, scan.Opened, writer, progress);

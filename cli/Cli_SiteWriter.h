@@ -34,6 +34,14 @@ public:
   virtual TWriteResult WriteMedia(std::string_view id, const TSourceFile& source,
                                   std::string& error) = 0;
 
+  // Called once before the first write with the absolute ids of every page
+  // and every media file the run may write; false with error refuses the
+  // whole run (a right the writer lacks) before anything is written.
+  virtual bool Prepare(const std::vector<std::string>& /*pages*/,
+                       const std::vector<std::string>& /*media*/, std::string& /*error*/) {
+    return true;
+  }
+
   // Whether media files can be stored; without, images and linked files keep
   // the converter's form.
   virtual bool TakesMedia() const { return true; }

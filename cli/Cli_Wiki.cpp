@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
+#include <set>
 
 #include <unistd.h>
 
@@ -19,12 +21,18 @@ using TStatus = TRpcResult::TStatus;
 // DokuWiki's fault codes (inc/Remote/ApiCore.php, IXR).
 constexpr int kParseError = -32700;
 constexpr int kServerNotEnabled = -32605;
+constexpr int kMethodMissing = -32601; // IXR: requested method does not exist
+constexpr int kServerError = -32603;   // DokuWiki's own "Method does not exist", among others
 constexpr int kPageMissing = 121;
+constexpr int kMediaMissing = 221; // also 2024 and later's legacy wiki.getAttachmentInfo
+constexpr int kForbidden = -32604; // 2024 and later: a permission refused inside a call
 constexpr int kPageLocked = 133;
 constexpr int kWordblock = 134;
 constexpr int kNoEditRight = 112;
 constexpr int kNoReadRight = 111;
-constexpr int kAuthUpload = 8; // AUTH_UPLOAD
+constexpr int kAuthEdit = 2;    // AUTH_EDIT
+constexpr int kAuthUpload = 8;  // AUTH_UPLOAD
+constexpr int kAuthDelete = 16; // AUTH_DELETE
 
 std::string Bare(std::string_view id) {
   while (!id.empty() && id.front() == ':')
@@ -61,6 +69,53 @@ bool IsPlainHttpElsewhere(const std::string& url) {
   for (const char* local : {"localhost", "127.0.0.1", "[::1]"})
     if (host == local || host.rfind(std::string(local) + ":", 0) == 0) return false;
   return true;
+}
+
+// The core.* media calls carry files as base64 text, not as XML-RPC base64.
+std::string Base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
+                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    for (int shift : {18, 12, 6, 0})
+      out += kDigits[(v >> shift) & 63];
+  }
+  if (const std::size_t rest = bytes.size() - i) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += kDigits[(v >> 18) & 63];
+    out += kDigits[(v >> 12) & 63];
+    out += rest == 2 ? kDigits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string WithoutSpace(std::string text) {
+  std::erase_if(text, [](char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; });
+  return text;
+}
+
+bool IsInt(const TRpcResult& r) {
+  return r.Status == TStatus::Value && r.Value.Kind == TRpcValue::TKind::Int;
+}
+
+// 2024 and later refuse a missing right inside a call with HTTP 403 and a
+// fault; older releases with 403 alone.
+bool Forbidden(const TRpcResult& r) {
+  return (r.Status == TStatus::Http && r.HttpStatus == 403) ||
+         (r.Status == TStatus::Fault && r.FaultCode == kForbidden);
+}
+
+// The namespace of an id with its colon ("a:b:" for "a:b:c"), empty at the root.
+std::string NamespaceOf(std::string_view id) {
+  const std::size_t colon = id.rfind(':');
+  return colon == std::string_view::npos ? std::string() : std::string(id.substr(0, colon + 1));
 }
 
 bool Contains(const TRpcValue* list, const std::string& id) {
@@ -133,7 +188,7 @@ TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> par
   TRpcResult result = Client->Call(method, params, hints);
   // A session the wiki has forgotten (restarted, or its sessions cleaned):
   // log in again once, then repeat the call.
-  if (result.Status == TStatus::Http && result.HttpStatus == 401 && method != "dokuwiki.login" &&
+  if (result.Status == TStatus::Http && result.HttpStatus == 401 && !method.ends_with(".login") &&
       !Version.empty()) {
     std::string error;
     if (Login(error)) result = Client->Call(method, params, hints);
@@ -141,12 +196,26 @@ TRpcResult TWikiWriter::Call(std::string_view method, std::vector<TRpcValue> par
   return result;
 }
 
+TRpcCallHints TWikiWriter::MediaPayload(const std::string& bytes) const {
+  TRpcCallHints payload;
+  payload.Payload = CoreApi() ? (bytes.size() + 2) / 3 * 4 : bytes.size();
+  return payload;
+}
+
+bool TWikiWriter::SameMedia(const TRpcValue& answer, const std::string& bytes) const {
+  // The core method answers with base64 text, the legacy one with bytes.
+  if (CoreApi() && answer.Kind == TRpcValue::TKind::String)
+    return WithoutSpace(answer.Text) == Base64(bytes);
+  return answer.Text == bytes;
+}
+
 TRpcCallHints TWikiWriter::ReadBackPage(const std::string& id, std::string_view text) {
   TRpcCallHints hints;
   hints.Arrived = [this, id, text] {
     TRpcCallHints payload;
     payload.Payload = text.size();
-    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)}, payload);
+    const TRpcResult current =
+        Call(Method("wiki.getPage", "core.getPage"), {TRpcValue::String(id)}, payload);
     return current.Status == TStatus::Value && current.Value.Kind == TRpcValue::TKind::String &&
            current.Value.Text == text;
   };
@@ -157,15 +226,16 @@ TRpcCallHints TWikiWriter::ReadBackPage(const std::string& id, std::string_view 
 TRpcCallHints TWikiWriter::ReadBackMedia(const std::string& id, const std::string& bytes) {
   TRpcCallHints hints;
   hints.Arrived = [this, id, &bytes] {
-    const TRpcResult info = Call("wiki.getAttachmentInfo", {TRpcValue::String(id)});
+    const TRpcResult info =
+        Call(Method("wiki.getAttachmentInfo", "core.getMediaInfo"), {TRpcValue::String(id)});
     if (!IsStruct(info) || IntMember(info.Value, "size") != static_cast<std::int64_t>(bytes.size()))
       return false;
-    TRpcCallHints payload;
-    payload.Payload = bytes.size();
-    const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)}, payload);
-    return current.Status == TStatus::Value && current.Value.Text == bytes;
+    const TRpcResult current = Call(Method("wiki.getAttachment", "core.getMedia"),
+                                    {TRpcValue::String(id)}, MediaPayload(bytes));
+    return current.Status == TStatus::Value && SameMedia(current.Value, bytes);
   };
-  hints.Landed = TRpcValue::String(id);
+  // What each API's upload answers on success.
+  hints.Landed = CoreApi() ? TRpcValue::Boolean(true) : TRpcValue::String(id);
   return hints;
 }
 
@@ -217,8 +287,9 @@ std::string TWikiWriter::Explain(const TRpcResult& r) const {
 
 bool TWikiWriter::Login(std::string& error) {
   std::lock_guard guard(LoginLock);
-  const TRpcResult login = Client->Call(
-      "dokuwiki.login", {TRpcValue::String(Options.User), TRpcValue::String(Options.Password)});
+  const TRpcResult login =
+      Client->Call(Method("dokuwiki.login", "core.login"),
+                   {TRpcValue::String(Options.User), TRpcValue::String(Options.Password)});
   if (login.Status != TStatus::Value) {
     error = Explain(login);
     return false;
@@ -241,20 +312,29 @@ bool TWikiWriter::Connect(std::string& error) {
     error = "--summary holds characters that cannot be sent";
     return false;
   }
-  // The API version needs no login: it tells whether the API is there at all.
-  const TRpcResult api = Client->Call("dokuwiki.getXMLRPCAPIVersion", {});
+  // The API version needs no login: it tells whether the API is there at all,
+  // and which methods it has. Every release since 2012 answers the legacy
+  // name (from 2024 on with the version of the core.* methods); one that has
+  // dropped it answers the current one.
+  TRpcResult api = Client->Call("dokuwiki.getXMLRPCAPIVersion", {});
+  const bool missing =
+      api.Status == TStatus::Fault &&
+      (api.FaultCode == kMethodMissing ||
+       (api.FaultCode == kServerError && api.Message.find("not exist") != std::string::npos));
+  if (missing) api = Client->Call("core.getAPIVersion", {});
   if (api.Status != TStatus::Value) {
     error = Explain(api);
     return false;
   }
+  Api = IsInt(api) ? api.Value.Int : 0;
   if (!IsValidUtf8(Options.User) || !IsXmlText(Options.User) || !IsValidUtf8(Options.Password) ||
       !IsXmlText(Options.Password)) {
     error = "the user name or password holds characters that cannot be sent";
     return false;
   }
   if (!Login(error)) return false;
-  const TRpcResult version = Client->Call("dokuwiki.getVersion", {});
-  if (version.Status == TStatus::Http && (version.HttpStatus == 401 || version.HttpStatus == 403)) {
+  const TRpcResult version = Client->Call(Method("dokuwiki.getVersion", "core.getWikiVersion"), {});
+  if ((version.Status == TStatus::Http && version.HttpStatus == 401) || Forbidden(version)) {
     error = "user '" + Options.User +
             "' may not use the wiki's remote API; the wiki's 'remoteuser' setting must name "
             "the user or one of its groups";
@@ -270,7 +350,7 @@ bool TWikiWriter::Connect(std::string& error) {
 
 std::string TWikiWriter::ExplainPageRefusal(const std::string& id, const TRpcResult& result) {
   if (!SilentRefusal(result)) {
-    if (result.Status == TStatus::Http && result.HttpStatus == 403)
+    if (Forbidden(result))
       return "user '" + Options.User + "' may not edit this page (the wiki's access control lists)";
     return Explain(result);
   }
@@ -283,6 +363,8 @@ std::string TWikiWriter::ExplainPageRefusal(const std::string& id, const TRpcRes
     none.Kind = TRpcValue::TKind::Array;
     return TRpcValue::Struct({{"lock", lock ? list : none}, {"unlock", lock ? none : list}});
   };
+  if (CoreApi()) // the core methods say why; an empty answer is none of theirs
+    return Explain(result);
   const TRpcResult probe = Call("dokuwiki.setLocks", {ids(true)});
   if (IsStruct(probe) && Contains(probe.Value.Member("lockfail"), id))
     return "the page is locked: someone is editing it in the wiki; try again later";
@@ -304,23 +386,24 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
     error = "holds control characters that XML-RPC cannot carry; not sent";
     return TWriteResult::Failed;
   }
-  const TRpcResult info = Call("wiki.getPageInfo", {TRpcValue::String(id)});
+  const TRpcResult info =
+      Call(Method("wiki.getPageInfo", "core.getPageInfo"), {TRpcValue::String(id)});
   bool exists = false;
   if (IsStruct(info)) {
-    exists = info.Value.Member("name") != nullptr;
+    exists = info.Value.Member(CoreApi() ? "id" : "name") != nullptr;
   } else if (!(info.Status == TStatus::Fault && info.FaultCode == kPageMissing)) {
-    error = info.Status == TStatus::Http && info.HttpStatus == 403
-                ? "user '" + Options.User +
-                      "' may not read this page (the wiki's access control "
-                      "lists)"
-                : Explain(info);
+    error = Forbidden(info) ? "user '" + Options.User +
+                                  "' may not read this page (the wiki's access control "
+                                  "lists)"
+                            : Explain(info);
     return TWriteResult::Failed;
   }
   if (exists) {
     // The page in the wiki is as large as this text, or differs anyway.
     TRpcCallHints payload;
     payload.Payload = text.size();
-    const TRpcResult current = Call("wiki.getPage", {TRpcValue::String(id)}, payload);
+    const TRpcResult current =
+        Call(Method("wiki.getPage", "core.getPage"), {TRpcValue::String(id)}, payload);
     if (current.Status != TStatus::Value || current.Value.Kind != TRpcValue::TKind::String) {
       error = Explain(current);
       return TWriteResult::Failed;
@@ -335,11 +418,16 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
     List((exists ? "replace page :" : "create page :") + id);
     return TWriteResult::Written;
   }
-  const TRpcResult put = Call("wiki.putPage",
-                              {TRpcValue::String(id), TRpcValue::String(std::string(text)),
-                               TRpcValue::Struct({{"sum", TRpcValue::String(Options.Summary)},
-                                                  {"minor", TRpcValue::Boolean(false)}})},
-                              ReadBackPage(id, text));
+  const TRpcResult put = CoreApi()
+                             ? Call("core.savePage",
+                                    {TRpcValue::String(id), TRpcValue::String(std::string(text)),
+                                     TRpcValue::String(Options.Summary), TRpcValue::Boolean(false)},
+                                    ReadBackPage(id, text))
+                             : Call("wiki.putPage",
+                                    {TRpcValue::String(id), TRpcValue::String(std::string(text)),
+                                     TRpcValue::Struct({{"sum", TRpcValue::String(Options.Summary)},
+                                                        {"minor", TRpcValue::Boolean(false)}})},
+                                    ReadBackPage(id, text));
   if (put.Status == TStatus::Value && put.Value.IsTrue()) return TWriteResult::Written;
   error = ExplainPageRefusal(id, put);
   return TWriteResult::Failed;
@@ -356,22 +444,30 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
   // 1: the wiki holds these bytes, 0: other bytes or none, -1: cannot tell.
   bool exists = false;
   const auto same = [&]() {
-    const TRpcResult info = Call("wiki.getAttachmentInfo", {TRpcValue::String(id)});
+    const TRpcResult info =
+        Call(Method("wiki.getAttachmentInfo", "core.getMediaInfo"), {TRpcValue::String(id)});
+    // A missing file: 2022 and older answer with size 0, later ones with a fault.
+    if (info.Status == TStatus::Fault && info.FaultCode == kMediaMissing) {
+      exists = false;
+      return 0;
+    }
     if (!IsStruct(info)) {
-      error = Explain(info);
+      error = Forbidden(info) ? "user '" + Options.User +
+                                    "' may not read this media file (the wiki's access control "
+                                    "lists)"
+                              : Explain(info);
       return -1;
     }
     const std::int64_t size = IntMember(info.Value, "size");
     exists = size > 0;
     if (!exists || static_cast<std::uint64_t>(size) != bytes.size()) return 0;
-    TRpcCallHints payload;
-    payload.Payload = bytes.size();
-    const TRpcResult current = Call("wiki.getAttachment", {TRpcValue::String(id)}, payload);
+    const TRpcResult current = Call(Method("wiki.getAttachment", "core.getMedia"),
+                                    {TRpcValue::String(id)}, MediaPayload(bytes));
     if (current.Status != TStatus::Value) {
       error = Explain(current);
       return -1;
     }
-    return current.Value.Text == bytes ? 1 : 0;
+    return SameMedia(current.Value, bytes) ? 1 : 0;
   };
   switch (same()) {
   case -1:
@@ -389,17 +485,28 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
     List((exists ? "replace media :" : "create media :") + id);
     return TWriteResult::Written;
   }
-  const TRpcResult put = Call("wiki.putAttachment",
-                              {TRpcValue::String(id), TRpcValue::Bytes(bytes),
-                               TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})},
-                              ReadBackMedia(id, bytes));
-  if (put.Status == TStatus::Value && put.Value.Kind == TRpcValue::TKind::String)
+  const TRpcResult put = CoreApi() ? Call("core.saveMedia",
+                                          {TRpcValue::String(id), TRpcValue::String(Base64(bytes)),
+                                           TRpcValue::Boolean(exists)},
+                                          ReadBackMedia(id, bytes))
+                                   : Call("wiki.putAttachment",
+                                          {TRpcValue::String(id), TRpcValue::Bytes(bytes),
+                                           TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})},
+                                          ReadBackMedia(id, bytes));
+  if (put.Status == TStatus::Value &&
+      (put.Value.Kind == TRpcValue::TKind::String || (CoreApi() && put.Value.IsTrue())))
     return TWriteResult::Written;
+  if (Forbidden(put)) {
+    error = ExplainMediaRefusal(NamespaceOf(id), exists);
+    return TWriteResult::Failed;
+  }
   if (put.Status == TStatus::Fault) {
     // libcurl sends a request once more by itself when a kept connection
-    // closed without an answer: the repeat finds the first copy there.
-    if (!exists && same() == 1) return TWriteResult::Written;
-    error = "the wiki refused the file: " + put.Message;
+    // closed without an answer, and an upload repeated after a dropped
+    // answer finds its own first copy there.
+    if (same() == 1) return TWriteResult::Written;
+    const std::string why = ExplainMediaRefusal(NamespaceOf(id), exists);
+    error = why.rfind("user '", 0) == 0 ? why : "the wiki refused the file: " + put.Message;
     return TWriteResult::Failed;
   }
   if (!SilentRefusal(put)) {
@@ -409,18 +516,72 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
   // Refused without a reason. An upload repeated after a dropped answer
   // finds its own first copy there; anything else is a refusal to explain.
   if (same() == 1) return TWriteResult::Written;
-  const std::size_t colon = id.rfind(':');
-  const std::string ns = colon == std::string::npos ? std::string() : id.substr(0, colon + 1);
-  const TRpcResult acl = Call("wiki.aclCheck", {TRpcValue::String(ns + "tamsel_upload_check")});
-  if (acl.Status == TStatus::Value && acl.Value.Kind == TRpcValue::TKind::Int &&
-      acl.Value.Int < kAuthUpload) {
-    error = "user '" + Options.User + "' may not upload into namespace :" + ns +
-            " (the wiki's access control lists)";
-  } else {
-    error = "the wiki refused the file: its extension is not one the wiki allows (mime.conf), "
-            "or its content does not match the extension";
-  }
+  error = ExplainMediaRefusal(NamespaceOf(id), exists);
   return TWriteResult::Failed;
+}
+
+std::int64_t TWikiWriter::Permission(const std::string& id, std::string& error) {
+  const TRpcResult acl = Call(Method("wiki.aclCheck", "core.aclCheck"), {TRpcValue::String(id)});
+  if (IsInt(acl)) return acl.Value.Int;
+  error = Explain(acl);
+  return -1;
+}
+
+// A made-up name in a namespace stands for the namespace: DokuWiki's ACLs
+// apply a namespace's rules to every name in it that has none of its own.
+static std::string Probe(const std::string& ns) {
+  return ns + "tamsel_rights_check";
+}
+
+std::string TWikiWriter::ExplainMediaRefusal(const std::string& ns, bool replace) {
+  std::string error;
+  const std::int64_t level = Permission(Probe(ns), error);
+  const std::string where = "namespace :" + (ns.empty() ? std::string() : ns);
+  if (level >= 0 && level < kAuthUpload)
+    return "user '" + Options.User + "' may not upload into " + where +
+           " (the wiki's access control lists)";
+  if (level >= 0 && replace && level < kAuthDelete)
+    return "user '" + Options.User + "' may not replace media files in " + where +
+           ": the wiki keeps no old revisions of media files, so replacing one needs the "
+           "delete permission (the wiki's access control lists)";
+  return "the wiki refused the file: its extension is not one the wiki allows (mime.conf), "
+         "or its content does not match the extension";
+}
+
+bool TWikiWriter::Prepare(const std::vector<std::string>& pages,
+                          const std::vector<std::string>& media, std::string& error) {
+  std::set<std::string> pageSpaces, mediaSpaces;
+  for (const std::string& id : pages)
+    pageSpaces.insert(NamespaceOf(Bare(id)));
+  for (const std::string& id : media)
+    mediaSpaces.insert(NamespaceOf(Bare(id)));
+  const auto refuse = [&](const std::string& what) {
+    error = "user '" + Options.User + "' may not " + what +
+            " (the wiki's access control lists); nothing was written";
+    return false;
+  };
+  // Pages and media of a folder share its namespace: one question for both.
+  std::map<std::string, std::int64_t> levels;
+  const auto level = [&](const std::string& ns) {
+    const auto known = levels.find(ns);
+    return known != levels.end() ? known->second : levels[ns] = Permission(Probe(ns), error);
+  };
+  for (const std::string& ns : pageSpaces) {
+    const std::int64_t granted = level(ns);
+    if (granted < 0) return false;
+    if (granted < kAuthEdit) return refuse("edit pages in namespace :" + ns);
+  }
+  for (const std::string& ns : mediaSpaces) {
+    const std::int64_t granted = level(ns);
+    if (granted < 0) return false;
+    if (granted < kAuthUpload) return refuse("upload media files into namespace :" + ns);
+    // Replacing a file takes Delete where the wiki keeps no old media
+    // revisions ('mediarevisions' off), which the API does not tell.
+    if (Options.Force && granted < kAuthDelete && Warn)
+      Warn("warning: user '" + Options.User + "' may not delete media files in namespace :" + ns +
+           "; a wiki that keeps no old revisions of media files refuses to replace them there");
+  }
+  return true;
 }
 
 std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
@@ -443,6 +604,7 @@ std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
     return nullptr;
   }
   if (verbose) say("logged in as " + user + ", " + writer->WikiVersion());
+  writer->Warn = say;
   if (dryRun)
     writer->Listing = [](const std::string& line) {
       std::printf("%s\n", line.c_str());

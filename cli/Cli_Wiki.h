@@ -49,12 +49,25 @@ public:
   TWriteResult WriteMedia(std::string_view id, const TSourceFile& source,
                           std::string& error) override;
 
+  // Before the first write: the user's rights in every namespace the run
+  // writes into (edit for pages, upload for media). False with error naming
+  // the first right missing.
+  bool Prepare(const std::vector<std::string>& pages, const std::vector<std::string>& media,
+               std::string& error) override;
+
   // The version the wiki reports, after Connect.
   const std::string& WikiVersion() const { return Version; }
+  // The remote API's version, and whether the wiki speaks the core.* methods.
+  std::int64_t ApiVersion() const { return Api; }
+  bool CoreApi() const { return Api >= kFirstCoreApi; }
+  // The remote API version from which the core.* methods exist (DokuWiki 2024-02-06).
+  static constexpr std::int64_t kFirstCoreApi = 12;
 
   // Receives the lines of a dry run ("create page :a:b"); called from several
   // threads, one line at a time.
   std::function<void(const std::string&)> Listing;
+  // Receives warnings before the first write (from Prepare, one thread).
+  std::function<void(const std::string&)> Warn;
 
 private:
   TRpcResult Call(std::string_view method, std::vector<TRpcValue> params,
@@ -63,15 +76,29 @@ private:
   // or the file's bytes (then the write is not sent again).
   TRpcCallHints ReadBackPage(const std::string& id, std::string_view text);
   TRpcCallHints ReadBackMedia(const std::string& id, const std::string& bytes);
+  // What reading a media file back may carry (base64 text on the core API),
+  // and whether what it carried is these bytes.
+  TRpcCallHints MediaPayload(const std::string& bytes) const;
+  bool SameMedia(const TRpcValue& answer, const std::string& bytes) const;
   bool Login(std::string& error);
   // Why a write was refused, when the wiki did not say.
   std::string ExplainPageRefusal(const std::string& id, const TRpcResult& result);
   std::string Explain(const TRpcResult& result) const;
+  // The legacy method's name on wikis before 2024-02-06, the core one after.
+  std::string_view Method(std::string_view legacy, std::string_view core) const {
+    return CoreApi() ? core : legacy;
+  }
+  // The user's permission level (AUTH_*) for a page or media id; -1 when the
+  // wiki would not tell (error says why).
+  std::int64_t Permission(const std::string& id, std::string& error);
+  // Why an upload into namespace ns was refused, when the wiki did not say.
+  std::string ExplainMediaRefusal(const std::string& ns, bool replace);
   void List(const std::string& line);
 
   TWikiOptions Options;
   std::unique_ptr<TRpcClient> Client;
   std::string Version;
+  std::int64_t Api = 0;
   std::mutex ListingLock;
   std::mutex LoginLock;
 };

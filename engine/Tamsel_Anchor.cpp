@@ -13,6 +13,8 @@
 #include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace tamsel {
 
@@ -26,6 +28,24 @@ struct TCodePointText {
   char32_t From;
   const char* To;
 };
+struct TCodePointLong {
+  char32_t From;
+  char32_t To[3]; // ends early with 0
+};
+struct TCodePointDecomposition {
+  char32_t From;
+  char32_t First;
+  char32_t Second; // 0: a single character
+};
+struct TCodePointComposition {
+  char32_t First;
+  char32_t Second;
+  char32_t To;
+};
+struct TCodePointClass {
+  char32_t From;
+  std::uint8_t Class;
+};
 
 #include "Tamsel_AnchorTables.inc"
 
@@ -35,6 +55,111 @@ char32_t LowerCase(char32_t c) {
   auto it = std::lower_bound(std::begin(kLowerCase), std::end(kLowerCase), c,
                              [](const TCodePointPair& p, char32_t v) { return p.From < v; });
   return it != std::end(kLowerCase) && it->From == c ? it->To : c;
+}
+
+// Appends c in lower case as PHP's mb_strtolower makes it.
+void AppendLowerCase(std::u32string& out, char32_t c) {
+  auto it = std::lower_bound(std::begin(kLowerCaseLong), std::end(kLowerCaseLong), c,
+                             [](const TCodePointLong& p, char32_t v) { return p.From < v; });
+  if (it != std::end(kLowerCaseLong) && it->From == c) {
+    for (char32_t to : it->To)
+      if (to) out += to;
+    return;
+  }
+  out += LowerCase(c);
+}
+
+constexpr char32_t kHangulFirst = 0xAC00, kHangulLast = 0xD7A3;
+constexpr char32_t kLeadFirst = 0x1100, kVowelFirst = 0x1161, kTrailFirst = 0x11A7;
+constexpr char32_t kVowels = 21, kTrails = 28;
+
+int CombiningClass(char32_t c) {
+  if (c < 0x300) return 0;
+  auto it = std::lower_bound(std::begin(kCombiningClasses), std::end(kCombiningClasses), c,
+                             [](const TCodePointClass& p, char32_t v) { return p.From < v; });
+  return it != std::end(kCombiningClasses) && it->From == c ? it->Class : 0;
+}
+
+void AppendDecomposed(std::u32string& out, char32_t c) {
+  if (c >= kHangulFirst && c <= kHangulLast) {
+    const char32_t index = c - kHangulFirst;
+    out += kLeadFirst + index / (kVowels * kTrails);
+    out += kVowelFirst + index % (kVowels * kTrails) / kTrails;
+    if (index % kTrails) out += kTrailFirst + index % kTrails;
+    return;
+  }
+  auto it =
+      std::lower_bound(std::begin(kDecompositions), std::end(kDecompositions), c,
+                       [](const TCodePointDecomposition& p, char32_t v) { return p.From < v; });
+  if (c < 0xC0 || it == std::end(kDecompositions) || it->From != c) {
+    out += c;
+    return;
+  }
+  AppendDecomposed(out, it->First);
+  if (it->Second) AppendDecomposed(out, it->Second);
+}
+
+// The character first and second compose to, or 0.
+char32_t Composed(char32_t first, char32_t second) {
+  if (first >= kLeadFirst && first < kLeadFirst + 19 && second >= kVowelFirst &&
+      second < kVowelFirst + kVowels)
+    return kHangulFirst + ((first - kLeadFirst) * kVowels + second - kVowelFirst) * kTrails;
+  if (first >= kHangulFirst && first <= kHangulLast && (first - kHangulFirst) % kTrails == 0 &&
+      second > kTrailFirst && second < kTrailFirst + kTrails)
+    return first + (second - kTrailFirst);
+  auto it =
+      std::lower_bound(std::begin(kCompositions), std::end(kCompositions), std::pair(first, second),
+                       [](const TCodePointComposition& p, std::pair<char32_t, char32_t> v) {
+                         return std::pair(p.First, p.Second) < v;
+                       });
+  return it != std::end(kCompositions) && it->First == first && it->Second == second ? it->To : 0;
+}
+
+// Unicode's canonical composition (NFC), as PHP's Normalizer makes it.
+std::u32string Nfc(const std::u32string& text) {
+  std::u32string decomposed;
+  decomposed.reserve(text.size());
+  for (char32_t c : text)
+    AppendDecomposed(decomposed, c);
+  // Combining marks in canonical order: a stable sort of each run by class.
+  for (std::size_t i = 0; i < decomposed.size();) {
+    if (!CombiningClass(decomposed[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < decomposed.size() && CombiningClass(decomposed[end]))
+      ++end;
+    std::stable_sort(decomposed.begin() + static_cast<std::ptrdiff_t>(i),
+                     decomposed.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](char32_t a, char32_t b) { return CombiningClass(a) < CombiningClass(b); });
+    i = end;
+  }
+  std::u32string out;
+  out.reserve(decomposed.size());
+  std::size_t starter = std::u32string::npos;
+  int lastClass = -1; // of the last character kept after the starter
+  for (char32_t c : decomposed) {
+    const int cls = CombiningClass(c);
+    if (starter != std::u32string::npos) {
+      // A mark reaches the starter unless one of the same or no class stands between.
+      const bool blocked = lastClass != -1 && (lastClass == 0 || lastClass >= cls);
+      if (!blocked) {
+        if (const char32_t composite = Composed(out[starter], c)) {
+          out[starter] = composite;
+          continue;
+        }
+      }
+    }
+    if (cls == 0) {
+      starter = out.size();
+      lastClass = -1;
+    } else {
+      lastClass = cls;
+    }
+    out += c;
+  }
+  return out;
 }
 
 const char* Deaccent(char32_t c) {
@@ -147,16 +272,30 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 std::string CleanId(std::string_view raw) {
-  if (!IsValidUtf8(raw)) return {};
   const std::string_view trimmed = TrimPhpSpace(raw);
 
-  // Lower case, ';' and '/', accents and special characters all work on one
-  // character at a time and none of them makes a character that an earlier
-  // step would have changed, so one pass does them in DokuWiki's order.
+  // Lower case as PHP's mbstring makes it, then composed as intl's
+  // Normalizer does: a wiki on PHP with both cleans ids this way. Bytes that
+  // are no UTF-8 become '?' there, which the specials below turn into the
+  // separator.
+  std::u32string lower;
+  lower.reserve(trimmed.size());
+  for (std::size_t pos = 0; pos < trimmed.size();) {
+    const std::size_t at = pos;
+    const char32_t c = DecodeUtf8(trimmed, pos);
+    if (c == 0xFFFD && pos == at + 1)
+      lower += U'?';
+    else
+      AppendLowerCase(lower, c);
+  }
+  const std::u32string composed = Nfc(lower);
+
+  // ';' and '/', accents and special characters all work on one character
+  // at a time and none of them makes a character that an earlier step would
+  // have changed, so one pass does them in DokuWiki's order.
   std::string mapped;
   mapped.reserve(trimmed.size());
-  for (std::size_t pos = 0; pos < trimmed.size();) {
-    char32_t c = LowerCase(DecodeUtf8(trimmed, pos));
+  for (char32_t c : composed) {
     if (c == ';') c = ':';
     if (c == '/') c = kSeparator;
     if (const char* plain = Deaccent(c)) {

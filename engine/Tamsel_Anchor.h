@@ -29,8 +29,11 @@ bool IsValidUtf8(std::string_view text);
 char32_t DecodeUtf8(std::string_view text, std::size_t& pos);
 void AppendUtf8(std::string& out, char32_t c);
 
-// DokuWiki's cleanID. Text that is not valid UTF-8 gives an empty id, as in
-// DokuWiki, whose pattern matching refuses such text.
+// DokuWiki's cleanID as a wiki on PHP with the mbstring and intl extensions
+// (the usual setup, and what current releases expect) computes it: lower
+// case by mbstring, then Unicode's composed form (NFC), then DokuWiki's own
+// accent and special character tables. Bytes that are no UTF-8 act as a
+// separator ('?' after mbstring's lower casing).
 std::string CleanId(std::string_view raw);
 
 // DokuWiki's sectionID without its uniqueness check: the anchor a heading

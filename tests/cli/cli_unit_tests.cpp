@@ -39,7 +39,12 @@ TEST(DokuId, CleansLikeDokuWiki) {
       {"v1.2", "v1.2"},
       {"Ελληνικά", "ελληνικά"},
       {"100% *sure*?", "100_sure"},
-      {"caf\xE9", ""},
+      // Bytes that are no UTF-8 separate, as mbstring's '?' for them does.
+      {"caf\xE9", "caf"},
+      {"a\xFF\x62", "a_b"},
+      // Composed before the accents go: "e" and a combining acute is "é".
+      {"Cafe\xCC\x81", "cafe"},
+      {"\xC4\xB0stanbul", "i\xCC\x87stanbul"},
       {"", ""},
   };
   for (const auto& [raw, id] : cases)

@@ -1,26 +1,47 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""A throw-away DokuWiki around the installed Debian package.
+"""A throw-away DokuWiki around one of the suite's installs (installs.py:
+Debian's package, or the newest release; TAMSEL_DOKUWIKI chooses).
 
 DokuWiki finds its configuration through DOKU_CONF, which Debian's
-inc/preload.php sets only when nothing defined it before. PHP's
-auto_prepend_file runs a file of ours first that defines it, pointing at a
-temporary conf folder whose local.php names a temporary data folder. The
-system's installation is not touched: its dokuwiki.php still supplies the
-defaults, our local.php only moves savedir and turns ACLs off.
+inc/preload.php sets only when nothing defined it before (a release has no
+preload.php). PHP's auto_prepend_file runs a file of ours first that defines
+it, pointing at a temporary conf folder that holds the install's defaults and
+a local.php naming a temporary data folder. The system's installation is not
+touched: our local.php only moves savedir and turns ACLs off.
 """
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 
-DOKU_INC = "/usr/share/dokuwiki"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "dokuwiki"))
+import installs  # noqa: E402
+
+INSTALL, WHY_NOT = installs.get()
+DOKU_INC = INSTALL.inc.rstrip("/") if INSTALL else installs.DEBIAN_INC.rstrip("/")
+VERSION = INSTALL.version if INSTALL else ""
+NAME = installs.selected_name()
 DATA_DIRS = ("pages", "media", "meta", "cache", "index", "locks", "tmp", "attic",
              "media_attic", "media_meta", "log")
 
 
 def available():
-    return shutil.which("php") is not None and os.path.exists(
-        os.path.join(DOKU_INC, "bin", "render.php"))
+    return INSTALL is not None and os.path.exists(os.path.join(DOKU_INC, "bin", "render.php"))
+
+
+def missing_extensions(wanted=("mbstring", "intl")):
+    """The PHP extensions of wanted that the php on PATH lacks."""
+    probe = subprocess.run(["php", "-r", "echo implode(' ', get_loaded_extensions());"],
+                           capture_output=True, text=True, timeout=60)
+    loaded = {name.lower() for name in probe.stdout.split()}
+    return [name for name in wanted if name not in loaded]
+
+
+def skip_reason():
+    """Why the wiki cannot run here, for a test's skip message."""
+    return "DokuWiki %s: %s" % (NAME, WHY_NOT or "bin/render.php missing")
 
 
 class Wiki:
@@ -28,7 +49,7 @@ class Wiki:
         self.root = root or tempfile.mkdtemp(prefix="tamsel-dokuwiki-")
         self.conf = os.path.join(self.root, "conf")
         self.data = os.path.join(self.root, "data")
-        os.makedirs(self.conf, exist_ok=True)
+        INSTALL.prepare_conf(self.conf)
         for d in DATA_DIRS:
             os.makedirs(os.path.join(self.data, d), exist_ok=True)
         self.prepend = os.path.join(self.root, "prepend.php")

@@ -134,7 +134,7 @@ def main():
         args = args[1:]
     cli, src, namespace = args[:3]
     if not dokuwiki.available() or not os.path.isdir(src):
-        print("dokuwiki, php-cli or %s missing; skipped" % src)
+        print("skipped: " + (dokuwiki.skip_reason() if not dokuwiki.available() else src + " missing"))
         return 77
     wiki = dokuwiki.Wiki(tempfile.mkdtemp(prefix="tamsel-measure-"))
     try:

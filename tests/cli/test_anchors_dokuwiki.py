@@ -73,7 +73,7 @@ def anchors(tool, paths):
 def main():
     tool, cli = sys.argv[1], sys.argv[2]
     if not dokuwiki.available():
-        print("dokuwiki or php-cli missing; skipped")
+        print("skipped: " + dokuwiki.skip_reason())
         return 77
     work = tempfile.mkdtemp(prefix="tamsel-anchors-")
     wiki = dokuwiki.Wiki(os.path.join(work, "wiki"))

@@ -72,7 +72,7 @@ def build_site(root):
 def main():
     cli = sys.argv[1]
     if not dokuwiki.available():
-        print("dokuwiki or php-cli missing; skipped")
+        print("skipped: " + dokuwiki.skip_reason())
         return 77
     work = tempfile.mkdtemp(prefix="tamsel-site-")
     wiki = dokuwiki.Wiki(os.path.join(work, "wiki"))

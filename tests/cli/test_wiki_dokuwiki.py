@@ -21,9 +21,11 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import xmlrpc.client
 
+import dokuwiki
 import site_links
 import test_site_dokuwiki as site
 import wiki_server
@@ -95,7 +97,20 @@ def file_migration(src, out, extra=()):
 
 
 def exists(api, page):
-    return "name" in api.wiki.getPageInfo(page)
+    """Whether the page exists: 2022 and older answer an empty struct for a
+    missing page, later releases a fault."""
+    try:
+        return "name" in api.wiki.getPageInfo(page)
+    except xmlrpc.client.Fault as fault:
+        if fault.faultCode == 121:
+            return False
+        raise
+
+
+def author(api, page):
+    if wiki_server.core_api():  # the legacy call of current releases leaves it out
+        return api.core.getPageInfo(page, 0, True)["author"]
+    return api.wiki.getPageInfo(page)["author"]
 
 
 def attachment(api, media):
@@ -144,6 +159,12 @@ def test_site(wiki, work):
     nopassword = run(push, password=None)
     check(nopassword.returncode == 1 and "TAMSEL_WIKI_PASSWORD" in nopassword.stderr,
           "no password: %s" % nopassword.stderr)
+    # May edit but not upload: told so before the first page is sent.
+    writer = run(["--site", src, "--wiki", wiki.url, "--user", "writer"] + where)
+    check(writer.returncode == 1
+          and "user 'writer' may not upload media files into namespace :old_site:"
+          in writer.stderr and "nothing was written" in writer.stderr,
+          "writer without upload: %d %s" % (writer.returncode, writer.stderr))
     check(wiki.page_files() == [], "refused runs wrote %s" % wiki.page_files())
 
     first = run(push)
@@ -173,7 +194,7 @@ def test_site(wiki, work):
     check(figures["media"] >= 5 and figures["media_ok"] == figures["media"],
           "media: %s %s" % (figures, bad))
     summaries = {page: api.wiki.getPageInfo(page)["version"] for page in expected}
-    check(all(api.wiki.getPageInfo(p)["author"] == "tester" for p in expected), "author")
+    check(all(author(api, p) == "tester" for p in expected), "author")
     versions = {page: len(api.wiki.getPageVersions(page, 0)) for page in expected}
     media_time = str(api.wiki.getAttachmentInfo("old_site:images:logo_big.png")["lastModified"])
 
@@ -201,6 +222,16 @@ def test_site(wiki, work):
           "--force: %d %s" % (forced.returncode, forced.stderr))
     check(api.wiki.getPage("old_site:about_us") == expected["old_site:about_us"],
           "--force did not replace")
+    # An image changed in the wiki: kept without --force, replaced with it.
+    logo = "old_site:images:logo_big.png"
+    api.wiki.putAttachment(logo, xmlrpc.client.Binary(site.PNG + b"changed"), {"ow": True})
+    media_kept = run(push)
+    check(media_kept.returncode == 1
+          and "media :old_site:images:logo_big.png exists with other content" in media_kept.stderr,
+          "changed image: %d %s" % (media_kept.returncode, media_kept.stderr))
+    media_forced = run(push + ["--force"])
+    check(media_forced.returncode == 0 and attachment(api, logo) == site.PNG,
+          "changed image with --force: %d %s" % (media_forced.returncode, media_forced.stderr))
     check(api.wiki.getPageVersions("old_site:about_us", 0)[0].get("sum") == "Second import"
           if api.wiki.getPageVersions("old_site:about_us", 0) else False,
           "summary not recorded")
@@ -279,6 +310,77 @@ def test_api_off(work):
           "no server: %d %s" % (nowiki.returncode, nowiki.stderr))
 
 
+def test_no_media_revisions(work):
+    """A wiki that keeps no old media files: replacing one takes Delete, which
+    a user with Upload alone lacks; the message says so."""
+    acl = "*\t@ALL\t0\n*\t@user\t8\n"
+    wiki = wiki_server.WikiServer(workers=2, acl=acl, settings={"mediarevisions": "0"})
+    try:
+        src = os.path.join(work, "site")
+        push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", "nr"]
+        first = run(push)
+        check(first.returncode == 0, "upload-only user: %d %s" % (first.returncode, first.stderr))
+        logo = os.path.join(wiki.data, "media", "nr", "images", "logo_big.png")
+        with open(logo, "wb") as f:  # changed on the server
+            f.write(site.PNG + b"changed")
+        forced = run(push + ["--force"])
+        check(forced.returncode == 1
+              and "user 'tester' may not replace media files in namespace :nr:images:"
+              in forced.stderr and "delete" in forced.stderr
+              and "warning: user 'tester' may not delete media files in namespace :nr:images:"
+              in forced.stderr,
+              "replace without delete: %d %s" % (forced.returncode, forced.stderr))
+        with open(logo, "rb") as f:
+            check(f.read() == site.PNG + b"changed", "the image was replaced")
+    finally:
+        wiki.close()
+
+
+def test_core_only(work):
+    """A wiki that has dropped the legacy methods (as DokuWiki's changelog
+    announces): the version comes from core.getAPIVersion, and only core.*
+    methods are called."""
+    from xmlrpc.server import SimpleXMLRPCRequestHandler, SimpleXMLRPCServer
+
+    class Handler(SimpleXMLRPCRequestHandler):
+        rpc_paths = ("/lib/exe/xmlrpc.php",)
+
+    called = []
+    pages = {}
+
+    def dispatch(method, params):
+        called.append(method)
+        if not method.startswith("core."):
+            raise xmlrpc.client.Fault(-32603, "Method does not exist")
+        answers = {"core.getAPIVersion": 14, "core.login": True, "core.getWikiVersion": "Future",
+                   "core.aclCheck": 255, "core.savePage": True}
+        if method == "core.getPageInfo":
+            if params[0] not in pages:
+                raise xmlrpc.client.Fault(121, "The requested page (revision) does not exist")
+            return {"id": params[0], "revision": 1}
+        if method == "core.savePage":
+            pages[params[0]] = params[1]
+        return answers[method]
+
+    server = SimpleXMLRPCServer(("127.0.0.1", 0), Handler, logRequests=False, allow_none=True)
+    server.register_instance(type("Api", (), {"_dispatch": lambda self, m, p: dispatch(m, p)})())
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        page = os.path.join(work, "core.html")
+        with open(page, "w") as f:
+            f.write("<p>Core</p>")
+        url = "http://127.0.0.1:%d/lib/exe/xmlrpc.php" % server.server_address[1]
+        result = run([page, "--wiki", url, "--user", "tester", "--page", "notes:core"])
+    finally:
+        server.shutdown()
+        server.server_close()
+    check(result.returncode == 0 and pages.get("notes:core") == "Core\n"
+          and called[:2] == ["dokuwiki.getXMLRPCAPIVersion", "core.getAPIVersion"]
+          and all(m.startswith("core.") for m in called[1:]),
+          "core-only wiki: %d %s %s" % (result.returncode, result.stderr, called))
+
+
 def test_dropped_connection(wiki, work):
     src = os.path.join(work, "cut")
     for n in range(6):
@@ -309,13 +411,15 @@ def test_dropped_connection(wiki, work):
 
 def main():
     if not wiki_server.available():
-        print("dokuwiki or php-cli missing; skipped")
+        print("skipped: " + dokuwiki.skip_reason())
         return 77
     work = tempfile.mkdtemp(prefix="tamsel-wiki-test-")
     wiki = wiki_server.WikiServer()
     try:
         for test in (lambda: test_site(wiki, work), lambda: test_one_document(wiki, work),
-                     lambda: test_api_off(work), lambda: test_dropped_connection(wiki, work)):
+                     lambda: test_api_off(work), lambda: test_no_media_revisions(work),
+                     lambda: test_core_only(work),
+                     lambda: test_dropped_connection(wiki, work)):
             try:
                 test()
             except Exception as e:  # the other parts still run, and every failure shows

@@ -1,12 +1,13 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""The valgrind manual, as Debian installs it, pushed into a running DokuWiki.
+"""A real manual, as Debian installs it, pushed into a running DokuWiki.
 
-Usage: test_wiki_valgrind.py TAMSEL_CLI [SRC_DIR]
-(SRC_DIR defaults to /usr/share/doc/valgrind/html; exit 77 when it or
-DokuWiki is missing)
+Usage: test_wiki_valgrind.py TAMSEL_CLI [SRC_DIR [NAMESPACE]]
+(SRC_DIR defaults to the valgrind manual, /usr/share/doc/valgrind/html,
+NAMESPACE to "valgrind"; exit 77 when SRC_DIR or DokuWiki is missing)
 
-Starts the wiki of wiki_server.py and migrates the manual into the namespace
-"valgrind" through the API. Every HTML file must arrive as a page, every image
+Starts the wiki of wiki_server.py (TAMSEL_DOKUWIKI chooses the install) and
+migrates the manual into NAMESPACE through the API. A user who may edit but
+not upload is refused before anything is written, when the manual has images. Every HTML file must arrive as a page, every image
 the pages show as an attachment with the same bytes, the root index as the
 namespace's start page, and the links, fragments and media of the rendered
 pages must land as in the file migration. A second run must change nothing
@@ -22,15 +23,15 @@ import tempfile
 import time
 from urllib.parse import unquote, urljoin
 
+import dokuwiki
 import site_links
 import test_wiki_dokuwiki as wikitest
 import wiki_server
 
-NAMESPACE = "valgrind"
 IMG = re.compile(rb"<img\s[^>]*?src=\"([^\"]+)\"", re.I)
 
 
-def used_images(src):
+def used_images(src, namespace):
     """{media id: bytes} of every image an HTML file of src shows."""
     found = {}
     for folder, _, names in os.walk(src):
@@ -48,7 +49,7 @@ def used_images(src):
                 path = os.path.join(src, rel)
                 if os.path.isfile(path):
                     with open(path, "rb") as f:
-                        found[NAMESPACE + ":" + rel.lower().replace(os.sep, ":")] = f.read()
+                        found[namespace + ":" + rel.lower().replace(os.sep, ":")] = f.read()
     return found
 
 
@@ -59,11 +60,23 @@ def state(api, pages, media):
             {m: str(api.wiki.getAttachmentInfo(m)["lastModified"]) for m in media})
 
 
+def summary_line(result):
+    lines = [line for line in result.stderr.splitlines() if "pages written" in line]
+    return lines[-1] if lines else ""
+
+
+def media_files(wiki):
+    media = os.path.join(wiki.data, "media")
+    return sorted(os.path.relpath(os.path.join(d, f), media)
+                  for d, _, fs in os.walk(media) for f in fs)
+
+
 def main():
     cli = sys.argv[1]
     src = sys.argv[2] if len(sys.argv) > 2 else "/usr/share/doc/valgrind/html"
+    namespace = sys.argv[3] if len(sys.argv) > 3 else "valgrind"
     if not wiki_server.available() or not os.path.isdir(src):
-        print("dokuwiki, php-cli or %s missing; skipped" % src)
+        print("skipped: " + (dokuwiki.skip_reason() if not dokuwiki.available() else src + " missing"))
         return 77
     wikitest.CLI = cli
     run = wikitest.run
@@ -77,35 +90,46 @@ def main():
     wiki = wiki_server.WikiServer()
     try:
         expected = wikitest.file_migration(src, os.path.join(work, "files"),
-                                           ["--namespace", NAMESPACE])
+                                           ["--namespace", namespace])
         html_files = sum(1 for _, _, names in os.walk(src) for n in names
                          if n.lower().endswith((".html", ".htm")))
-        images = used_images(src)
-        push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", NAMESPACE]
+        images = used_images(src, namespace)
+        push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", namespace]
 
         wrong = run(push, password="wrong")
         check(wrong.returncode == 1 and "wrong user name or password" in wrong.stderr
               and wiki.page_files() == [],
               "wrong password: %d %s %s" % (wrong.returncode, wrong.stderr, wiki.page_files()))
+        if images:
+            writer = run(["--site", src, "--wiki", wiki.url, "--user", "writer",
+                          "--namespace", namespace])
+            check(writer.returncode == 1
+                  and "may not upload media files into namespace :%s:" % namespace
+                  in writer.stderr and "nothing was written" in writer.stderr
+                  and "pages written" not in writer.stderr
+                  and wiki.page_files() == [] and media_files(wiki) == [],
+                  "no upload permission: %d %s %s" % (writer.returncode, writer.stderr,
+                                                       wiki.page_files()))
 
         start = time.time()
         first = run(push, timeout=600)
         seconds = time.time() - start
-        print("first run:  " + (first.stderr.strip().splitlines() or [""])[-1])
+        print("first run:  " + summary_line(first))
         check(first.returncode == 0, "first run: %d %s" % (first.returncode, first.stderr))
 
         api = wiki.client("tester")
-        pages = [p["id"] for p in api.dokuwiki.getPagelist(NAMESPACE, {"depth": 0})]
+        pages = [p["id"] for p in api.dokuwiki.getPagelist(namespace, {"depth": 0})]
         check(len(pages) == html_files == len(expected),
               "%d HTML files, %d pages in the wiki, %d by the file migration"
               % (html_files, len(pages), len(expected)))
-        check(NAMESPACE + ":start" in pages, "no start page %s:start" % NAMESPACE)
+        if os.path.exists(os.path.join(src, "index.html")):
+            check(namespace + ":start" in pages, "no start page %s:start" % namespace)
         differ = [p for p in expected if api.wiki.getPage(p) != expected[p]]
         check(not differ, "pages other than the file migration's: %s" % differ[:5])
         missing = [m for m, data in images.items()
                    if api.wiki.getAttachmentInfo(m).get("size") != len(data)
                    or wikitest.attachment(api, m) != data]
-        check(images and not missing, "images missing or different: %s" % missing)
+        check(not missing, "images missing or different: %s" % missing)
 
         figures, bad = wikitest.follow_links(wiki, api, pages)
         ok = site_links.good_enough(dict(figures, exit=first.returncode, pages=len(pages),
@@ -114,13 +138,13 @@ def main():
 
         before = state(api, pages, images)
         again = run(push, timeout=600)
-        print("second run: " + (again.stderr.strip().splitlines() or [""])[-1])
+        print("second run: " + summary_line(again))
         check(again.returncode == 0 and "(%d unchanged)" % len(pages) in again.stderr,
               "second run: %d %s" % (again.returncode, again.stderr))
         check(state(api, pages, images) == before, "the second run made new revisions")
 
         edited = "Edited in the wiki\n"
-        victim = NAMESPACE + ":faq"
+        victim = namespace + ":faq" if namespace + ":faq" in pages else sorted(pages)[-1]
         api.wiki.putPage(victim, edited, {"sum": "by hand", "minor": False})
         kept = run(push, timeout=600)
         check(kept.returncode == 1 and "page :%s exists with other content" % victim in kept.stderr
@@ -134,8 +158,8 @@ def main():
               and state(api, pages, images) == revisions,
               "wrong password after the import: %d %s" % (wrong.returncode, wrong.stderr))
 
-        print("HTML files -> pages:   %d -> %d (start page %s:start)"
-              % (html_files, len(pages), NAMESPACE))
+        print("DokuWiki %s (%s)" % (dokuwiki.NAME, dokuwiki.VERSION))
+        print("HTML files -> pages:   %d -> %d" % (html_files, len(pages)))
         print("images used -> in wiki: %d -> %d" % (len(images), len(images) - len(missing)))
         print("page links landing:    " + site_links.percent(figures["links_ok"], figures["links"]))
         print("fragments landing:     "

@@ -1,17 +1,19 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""A running DokuWiki for tests: the Debian package under PHP's built-in server.
+"""A running DokuWiki for tests, under PHP's built-in server: Debian's package
+or the newest release, as dokuwiki.py chooses (TAMSEL_DOKUWIKI).
 
 The server listens on 127.0.0.1 and a free port. Its conf and data folders
 are private temporary ones: PHP's auto_prepend_file defines DOKU_CONF before
 Debian's inc/preload.php would (preload.php keeps a DOKU_CONF defined
 earlier), so local.php, users.auth.php and acl.auth.php come from our folder
-while the package's /etc/dokuwiki/dokuwiki.php still supplies the defaults.
-Nothing under /etc/dokuwiki or /var/lib/dokuwiki is read for users or ACLs,
-or written.
+while the install's defaults (dokuwiki.php, mime.conf, ...) are copied or
+linked into it. Nothing under /etc/dokuwiki or /var/lib/dokuwiki is read for
+users or ACLs, or written.
 
 Users (plain auth, password "secret" for each):
   tester    group user   may use the remote API; may upload and delete
   outsider  group guest  may not use the remote API
+  writer    group writer may use the remote API; may create and edit pages, not upload
 ACL: nobody else may read; namespace "locked" is read-only for @user.
 """
 import hashlib
@@ -25,15 +27,28 @@ import threading
 import time
 import xmlrpc.client
 
-DOKU_INC = "/usr/share/dokuwiki"
+import dokuwiki
+
+DOKU_INC = dokuwiki.DOKU_INC
 PASSWORD = "secret"
 DATA_DIRS = ("pages", "media", "meta", "cache", "index", "locks", "tmp", "attic",
              "media_attic", "media_meta", "log")
 
 
 def available():
-    return shutil.which("php") is not None and os.path.exists(
+    return dokuwiki.available() and os.path.exists(
         os.path.join(DOKU_INC, "lib", "exe", "xmlrpc.php"))
+
+
+def core_api():
+    """Whether the install speaks the core.* API (DokuWiki 2024-02-06 and later)."""
+    return dokuwiki.NAME != "debian"
+
+
+# Nobody else may read; namespace "locked" is read-only for @user; members of
+# @writer may edit but upload nothing.
+ACL = ("*\t@ALL\t0\n*\t@user\t16\n*\t@guest\t16\nlocked:*\t@user\t1\n"
+       "*\t@writer\t4\n")
 
 
 def free_port():
@@ -47,35 +62,37 @@ def php_string(s):
 
 
 class WikiServer:
-    def __init__(self, remote=True, workers=4):
+    def __init__(self, remote=True, workers=4, acl=None, settings=None):
         self.root = tempfile.mkdtemp(prefix="tamsel-wiki-")
         self.conf = os.path.join(self.root, "conf")
         self.data = os.path.join(self.root, "data")
-        os.makedirs(self.conf)
+        dokuwiki.INSTALL.prepare_conf(self.conf)
         os.makedirs(os.path.join(self.root, "sessions"))
         for d in DATA_DIRS:
             os.makedirs(os.path.join(self.data, d))
         self.prepend = os.path.join(self.root, "prepend.php")
         with open(self.prepend, "w") as f:
             f.write("<?php\ndefine('DOKU_CONF', %s);\n" % php_string(self.conf + "/"))
-        settings = {
+        settings_ = {
             "savedir": php_string(self.data),
             "useacl": "1",
             "authtype": "'authplain'",
             "superuser": "'@admin'",
             "remote": "1" if remote else "0",
-            "remoteuser": "'@user'",
+            "remoteuser": "'@user,@writer'",
             "lang": "'en'",
             "userewrite": "0",
         }
+        settings_ = dict(settings_, **(settings or {}))
         with open(os.path.join(self.conf, "local.php"), "w") as f:
-            f.write("<?php\n" + "".join("$conf['%s'] = %s;\n" % kv for kv in settings.items()))
+            f.write("<?php\n" + "".join("$conf['%s'] = %s;\n" % kv for kv in settings_.items()))
         digest = hashlib.sha1(PASSWORD.encode()).hexdigest()  # DokuWiki reads bare sha1 hashes
         with open(os.path.join(self.conf, "users.auth.php"), "w") as f:
             f.write("tester:%s:Test User:tester@example.org:user\n" % digest)
             f.write("outsider:%s:Outsider:outsider@example.org:guest\n" % digest)
+            f.write("writer:%s:Writer:writer@example.org:writer\n" % digest)
         with open(os.path.join(self.conf, "acl.auth.php"), "w") as f:
-            f.write("*\t@ALL\t0\n*\t@user\t16\n*\t@guest\t16\nlocked:*\t@user\t1\n")
+            f.write(acl or ACL)
         self.port = free_port()
         self.url = "http://127.0.0.1:%d/" % self.port
         env = dict(os.environ, PHP_CLI_SERVER_WORKERS=str(workers))

@@ -66,7 +66,7 @@ After an improvement, write the new figures with --update-baseline (and
 commit the file). Exit 77 when DokuWiki or PHP is missing.
 
   corpus.py --driver BUILD/tests/dokuwiki/tamsel_dw_convert --work /tmp/c \\
-            --baseline tests/dokuwiki/corpus/baseline.json [--update-baseline]
+            --baseline tests/dokuwiki/corpus/baseline.debian.json [--update-baseline]
             [--details NAME] [FILES...]
 """
 
@@ -548,7 +548,7 @@ def main():
     if args.update_baseline and not args.baseline:
         ap.error("--update-baseline needs --baseline FILE")
     if not fidelity.dokuwiki_available():
-        print("SKIP: needs php-cli and the dokuwiki package")
+        print(fidelity.skip_message())
         return 77
 
     files = args.files or sorted(glob.glob(os.path.join(CORPUS, "*.html")))
@@ -556,6 +556,7 @@ def main():
     for path in files:
         with open(path, encoding="utf-8", errors="replace") as f:
             cases.append(fidelity.Case(os.path.splitext(os.path.basename(path))[0], f.read(), path))
+    print(fidelity.describe_install())
     fidelity.convert(cases, args.driver, args.work)
     fidelity.render(cases, args.work, nowiki_spans=True)
 
@@ -586,7 +587,7 @@ def main():
         print(f"WORSE  {msg}")
     if better and not worse:
         print("Better than the baseline: record it with --update-baseline and commit "
-              "corpus/baseline.json.")
+              "corpus/baseline.INSTALL.json (TAMSEL_DOKUWIKI names the install).")
     print(f"{len(rows)} documents: {len(worse)} figures worse than the baseline, "
           f"{len(better)} better")
     return 1 if worse else 0

@@ -29,6 +29,7 @@ Case files (*.cases) hold many cases:
     !xfail CHECK[,CHECK] reason   these checks are known to fail, see FINDINGS.md;
                                   CHECK@WORD covers only differences whose report
                                   holds WORD (an underscore stands for a space)
+    !xfail:INSTALL CHECK reason   the same for one install only (debian, release)
     <p>HTML ...
 
 Document files (*.html) are one case each and take the same "!" lines inside
@@ -53,7 +54,8 @@ import urllib.parse
 from html.parser import HTMLParser
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DOKUWIKI = "/usr/share/dokuwiki/inc/init.php"
+sys.path.insert(0, HERE)
+import installs  # noqa: E402
 
 # ---------------------------------------------------------------- case files
 
@@ -73,7 +75,13 @@ class Case:
             self.links = int(words[1])
         elif words == ["browser-styles"]:
             self.browser_styles = True
-        elif words and words[0] == "xfail" and len(words) == 3:
+        elif words and words[0].partition(":")[0] == "xfail" and len(words) == 3:
+            # "!xfail:release ..." holds for that install only (installs.py).
+            install = words[0].partition(":")[2]
+            if install and install not in installs.NAMES:
+                raise ValueError(f"{self.source}: unknown install in {self.name}: {line}")
+            if install and install != installs.selected_name():
+                return
             for check in words[1].split(","):
                 check, _, fragment = check.partition("@")
                 self.xfail.append([check, fragment.replace("_", " ") or None, words[2], 0])
@@ -137,12 +145,15 @@ def render(cases, work, nowiki_spans=False):
     """Each case's rendering into case.xhtml; with nowiki_spans also the
     unformatted stretches that ran over a line end into case.nowiki."""
     pages = {case.stem: case.wiki for case in cases}
+    install = installs.require()
+    install.prepare_conf(os.path.join(work, "dokuwiki", "conf"))
     php = subprocess.run(
         ["php", os.path.join(HERE, "render_pages.php"), os.path.join(work, "dokuwiki")]
         + (["--nowiki-spans"] if nowiki_spans else []),
         input=json.dumps(pages),
         capture_output=True,
         text=True,
+        env=dict(os.environ, TAMSEL_DOKU_INC=install.inc),
     )
     try:
         if php.returncode != 0:
@@ -744,7 +755,16 @@ def compare(case):
 
 
 def dokuwiki_available():
-    return shutil.which("php") is not None and os.path.exists(DOKUWIKI)
+    return installs.get()[0] is not None
+
+
+def describe_install():
+    install = installs.get()[0]
+    return "DokuWiki %s (%s)" % (install.name, install.version)
+
+
+def skip_message():
+    return "SKIP: DokuWiki %s: %s" % (installs.selected_name(), installs.get()[1])
 
 
 def show(case):
@@ -766,10 +786,11 @@ def main():
     ap.add_argument("files", nargs="+")
     args = ap.parse_args()
     if not dokuwiki_available():
-        print("SKIP: needs php-cli and the dokuwiki package")
+        print(skip_message())
         return 77
 
     cases = [c for path in args.files for c in load_cases(path)]
+    print(describe_install())
     convert(cases, args.driver, args.work)
     render(cases, args.work)
     failed = xfailed = xpassed = 0

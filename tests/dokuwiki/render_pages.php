@@ -5,8 +5,10 @@
 // Starting DokuWiki once per page would cost a quarter second each.
 //
 // Argument: a scratch directory. DokuWiki gets a configuration there that is
-// the installed one with a data directory of its own, so that rendering needs
-// no access to the system wiki's data (root only) and leaves its caches alone.
+// the install's own (fidelity.py fills SCRATCH/conf before, installs.py) with
+// a data directory of its own, so that rendering needs no access to the
+// system wiki's data (root only) and leaves its caches alone. TAMSEL_DOKU_INC
+// names the install (DOKU_INC; Debian's package when unset).
 //
 // With --nowiki-spans each page maps to {"xhtml": ..., "nowiki": [...]}
 // instead, the list holding every unformatted stretch (%%...%% or
@@ -29,17 +31,12 @@ foreach ($subdirs as $sub) {
     if (!is_dir("$dataDir/$sub")) mkdir("$dataDir/$sub", 0777, true);
 }
 if (!is_dir($confDir)) mkdir($confDir, 0777, true);
-foreach (glob('/etc/dokuwiki/*') as $file) {
-    $name = basename($file);
-    if (in_array($name, ['local.php', 'acl.auth.php', 'users.auth.php'])) continue;
-    if (!file_exists("$confDir/$name")) symlink($file, "$confDir/$name");
-}
 file_put_contents("$confDir/local.php",
     "<?php\n\$conf['savedir'] = " . var_export($dataDir, true) . ";\n\$conf['useacl'] = 0;\n");
 
 $_SERVER['HTTP_HOST'] = 'localhost';
 $_SERVER['SCRIPT_NAME'] = '/doku.php';
-define('DOKU_INC', '/usr/share/dokuwiki/');
+define('DOKU_INC', getenv('TAMSEL_DOKU_INC') ?: '/usr/share/dokuwiki/');
 define('DOKU_CONF', "$confDir/");
 define('NOSESSION', 1);
 require_once(DOKU_INC . 'inc/init.php');

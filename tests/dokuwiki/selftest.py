@@ -124,7 +124,7 @@ def main():
     ap.add_argument("--work", required=True)
     args = ap.parse_args()
     if not fidelity.dokuwiki_available():
-        print("SKIP: needs php-cli and the dokuwiki package")
+        print(fidelity.skip_message())
         return 77
     cases = []
     for i, (html, _, _) in enumerate(ROWS):
