@@ -98,6 +98,8 @@ class HostileWiki:
             return response(True)
         if method == "dokuwiki.getVersion":
             return response("Release 2023-04-04 \"Jack Jackrum\"")
+        if method == "wiki.aclCheck":
+            return response(255)  # every right: the attacks come later
         if method == "wiki.getPageInfo":
             if params[0] in self.pages:
                 return response({"name": params[0], "version": 1, "author": "tester"})

@@ -160,8 +160,7 @@ def test_site(wiki, work, src, namespace):
                                        ["--namespace", namespace])
     html_files = sum(1 for _, _, names in os.walk(src) for n in names
                      if n.lower().endswith((".html", ".htm")))
-    valgrind.NAMESPACE = namespace
-    images = valgrind.used_images(src)
+    images = valgrind.used_images(src, namespace)
     push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", namespace,
             "--cacert", wiki.ca, "--jobs", "4"]
 
