@@ -336,11 +336,19 @@ struct TChromeFinder::TView {
     for (std::size_t i = n; i-- > 1;) {
       if (!Generated[i] || !IsListTag(outline[i].Tag)) continue;
       std::uint32_t top = static_cast<std::uint32_t>(i);
+      bool labelled = false;
       for (int level = 0; level < 2; ++level) {
         const std::uint32_t p = outline[top].Parent;
         const std::string& tag = outline[p].Tag;
         if (p == 0 || (tag != "div" && tag != "nav" && tag != "section") || Text[p] > kTocLabel)
           break;
+        // One heading may label the list ("Contents"); the page's title
+        // stays.
+        std::string heading;
+        for (std::uint32_t j = p + 1; j < outline[p].End; j = j == top ? outline[top].End : j + 1)
+          if (j != top && IsHeadingTag(outline[j].Tag)) heading = outline[j].Tag;
+        if (!heading.empty() && (labelled || heading == "h1")) break;
+        labelled = labelled || !heading.empty();
         top = p;
       }
       if (top != i) Generated[top] = 1;
@@ -386,6 +394,31 @@ struct TChromeFinder::TView {
     }
   }
 
+  // Calls f with every pair of neighbouring words below entry i (the word
+  // itself when it stands alone): single words like "the" stand on every
+  // page, pairs of a paragraph's words seldom do.
+  template <class F> void ForPairs(std::uint32_t i, F&& f) const {
+    std::string_view previous;
+    bool paired = false;
+    ForWords(i, [&](std::string_view word) {
+      if (!previous.empty()) {
+        f(Mix(Mix(3, previous), word));
+        paired = true;
+      }
+      previous = word;
+    });
+    if (!paired && !previous.empty()) f(Mix(3, previous));
+  }
+
+  // The element's shape: its elements' kinds and nesting, without the text.
+  std::uint64_t Shape(std::uint32_t i) const {
+    std::uint64_t h = 5;
+    for (std::uint32_t j = i; j < Outline[i].End; ++j)
+      if (!Outline[j].Tag.empty())
+        h = Mix(h, Outline[j].Tag + "/" + std::to_string(Outline[j].End - j));
+    return h;
+  }
+
   std::uint64_t TitleKey(std::uint32_t i) const {
     std::uint64_t h = 1;
     ForWords(i, [&](std::string_view word) { h = Mix(h, word); });
@@ -418,23 +451,32 @@ TChromeFinder::~TChromeFinder() = default;
 void TChromeFinder::Survey(const TOutline& outline, std::string_view pagePath) {
   if (outline.empty()) return;
   const TView view(outline, pagePath);
-  std::unordered_map<std::uint64_t, std::unordered_set<std::uint64_t>> words;
+  struct TSeen {
+    std::unordered_set<std::uint64_t> Pairs, Shapes;
+    std::uint32_t Count = 0;
+  };
+  std::unordered_map<std::uint64_t, TSeen> words;
   std::unordered_set<std::uint64_t> titles;
   for (std::uint32_t i = 1; i < outline.size(); ++i) {
     if (IsHeadingTag(outline[i].Tag)) titles.insert(view.TitleKey(i));
     if (!view.Recorded(i)) continue;
-    auto& set = words[view.Key[i]];
-    view.ForWords(i, [&](std::string_view word) { set.insert(Mix(0, word)); });
+    TSeen& seen = words[view.Key[i]];
+    ++seen.Count;
+    seen.Shapes.insert(view.Shape(i));
+    view.ForPairs(i, [&](std::uint64_t pair) { seen.Pairs.insert(pair); });
   }
   std::lock_guard guard(Lock);
   ++Pages;
   for (std::uint64_t title : titles)
     ++Headings[title];
-  for (const auto& [key, set] : words) {
+  for (const auto& [key, seen] : words) {
     TKeyStats& stats = Keys[key];
     ++stats.Pages;
-    for (std::uint64_t word : set)
-      ++stats.Tokens[word];
+    stats.Instances += seen.Count;
+    for (std::uint64_t pair : seen.Pairs)
+      ++stats.Tokens[pair];
+    for (std::uint64_t shape : seen.Shapes)
+      ++stats.Shapes[shape];
   }
 }
 
@@ -470,15 +512,21 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
   };
   // The share of an element's words that stand in the same place on most
   // pages; negative when the element is not a block of the site's frame.
-  const auto commonShare = [&](std::uint32_t i) -> double {
+  const auto commonShare = [&](std::uint32_t i, bool& sameShape) -> double {
+    sameShape = false;
     if (!surveyed || !view.Recorded(i)) return -1;
     const auto found = Keys.find(view.Key[i]);
     if (found == Keys.end() || found->second.Pages * 2 < Pages) return -1;
     const TKeyStats& stats = found->second;
+    // A frame stands once or twice on a page (a bar above and below), the
+    // paragraphs of a text many times.
+    if (stats.Instances > 3ull * stats.Pages) return -1;
+    const auto shape = stats.Shapes.find(view.Shape(i));
+    sameShape = shape != stats.Shapes.end() && shape->second * 2 >= Pages;
     std::uint32_t words = 0, common = 0;
-    view.ForWords(i, [&](std::string_view word) {
+    view.ForPairs(i, [&](std::uint64_t pair) {
       ++words;
-      const auto df = stats.Tokens.find(Mix(0, word));
+      const auto df = stats.Tokens.find(pair);
       if (df != stats.Tokens.end() && df->second >= 2 && df->second * 2 >= stats.Pages) ++common;
     });
     return words ? static_cast<double>(common) / words : -1;
@@ -497,12 +545,16 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
           landmark = false;
       }
     }
-    const double share = commonShare(i);
+    bool sameShape = false;
+    const double share = commonShare(i, sameShape);
     bool repeated = false;
     if (share >= 0) {
+      // Nearly the same text, or a frame's name or its links where the text
+      // differs (a "Next:" that names the next page).
       const double links = static_cast<double>(view.Links[i]) / view.Text[i];
-      repeated = share >= 0.6 || (HasChromeName(node) && (share >= 0.25 || links >= 0.5)) ||
-                 (links >= 0.8 && share >= 0.25);
+      const bool alike = share >= 0.25 || sameShape;
+      repeated = share >= 0.6 || (HasChromeName(node) && (alike || links >= 0.5)) ||
+                 (links >= 0.8 && alike);
     }
     if (!landmark && !repeated) return {};
     if (ownHeading(i)) return {};

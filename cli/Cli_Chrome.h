@@ -74,7 +74,9 @@ public:
 private:
   struct TKeyStats {
     std::uint32_t Pages = 0;
-    std::unordered_map<std::uint64_t, std::uint32_t> Tokens; // pages with the word there
+    std::uint64_t Instances = 0;                             // elements, over all pages
+    std::unordered_map<std::uint64_t, std::uint32_t> Shapes; // pages with the element's shape
+    std::unordered_map<std::uint64_t, std::uint32_t> Tokens; // pages with the pair of words there
   };
   struct TView;
   bool Site, KeepChrome;
