@@ -94,9 +94,21 @@ bool HasChromeName(const TOutlineNode& node) {
     names += LowerAscii(node.Attribute(attr));
     names += ' ';
   }
-  for (std::string_view hint :
-       {"nav", "menu", "header", "footer", "sidebar", "breadcrumb", "related", "banner", "toolbar"})
-    if (names.find(hint) != std::string::npos) return true;
+  // At the start or end of a word of the names: "topNav", "navheader",
+  // "sphinxsidebar", not "unavailable".
+  std::size_t pos = 0;
+  while (pos < names.size()) {
+    while (pos < names.size() && !std::isalnum(static_cast<unsigned char>(names[pos])))
+      ++pos;
+    std::size_t end = pos;
+    while (end < names.size() && std::isalnum(static_cast<unsigned char>(names[end])))
+      ++end;
+    const std::string_view word = std::string_view(names).substr(pos, end - pos);
+    for (std::string_view hint : {"nav", "menu", "header", "footer", "sidebar", "breadcrumb",
+                                  "breadcrumbs", "related", "banner", "toolbar", "navigation"})
+      if (word.starts_with(hint) || word.ends_with(hint)) return true;
+    pos = end;
+  }
   return false;
 }
 
@@ -375,7 +387,7 @@ struct TChromeFinder::TView {
   // Calls f for every word below entry i, generated parts left out.
   template <class F> void ForWords(std::uint32_t i, F&& f) const {
     for (std::uint32_t j = i; j < Outline[i].End;) {
-      if (Generated[j] && j != i) {
+      if (Generated[j] && j != i && !Generated[i]) {
         j = Outline[j].End;
         continue;
       }
@@ -497,19 +509,28 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
   const TView view(outline, pagePath);
   const std::uint32_t total = view.Text[0];
   const bool surveyed = Pages >= 3;
-  const auto ownHeading = [&](std::uint32_t i) {
-    for (std::uint32_t j = i; j < outline[i].End; ++j) {
-      if (view.Generated[j]) {
-        j = outline[j].End - 1;
-        continue;
-      }
-      if (!IsHeadingTag(outline[j].Tag) || view.Text[j] == 0) continue;
-      if (!surveyed) return true;
-      const auto found = Headings.find(view.TitleKey(j));
-      if (found == Headings.end() || found->second * 2 < Pages) return true;
+  // Which elements hold a heading of the page's own, one that most pages
+  // do not share.
+  std::vector<std::uint8_t> ownHeading(outline.size(), 0);
+  for (std::size_t j = outline.size(); j-- > 1;) {
+    if (view.Generated[j]) continue;
+    if (IsHeadingTag(outline[j].Tag) && view.Text[j] > 0) {
+      const auto found =
+          surveyed ? Headings.find(view.TitleKey(static_cast<std::uint32_t>(j))) : Headings.end();
+      if (found == Headings.end() || found->second * 2 < Pages) ownHeading[j] = 1;
     }
+    ownHeading[outline[j].Parent] |= ownHeading[j];
+  }
+  // Whether a sibling of element i holds one: i stands in the page's text.
+  const auto besideOwnHeading = [&](std::uint32_t i) {
+    const std::uint32_t parent = outline[i].Parent;
+    for (std::uint32_t c = parent + 1; c < outline[parent].End; c = outline[c].End)
+      if (c != i && ownHeading[c]) return true;
     return false;
   };
+  // Inside content the page names (main, an article, --content) only the
+  // landmarks and generated parts are chrome.
+  bool namedContent = false;
   // The share of an element's words that stand in the same place on most
   // pages; negative when the element is not a block of the site's frame.
   const auto commonShare = [&](std::uint32_t i, bool& sameShape) -> double {
@@ -548,16 +569,19 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
     bool sameShape = false;
     const double share = commonShare(i, sameShape);
     bool repeated = false;
-    if (share >= 0) {
-      // Nearly the same text, or a frame's name or its links where the text
-      // differs (a "Next:" that names the next page).
+    if (share >= 0 && !namedContent) {
+      // A frame's name, with its text or shape alike on most pages, or its
+      // links where the text differs (a "Next:" that names the next page);
+      // without a name, nearly the same text away from the page's own.
       const double links = static_cast<double>(view.Links[i]) / view.Text[i];
       const bool alike = share >= 0.25 || sameShape;
-      repeated = share >= 0.6 || (HasChromeName(node) && (alike || links >= 0.5)) ||
-                 (links >= 0.8 && alike);
+      if (HasChromeName(node))
+        repeated = share >= 0.6 || alike || links >= 0.5;
+      else
+        repeated = (share >= 0.6 || (links >= 0.8 && alike)) && !besideOwnHeading(i);
     }
     if (!landmark && !repeated) return {};
-    if (ownHeading(i)) return {};
+    if (ownHeading[i]) return {};
     if (view.Text[i] * 2 > total && share < 0.6) return {};
     return landmark ? "landmark" : "repeated";
   };
@@ -577,6 +601,7 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
       if (articles.size() == 1) region.Content = articles;
     }
   }
+  namedContent = !region.Content.empty();
   std::vector<std::uint32_t> roots = region.Content;
   if (roots.empty()) roots.push_back(0);
   std::uint32_t kept = 0;
