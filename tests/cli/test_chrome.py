@@ -125,6 +125,30 @@ def cases():
            lacks=["Contents", "[[#one", "edit", "\u00b6"])
     expect("toc -v", err, has=["(table of contents): Contents One Two"])
 
+    # A MediaWiki page as Vector renders it: its own table of contents
+    # beside DokuWiki's, [edit] in every heading, the panels around.
+    files = {}
+    for n in NAMES:
+        files[f"{n}.html"] = page(
+            f'<div id="mw-page-base"></div><div id="content" class="mw-body" role="main">'
+            f'<h1 id="firstHeading">{n.title()}</h1><div class="mw-parser-output">'
+            f'<p>Lead of {n}.</p><div id="toc" class="toc"><div class="toctitle"><h2>Contents</h2>'
+            f'</div><ul><li><a href="#Geografie"><span class="tocnumber">1</span> '
+            f'<span class="toctext">Geografie</span></a></li><li><a href="#Geschichte">'
+            f'<span class="tocnumber">2</span> <span class="toctext">Geschichte</span></a></li>'
+            f'</ul></div><h2><span class="mw-headline" id="Geografie">Geografie</span>'
+            f'<span class="mw-editsection"><span class="mw-editsection-bracket">[</span>'
+            f'<a href="/index.php?title={n}&amp;action=edit&amp;section=1">edit</a>'
+            f'<span class="mw-editsection-bracket">]</span></span></h2><p>Land of {n}.</p>'
+            f'<h2><span class="mw-headline" id="Geschichte">Geschichte</span></h2>'
+            f'<p>Past of {n}.</p></div></div><div id="mw-navigation"><div id="mw-panel">'
+            f'<a href="alpha.html">Main page</a></div></div><div id="footer" role="contentinfo">'
+            f'<ul><li>This page was last edited on 1 May.</li></ul></div>')
+    pages, _, _ = migrate(files)
+    expect("mediawiki", pages.get("beta.txt", ""),
+           has=["===== Beta =====", "==== Geografie ====", "Land of beta.", "Past of beta."],
+           lacks=["edit", "Contents", "Main page", "last edited", "[[#geografie"])
+
     # A single article is the content.
     files = {f"{n}.html": page(f'<div class="top">Menu</div><article><h1>{n}</h1>'
                                f'<p>Story {n}.</p></article><div class="end">Legal</div>')
