@@ -380,8 +380,9 @@ struct TChromeFinder::TView {
              (HasWord(node.Attribute("class"), "headerlink") && Visible(text) < 4);
     }
     // Links to the page's own sections, and little else.
-    return IsListTag(node.Tag) && links >= 2 && own * 5 >= links * 4 &&
-           Links[i] * 10 >= Text[i] * 6;
+    // (npm's pages with one section have a table of contents of one.)
+    return IsListTag(node.Tag) && links >= 1 && own * 5 >= links * 4 &&
+           (links >= 2 || own == links) && Links[i] * 10 >= Text[i] * 6;
   }
 
   // Calls f for every word below entry i, generated parts left out.
