@@ -474,7 +474,9 @@ void TChromeFinder::Survey(const TOutline& outline, std::string_view pagePath) {
     if (IsHeadingTag(outline[i].Tag)) titles.insert(view.TitleKey(i));
     if (!view.Recorded(i)) continue;
     TSeen& seen = words[view.Key[i]];
-    ++seen.Count;
+    // A frame stands at most three times on a page; the words of a block
+    // that stands more often (a paragraph) are never asked for.
+    if (++seen.Count > 3) continue;
     seen.Shapes.insert(view.Shape(i));
     view.ForPairs(i, [&](std::uint64_t pair) { seen.Pairs.insert(pair); });
   }
