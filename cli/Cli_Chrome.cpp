@@ -13,6 +13,9 @@ namespace {
 // A survey records blocks up to this much text: chrome is short beside the
 // pages it frames, and longer blocks would cost memory on every level.
 constexpr std::uint32_t kMostChromeText = 4000;
+// Pairs of words a survey holds for blocks first seen (some 50 MB): a site of
+// thousands of pages has as many section ids, each a block of its own.
+constexpr std::uint64_t kMostPairs = std::uint64_t{1} << 20;
 // A page whose content would hold less than 1/kSliver of its text converts
 // whole.
 constexpr std::uint32_t kSliver = 20;
@@ -488,8 +491,20 @@ void TChromeFinder::Survey(const TOutline& outline, std::string_view pagePath) {
     TKeyStats& stats = Keys[key];
     ++stats.Pages;
     stats.Instances += seen.Count;
-    for (std::uint64_t pair : seen.Pairs)
-      ++stats.Tokens[pair];
+    // Past the bound only blocks already held learn more: a frame stands on
+    // the first pages already, and a block without its words is not taken
+    // for one by them.
+    if (!stats.Many && stats.Pages >= 10 && stats.Instances > 3ull * stats.Pages) {
+      stats.Many = true;
+      Entries -= stats.Tokens.size();
+      stats.Tokens = {};
+    }
+    if (!stats.Many && (Entries < kMostPairs || !stats.Tokens.empty())) {
+      const std::size_t before = stats.Tokens.size();
+      for (std::uint64_t pair : seen.Pairs)
+        ++stats.Tokens[pair];
+      Entries += stats.Tokens.size() - before;
+    }
     for (std::uint64_t shape : seen.Shapes)
       ++stats.Shapes[shape];
   }
@@ -544,7 +559,7 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
     const TKeyStats& stats = found->second;
     // A frame stands once or twice on a page (a bar above and below), the
     // paragraphs of a text many times.
-    if (stats.Instances > 3ull * stats.Pages) return -1;
+    if (stats.Many || stats.Instances > 3ull * stats.Pages) return -1;
     const auto shape = stats.Shapes.find(view.Shape(i));
     sameShape = shape != stats.Shapes.end() && shape->second * 2 >= Pages;
     std::uint32_t words = 0, common = 0;

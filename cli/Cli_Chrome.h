@@ -74,7 +74,8 @@ public:
 private:
   struct TKeyStats {
     std::uint32_t Pages = 0;
-    std::uint64_t Instances = 0;                             // elements, over all pages
+    std::uint64_t Instances = 0; // elements, over all pages
+    bool Many = false;           // stands too often on a page to be a frame: no words kept
     std::unordered_map<std::uint64_t, std::uint32_t> Shapes; // pages with the element's shape
     std::unordered_map<std::uint64_t, std::uint32_t> Tokens; // pages with the pair of words there
   };
@@ -83,6 +84,7 @@ private:
   TSelector Selector;
   std::mutex Lock;
   std::uint32_t Pages = 0;
+  std::uint64_t Entries = 0; // pairs of words held, over all keys
   std::unordered_map<std::uint64_t, TKeyStats> Keys;
   std::unordered_map<std::uint64_t, std::uint32_t> Headings; // pages with the title
 };
