@@ -288,6 +288,10 @@ struct TChromeFinder::TView {
   std::vector<std::uint64_t> Key;   // where the element stands in the page
   // Generated for the page: a table of contents, an edit link, a permalink.
   std::vector<std::uint8_t> Generated;
+  // The heading an own link leads to under its title (0: none), and the
+  // page's headings in order.
+  std::vector<std::uint32_t> TargetOf;
+  std::vector<std::uint32_t> Headings;
   std::uint32_t GeneratedCount = 0;
 
   TView(const TOutline& outline, std::string_view pagePath) : Outline(outline) {
@@ -298,14 +302,28 @@ struct TChromeFinder::TView {
     Generated.assign(n, 0);
     std::vector<std::uint64_t> base(n, 0);
     std::vector<std::uint8_t> inLink(n, 0), inHeading(n, 0);
-    std::vector<std::uint32_t> allLinks(n, 0), ownLinks(n, 0);
+    std::vector<std::uint32_t> allLinks(n, 0), ownLinks(n, 0), headingAt(n, 0);
+    std::unordered_map<std::string_view, std::uint32_t> headingOf;     // id -> its heading
+    std::vector<std::pair<std::uint32_t, std::string_view>> fragments; // own links
     std::string_view page = pagePath.substr(pagePath.rfind('/') + 1);
     for (std::size_t i = 1; i < n; ++i) {
       const TOutlineNode& node = outline[i];
       const std::uint32_t p = node.Parent;
       inLink[i] = inLink[p];
       inHeading[i] = inHeading[p];
+      headingAt[i] = headingAt[p];
       if (node.Tag.empty()) continue;
+      if (IsHeadingTag(node.Tag)) headingAt[i] = static_cast<std::uint32_t>(i);
+      // The heading an id stands for: the one it is in, else the first one
+      // inside or just after it (a section, an empty anchor before a title).
+      std::string_view name = node.Attribute("id");
+      if (name.empty() && node.Tag == "a") name = node.Attribute("name");
+      if (!name.empty() && !headingOf.count(name)) {
+        std::uint32_t heading = headingAt[i];
+        for (std::size_t j = i + 1; heading == 0 && j < std::min(n, i + 64); ++j)
+          if (IsHeadingTag(outline[j].Tag)) heading = static_cast<std::uint32_t>(j);
+        if (heading) headingOf.emplace(name, heading);
+      }
       // A named element by its name, wherever it stands (texinfo's header
       // sits in a chapter on one page, in a section on the next); another
       // by its place below named ones. Ids of sections differ from page to
@@ -324,17 +342,35 @@ struct TChromeFinder::TView {
         if (hash != std::string_view::npos && hash + 1 < href.size()) {
           std::string_view file = href.substr(0, hash);
           if (file.starts_with("./")) file.remove_prefix(2);
-          if (file.empty() || file == page) ownLinks[i] = 1;
+          if (file.empty() || file == page) {
+            ownLinks[i] = 1;
+            fragments.emplace_back(static_cast<std::uint32_t>(i), href.substr(hash + 1));
+          }
         }
         allLinks[i] = 1;
       }
+    }
+    // A table of contents names each section as its heading does ("1
+    // Geografie" for "Geografie", "Arrays" for "2.3.5 Arrays"); a link of
+    // the text to a section under another name is the text's own.
+    std::vector<std::uint32_t> titled(n, 0);
+    TargetOf.assign(n, 0);
+    for (std::size_t i = 1; i < n; ++i)
+      if (IsHeadingTag(outline[i].Tag)) Headings.push_back(static_cast<std::uint32_t>(i));
+    for (const auto& [link, fragment] : fragments) {
+      const auto heading = headingOf.find(fragment);
+      if (heading == headingOf.end()) continue;
+      const std::string a = Letters(link), h = Letters(heading->second);
+      if (!a.empty() && !h.empty() &&
+          (a.find(h) != std::string::npos || h.find(a) != std::string::npos))
+        titled[link] = 1, TargetOf[link] = heading->second;
     }
     for (std::size_t i = n; i-- > 1;) {
       const TOutlineNode& node = outline[i];
       if (node.Tag.empty()) {
         Text[i] = Visible(node.Text);
         if (inLink[i]) Links[i] = Text[i];
-      } else if (IsGenerated(i, inHeading[i], allLinks[i], ownLinks[i])) {
+      } else if (IsGenerated(i, inHeading[i], allLinks[i], titled[i])) {
         Generated[i] = 1;
       }
       if (Generated[i]) {
@@ -346,6 +382,7 @@ struct TChromeFinder::TView {
       Links[p] += Links[i];
       allLinks[p] += allLinks[i];
       ownLinks[p] += ownLinks[i];
+      titled[p] += titled[i];
     }
     // A table of contents' container goes with it when it holds little else.
     for (std::size_t i = n; i-- > 1;) {
@@ -370,6 +407,50 @@ struct TChromeFinder::TView {
     }
   }
 
+  // Whether the list's links lead to the sections between its first and
+  // last, as a table of contents lists them: "uses == in: assert.equal(),
+  // assert.notEqual()" names a few of many.
+  bool CoversSections(std::size_t i) const {
+    std::vector<std::uint32_t> targets;
+    char deepest = '1';
+    for (std::size_t j = i + 1; j < Outline[i].End; ++j)
+      if (TargetOf[j]) {
+        targets.push_back(TargetOf[j]);
+        deepest = std::max(deepest, Outline[TargetOf[j]].Tag[1]);
+      }
+    if (targets.empty()) return false;
+    const auto [low, high] = std::minmax_element(targets.begin(), targets.end());
+    const auto from = std::lower_bound(Headings.begin(), Headings.end(), *low);
+    const auto to = std::upper_bound(Headings.begin(), Headings.end(), *high);
+    std::size_t between = 0;
+    for (auto h = from; h != to; ++h)
+      between += Outline[*h].Tag[1] <= deepest;
+    std::sort(targets.begin(), targets.end());
+    const auto distinct =
+        static_cast<std::size_t>(std::unique(targets.begin(), targets.end()) - targets.begin());
+    return distinct * 5 >= between * 4;
+  }
+
+  // The letters and digits below entry i, in lower case.
+  std::string Letters(std::uint32_t i) const {
+    std::string out;
+    for (std::uint32_t j = i; j < Outline[i].End && out.size() < 400; ++j) {
+      if (HasWord(Outline[j].Attribute("class"), "mw-editsection")) {
+        j = Outline[j].End - 1;
+        continue;
+      }
+      const std::string& text = Outline[j].Text;
+      for (std::size_t k = 0; k < text.size(); ++k) {
+        const auto c = static_cast<unsigned char>(text[k]);
+        if (c == 0xC2 && k + 1 < text.size() && static_cast<unsigned char>(text[k + 1]) == 0xA0)
+          ++k; // a no-break space ("2.1.&nbsp;What" in DocBook's titles)
+        else if (std::isalnum(c) || c >= 0x80)
+          out += static_cast<char>(std::tolower(c));
+      }
+    }
+    return out;
+  }
+
   static bool IsListTag(std::string_view tag) { return tag == "ul" || tag == "ol" || tag == "dl"; }
 
   bool IsGenerated(std::size_t i, bool inHeading, std::uint32_t links, std::uint32_t own) const {
@@ -382,10 +463,20 @@ struct TChromeFinder::TView {
       return IsPermalinkText(text) ||
              (HasWord(node.Attribute("class"), "headerlink") && Visible(text) < 4);
     }
-    // Links to the page's own sections, and little else.
-    // (npm's pages with one section have a table of contents of one.)
-    return IsListTag(node.Tag) && links >= 1 && own * 5 >= links * 4 &&
-           (links >= 2 || own == links) && Links[i] * 10 >= Text[i] * 6;
+    // Links to the page's own sections under their titles and nothing
+    // else: an item of a parameter list that links its type ("Type:
+    // <WritableStream>") is content. One entry makes a table of contents only
+    // where its container says it is one (npm's pages with a single section).
+    if (!IsListTag(node.Tag) || links == 0 || own * 5 < links * 4 || Links[i] * 10 < Text[i] * 9)
+      return false;
+    std::uint32_t items = 0;
+    for (std::size_t c = i + 1; c < node.End; c = Outline[c].End)
+      items += Outline[c].Tag == "li" || Outline[c].Tag == "dt";
+    if (links >= 2 && items >= 2) return CoversSections(i);
+    const TOutlineNode& parent = Outline[node.Parent];
+    const std::string names =
+        LowerAscii(parent.Attribute("id")) + " " + LowerAscii(parent.Attribute("class"));
+    return names.find("toc") != std::string::npos || names.find("contents") != std::string::npos;
   }
 
   // Calls f for every word below entry i, generated parts left out.

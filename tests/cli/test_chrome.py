@@ -149,6 +149,23 @@ def cases():
            has=["===== Beta =====", "==== Geografie ====", "Land of beta.", "Past of beta."],
            lacks=["edit", "Contents", "Main page", "last edited", "[[#geografie"])
 
+    # Lists of links into the page that are its text, not its table of
+    # contents: a few of many sections, a type linked in a parameter list.
+    # A table of contents whose titles have no-break spaces where the
+    # headings have spaces is one all the same.
+    heads = "".join(f'<h3 id="m{k}">assert.m{k}(actual, expected)</h3><p>Does {k}.</p>'
+                    for k in range(6))
+    text = page('<h1>Assert</h1><div class="toc"><dl><dt><a href="#m0">1. assert.m0(actual, '
+                'expected)</a></dt><dt><a href="#m1">assert.m1(actual, expected)</a></dt></dl></div>'
+                '<p>Legacy mode uses == in:</p><ul><li><a href="#m1">assert.m1()</a></li>'
+                '<li><a href="#m4">assert.m4()</a></li></ul>'
+                '<ul><li>Type: <a href="#m2">&lt;m2&gt;</a></li><li>Type: <a href="#m3">&lt;m3&gt;'
+                '</a></li></ul>' + heads)
+    pages, _, _ = migrate({"assert.html": text, "other.html": page("<p>Other.</p>")})
+    expect("lists of own links", pages.get("assert.txt", ""),
+           has=["Legacy mode uses == in:", "[[#m1|assert.m1()]]", "[[#m4|assert.m4()]]",
+                "Type: [[#m2"], lacks=["1. assert.m0", " "])
+
     # A single article is the content.
     files = {f"{n}.html": page(f'<div class="top">Menu</div><article><h1>{n}</h1>'
                                f'<p>Story {n}.</p></article><div class="end">Legal</div>')
