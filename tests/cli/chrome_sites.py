@@ -147,7 +147,12 @@ SITES = {
         folder="/usr/share/doc/libffi8/html", package="libffi8",
         root=lambda n: n.tag == "body",
         chrome=lambda n, page: "header" in n.cls() or "nav-panel" in n.cls()
-        or (n.tag == "ul" and own_links(n, page)) or permalink(n)),
+        or ("section-toc" in n.cls() and own_links(n, page)) or permalink(n)),
+    "texinfo-manual": dict(
+        folder="/usr/share/doc/texinfo/html", package="texinfo",
+        root=lambda n: n.tag == "body",
+        chrome=lambda n, page: "header" in n.cls() or "nav-panel" in n.cls()
+        or ("section-toc" in n.cls() and own_links(n, page)) or permalink(n)),
     "javadoc": dict(
         folder="/usr/share/doc/junit4/api", package="junit4-doc",
         root=lambda n: n.tag == "main",
@@ -271,12 +276,17 @@ def measure(name, spec, cli, work):
     return figures, worst, out
 
 
+PERMALINK = re.compile(r"\s*\[\[#[^|\]]*\|(\u00b6|#|\u00a7)\]\]")
+
+
 def differs_only_in_chrome(before, after):
-    """Every line the migration without chrome writes, the one with it writes too."""
+    """Every line the migration without chrome writes, the one with it writes too
+    (but for the permalinks it leaves out)."""
     problems = []
     for page, text in after.items():
-        whole = {line.strip() for line in before.get(page, "").splitlines()}
-        extra = [line for line in text.splitlines() if line.strip() and line.strip() not in whole]
+        whole = {PERMALINK.sub("", line).strip() for line in before.get(page, "").splitlines()}
+        extra = [line for line in text.splitlines()
+                 if line.strip() and PERMALINK.sub("", line).strip() not in whole]
         if extra:
             problems.append(f"{page}: {len(extra)} lines not in the whole page, first: {extra[0][:120]!r}")
     return problems
