@@ -83,14 +83,14 @@ int ConvertOne(const TOptions& options) {
       // Parsed once already, when the command line was read.
       TSelector selector;
       selector.Parse(options.Content, error);
-      converter.ChooseRegion = [&, finder = std::make_shared<TChromeFinder>(
-                                      false, false, std::move(selector))](
-                                   const tamsel::TOutline& outline) {
-        TChromeReport report;
-        tamsel::TRegion region = finder->Choose(outline, options.Input, report);
-        if (!report.Whole.empty() && !options.Quiet) Say(shownName + ": " + report.Whole);
-        return region;
-      };
+      converter.ChooseRegion =
+          [&, finder = std::make_shared<TChromeFinder>(false, false, std::move(selector))](
+              const tamsel::TOutline& outline) {
+            TChromeReport report;
+            tamsel::TRegion region = finder->Choose(outline, options.Input, report);
+            if (!report.Whole.empty() && !options.Quiet) Say(shownName + ": " + report.Whole);
+            return region;
+          };
     }
     // The converter finds a large enough stack itself; on this thread, whose
     // stack main lets grow, nearly every page converts without a thread.

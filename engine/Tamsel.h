@@ -81,8 +81,8 @@ using TLinkResolver = std::function<bool(std::string_view original, TLinkTarget&
 // the body and every element and text below it that a browser would show, in
 // document order. The entries of a node's subtree follow it, up to End.
 struct TOutlineNode {
-  std::string Tag;  // lower case; empty for text
-  std::string Text; // of a text node
+  std::string Tag;                                             // lower case; empty for text
+  std::string Text;                                            // of a text node
   std::vector<std::pair<std::string, std::string>> Attributes; // names in lower case
   std::uint32_t Parent = 0; // the body (entry 0) is its own parent
   std::uint32_t End = 0;    // one past the last entry of the subtree
