@@ -261,7 +261,9 @@ TEST(ChooseRegion, ContentAndLeftOutParts) {
   for (std::uint32_t i = 0; i < outline.size(); ++i) {
     const std::string id(outline[i].Attribute("id"));
     if (!id.empty()) byId[id] = i;
-    if (i > 0) EXPECT_LT(outline[i].Parent, i);
+    if (i > 0) {
+      EXPECT_LT(outline[i].Parent, i);
+    }
     EXPECT_LE(outline[i].End, outline.size());
   }
   ASSERT_EQ(byId.size(), 3u);
