@@ -189,6 +189,15 @@ def cases():
         '<nav><a href="x.html">Home</a></nav><main><h1>One</h1><p>Main text.</p></main>')})
     expect("single page with main", pages.get("one.txt", ""), has=["Main text"], lacks=["Home"])
 
+    # Content that would be a sliver of the page's text: the page converts
+    # whole, and says so.
+    long_nav = " ".join(f"Entry{k}" for k in range(200))
+    pages, err, _ = migrate({"thin.html": page(
+        f'<div class="menu">{long_nav}</div><main><p>Tiny.</p></main>')})
+    expect("sliver", pages.get("thin.txt", ""), has=["Tiny.", "Entry199"])
+    expect("sliver message", err, has=["thin.html: the content found holds 0% of the page's text; "
+                                       "converted whole"])
+
     # --content for a site: pages it misses convert whole, with a message.
     files = sidebar_site()
     files["odd.html"] = page("<p>No body class here at all.</p><p>Second.</p>")
