@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Cli_Options.h"
+#include "Cli_Chrome.h"
 #include "Cli_DokuId.h"
 #include "Cli_Wiki.h"
 
@@ -52,7 +53,14 @@ const char* const kUsage =
     "                    certificate, besides the system's\n"
     "  --timeout SECONDS give up on a wiki request that moves no byte this long\n"
     "                    (default 60)\n"
-    "  -v, --verbose     tell the encoding chosen, and every link left unresolved\n"
+    "  --content SELECTOR convert only the elements SELECTOR names (tag, #id, .class,\n"
+    "                    [attr=value], descendants, ','); a page where it matches\n"
+    "                    nothing converts whole. Without it a site's pages lose their\n"
+    "                    navigation, sidebars, headers, footers and generated tables\n"
+    "                    of contents, and a document converts whole\n"
+    "  --keep-chrome     convert a site's pages whole, navigation and all\n"
+    "  -v, --verbose     tell the encoding chosen, every link left unresolved, and\n"
+    "                    what of each page was left out as the site's chrome\n"
     "  -q, --quiet       no progress bar and no summary, only errors\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
@@ -235,6 +243,15 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
         throw TUsageError{"--timeout takes seconds from 1 to 86400, not '" + v + "'"};
       options.TimeoutSeconds = seconds;
       if (wikiOnly.empty()) wikiOnly = arg;
+    } else if (arg == "--content") {
+      options.Content = value();
+      TSelector selector;
+      std::string error;
+      if (!selector.Parse(options.Content, error)) throw TUsageError{error};
+    } else if (arg == "--keep-chrome") {
+      flag();
+      options.KeepChrome = true;
+      if (siteOnly.empty()) siteOnly = arg;
     } else if (arg == "--verbose" || arg == "-v") {
       flag();
       options.Verbose = true;

@@ -37,6 +37,10 @@ struct TOptions {
   // Messages.
   bool Verbose = false;
   bool Quiet = false;
+  // What of a page converts: the elements --content names (empty: found for
+  // a site, all of a document); --keep-chrome converts sites' pages whole.
+  std::string Content;
+  bool KeepChrome = false;
 };
 
 // Thrown for a bad command line; main reports it with exit code 2.

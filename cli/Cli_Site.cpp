@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Cli_Site.h"
+#include "Cli_Chrome.h"
 #include "Cli_DokuId.h"
 #include "Cli_Files.h"
 #include "Cli_Progress.h"
 
 #include "Tamsel.h"
 #include "Tamsel_Anchor.h"
+#include "Tamsel_Region.h"
 
 #include <algorithm>
 #include <atomic>
@@ -210,8 +212,32 @@ class TMigration {
 public:
   TMigration(const TSiteOptions& options, TSiteIndex& index,
              const std::map<std::string, TSourceFile>& sources, TSiteWriter& writer,
-             TProgress& progress)
-      : Options(options), Index(index), Sources(sources), Writer(writer), Progress(progress) {}
+             TProgress& progress, TChromeFinder& chrome)
+      : Options(options), Index(index), Sources(sources), Writer(writer), Progress(progress),
+        Chrome(chrome) {}
+
+  // Records a page's blocks, before any page's chrome is chosen.
+  void SurveyChrome(std::size_t file) {
+    std::string bytes, error;
+    try {
+      if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
+        const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
+        Chrome.Survey(OutlineDocument(input.Bytes, input.TidyEncoding), Index.Files()[file].Path);
+      }
+    } catch (const std::exception&) {
+      // The conversion meets the same trouble and reports it.
+    }
+    Progress.Step();
+  }
+
+  // What of the page converts; report, when given, learns what goes.
+  TRegionChooser ChromeChooser(const TSiteFile& page, TChromeReport* report) {
+    if (!Chrome.Active()) return nullptr;
+    return [this, &page, report](const TOutline& outline) {
+      TChromeReport ignored;
+      return Chrome.Choose(outline, page.Path, report ? *report : ignored);
+    };
+  }
 
   // Reads a page's anchors, before any page converts.
   void FindPageAnchors(std::size_t file) {
@@ -219,7 +245,9 @@ public:
     try {
       if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
-        Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding).Targets);
+        Index.SetAnchors(file, FindRegionAnchors(input.Bytes, input.TidyEncoding,
+                                                 ChromeChooser(Index.Files()[file], nullptr))
+                                   .Targets);
       }
     } catch (const std::exception&) {
       // The conversion meets the same trouble and reports it.
@@ -308,8 +336,11 @@ private:
       ~TResetResolvers() {
         Converter.ResolveLocalLink = nullptr;
         Converter.ResolveLocalImage = nullptr;
+        Converter.ChooseRegion = nullptr;
       }
     } reset{converter};
+    TChromeReport chrome;
+    converter.ChooseRegion = ChromeChooser(page, &chrome);
     converter.ResolveLocalLink = [&](std::string_view href, TLinkTarget& result) {
       std::string note;
       TResolvedLink link;
@@ -345,7 +376,10 @@ private:
       Report(page.Path, "read as " + document.EncodingDescription);
       for (const std::string& note : notes)
         Report(page.Path, Printable(note));
+      for (const std::string& out : chrome.LeftOut)
+        Report(page.Path, "left out " + Printable(out));
     }
+    if (!chrome.Whole.empty() && !Options.Quiet) Report(page.Path, chrome.Whole);
 
     const std::string id = ":" + page.Id;
     const TWriteResult result = Writer.WritePage(id, document.Text, error);
@@ -355,6 +389,7 @@ private:
         ++Summary.Pages;
         if (result == TWriteResult::Unchanged) ++Summary.Unchanged;
         Summary.Links.Add(counts);
+        if (!chrome.LeftOut.empty()) ++Summary.ChromePages;
         Media.insert(media.begin(), media.end());
       } else {
         ++Summary.Failed;
@@ -372,6 +407,7 @@ private:
   const std::map<std::string, TSourceFile>& Sources;
   TSiteWriter& Writer;
   TProgress& Progress;
+  TChromeFinder& Chrome;
   std::mutex Lock;
   std::set<std::size_t> Media; // files of pages written
 };
@@ -456,6 +492,7 @@ std::string FormatSummary(const TSiteSummary& s) {
     if (s.Links.FragmentsInSection)
       line += " (" + n(s.Links.FragmentsInSection) + " more to the section around theirs)";
   }
+  if (s.ChromePages) line += ", " + n(s.ChromePages) + " pages without the site's chrome";
   line += ", " + n(s.MediaCopied) + " media files " + (s.MediaUploaded ? "uploaded" : "copied") +
           " (" + n(s.MediaUnchanged) + " unchanged)";
   if (s.Links.MissingImages) line += ", " + n(s.Links.MissingImages) + " images not found";
@@ -570,6 +607,13 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
         "; this one becomes '" + Printable(file.Id) + "'");
   }
 
+  TSelector selector;
+  std::string selectorError;
+  if (!selector.Parse(options.Content, selectorError) && !options.Content.empty()) {
+    Say(selectorError);
+    return 2;
+  }
+
   // Which media files the pages use shows only as they convert: every file
   // that could be one counts, so that a right missing anywhere refuses the
   // run before its first page is written.
@@ -587,8 +631,13 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   }
 
   const unsigned jobs = std::max(1u, options.Jobs);
-  TProgress progress(2 * pages.size(), options.ProgressBar && !options.Quiet);
-  TMigration migration(options, index, scan.Opened, writer, progress);
+  TChromeFinder chrome(true, options.KeepChrome, std::move(selector));
+  TProgress progress((chrome.WantsSurvey() ? 3 : 2) * pages.size(),
+                     options.ProgressBar && !options.Quiet);
+  TMigration migration(options, index, scan.Opened, writer, progress, chrome);
+  // Every page's blocks first: chrome is what most pages share.
+  if (chrome.WantsSurvey())
+    RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.SurveyChrome(pages[n]); });
   // Every page's anchors first: a link to "page.html#x" needs them.
   RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.FindPageAnchors(pages[n]); });
   RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.Convert(pages[n]); });
@@ -604,6 +653,7 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   summary.MediaUnchanged = done.MediaUnchanged;
   summary.Links = done.Links;
   summary.PageBytes = done.PageBytes;
+  summary.ChromePages = done.ChromePages;
   summary.Seconds = progress.Seconds();
 
   std::vector<std::string> lines;

@@ -36,6 +36,10 @@ struct TSiteOptions {
   // A running wiki instead of the folders, when Wiki.Url is given; its Force
   // is the one above.
   TWikiOptions Wiki;
+  // What of each page converts (see TChromeFinder): --content and
+  // --keep-chrome.
+  std::string Content;
+  bool KeepChrome = false;
 };
 
 struct TSiteSummary {
@@ -48,6 +52,7 @@ struct TSiteSummary {
   bool MediaUploaded = false;       // into a wiki: the summary says "uploaded"
   TLinkCounts Links;
   std::uint64_t PageBytes = 0; // HTML read for the pages converted
+  std::uint64_t ChromePages = 0; // pages written without the site's chrome
   double Seconds = 0;
   bool Ran = false; // false: refused before reading the site (no summary to give)
 };

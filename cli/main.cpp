@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // tamsel-cli: HTML in, DokuWiki markup out; one document, or a whole site.
+#include "Cli_Chrome.h"
 #include "Cli_Convert.h"
 #include "Cli_Files.h"
 #include "Cli_Options.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include <sys/resource.h>
@@ -78,6 +80,19 @@ int ConvertOne(const TOptions& options) {
   TDocumentResult document;
   try {
     tamsel::TTamsel converter;
+    if (!options.Content.empty()) {
+      // Parsed once already, when the command line was read.
+      TSelector selector;
+      selector.Parse(options.Content, error);
+      converter.ChooseRegion =
+          [&, finder = std::make_shared<TChromeFinder>(false, false, std::move(selector))](
+              const tamsel::TOutline& outline) {
+            TChromeReport report;
+            tamsel::TRegion region = finder->Choose(outline, options.Input, report);
+            if (!report.Whole.empty() && !options.Quiet) Say(shownName + ": " + report.Whole);
+            return region;
+          };
+    }
     // The converter finds a large enough stack itself; on this thread, whose
     // stack main lets grow, nearly every page converts without a thread.
     document = ConvertDocumentOnThisStack(converter, bytes, options.Document);
@@ -143,6 +158,8 @@ int MigrateSiteCommand(const TOptions& options) {
   site.Verbose = options.Verbose;
   site.Quiet = options.Quiet;
   site.ProgressBar = isatty(STDERR_FILENO) != 0;
+  site.Content = options.Content;
+  site.KeepChrome = options.KeepChrome;
   TSiteSummary summary;
   const int status = MigrateSite(site, summary);
   if (summary.Ran && status != 2 && !options.Quiet) {

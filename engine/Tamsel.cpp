@@ -239,6 +239,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
 
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;
+  if (Owner.ChooseRegion) KeepRegion(Doc, body, Owner.ChooseRegion);
 
   record.Limit = std::min(kMaxOutputBytes,
                           kOutputFloorBytes + kOutputPerInputByte * static_cast<std::size_t>(size));

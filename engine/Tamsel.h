@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tamsel {
 
@@ -78,6 +80,37 @@ struct TLinkTarget {
 };
 using TLinkResolver = std::function<bool(std::string_view original, TLinkTarget& result)>;
 
+// A parsed page as a caller sees it when it chooses which parts to convert:
+// the body and every element and text below it that a browser would show, in
+// document order. The entries of a node's subtree follow it, up to End.
+struct TOutlineNode {
+  std::string Tag;                                             // lower case; empty for text
+  std::string Text;                                            // of a text node
+  std::vector<std::pair<std::string, std::string>> Attributes; // names in lower case
+  std::uint32_t Parent = 0; // the body (entry 0) is its own parent
+  std::uint32_t End = 0;    // one past the last entry of the subtree
+
+  // The attribute's value; empty when absent.
+  std::string_view Attribute(std::string_view name) const {
+    for (const auto& [key, value] : Attributes)
+      if (key == name) return value;
+    return {};
+  }
+};
+using TOutline = std::vector<TOutlineNode>;
+
+// Which parts of a page a run converts: the subtrees of Content's entries
+// (none: the whole body), without those of LeaveOut's.
+struct TRegion {
+  std::vector<std::uint32_t> Content;
+  std::vector<std::uint32_t> LeaveOut;
+};
+using TRegionChooser = std::function<TRegion(const TOutline&)>;
+
+// The outline of a document, parsed as a conversion parses it. Throws as
+// TTamsel::ConvertBuffer does.
+TOutline OutlineDocument(std::string_view bytes, int encoding);
+
 namespace detail {
 class TConverter;
 }
@@ -109,6 +142,9 @@ public:
   // TLocalResolver.
   TLinkResolver ResolveLocalLink;
   TLocalResolver ResolveLocalImage;
+  // Called once per run with the page's outline, before anything is
+  // written; unset, the whole body converts.
+  TRegionChooser ChooseRegion;
 
 private:
   std::unique_ptr<detail::TConverter> Impl;

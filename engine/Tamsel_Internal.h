@@ -55,6 +55,9 @@ void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
 // parse was abandoned (the heap then frees all of it).
 TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int encoding);
 
+// Removes from the tree below body what chooser leaves out of its outline.
+void KeepRegion(TidyDoc doc, TidyNode body, const TRegionChooser& chooser);
+
 // Sets the Tidy options of a conversion run on doc, reading input in encoding.
 void SetTidyOptions(TidyDoc doc, int encoding);
 

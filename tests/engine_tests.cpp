@@ -248,3 +248,54 @@ TEST(Options, LineBreakAlsoInCode) {
   EXPECT_EQ(t.ConvertAnsi("<p>a</p><pre>b\nc<br>d</pre><ul><li>e</li></ul>", kEncUtf8),
             "a\n\n<code>\nb\nc\nd\n</code>\n\n  * e");
 }
+
+// The region hook: the outline a chooser sees, and what the run then writes.
+TEST(ChooseRegion, ContentAndLeftOutParts) {
+  const std::string html = "<body><div id=a><p>One <b>two</b></p><p id=x>Three</p></div>"
+                           "<div id=b><p>Four</p><ul><li>Five</li></ul></div>Tail</body>";
+  const TOutline outline = OutlineDocument(html, kEncUtf8);
+  ASSERT_FALSE(outline.empty());
+  EXPECT_EQ(outline[0].Tag, "body");
+  EXPECT_EQ(outline[0].End, outline.size());
+  std::map<std::string, std::uint32_t> byId;
+  for (std::uint32_t i = 0; i < outline.size(); ++i) {
+    const std::string id(outline[i].Attribute("id"));
+    if (!id.empty()) byId[id] = i;
+    if (i > 0) {
+      EXPECT_LT(outline[i].Parent, i);
+    }
+    EXPECT_LE(outline[i].End, outline.size());
+  }
+  ASSERT_EQ(byId.size(), 3u);
+  EXPECT_EQ(outline[byId["x"]].Parent, byId["a"]);
+  EXPECT_EQ(outline[byId["x"] + 1].Text, "Three");
+
+  struct Row {
+    std::vector<std::string> Content, LeaveOut;
+    const char* Expected;
+  } rows[] = {
+      {{}, {}, "One **two**\r\n\r\nThree\r\n\r\nFour\r\n\r\n  * Five\r\n\r\nTail"},
+      {{"a"}, {}, "One **two**\r\n\r\nThree"},
+      {{"b", "x"}, {}, "Three\r\n\r\nFour\r\n\r\n  * Five"},
+      {{}, {"a", "b"}, "Tail"},
+      {{"a"}, {"x"}, "One **two**"},
+      // Numbers past the outline are ignored, the body is never left out.
+      {{}, {"", "none"}, "One **two**\r\n\r\nThree\r\n\r\nFour\r\n\r\n  * Five\r\n\r\nTail"},
+  };
+  for (const Row& row : rows) {
+    TTamsel converter;
+    converter.ChooseRegion = [&](const TOutline& seen) {
+      EXPECT_EQ(seen.size(), outline.size());
+      TRegion region;
+      for (const std::string& id : row.Content)
+        region.Content.push_back(byId.count(id) ? byId[id] : 100000);
+      for (const std::string& id : row.LeaveOut)
+        region.LeaveOut.push_back(id.empty() ? 0 : byId.count(id) ? byId[id] : 100000);
+      return region;
+    };
+    std::string out = converter.ConvertAnsi(html, kEncUtf8);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+      out.pop_back();
+    EXPECT_EQ(out, row.Expected) << row.Content.size() << " " << row.LeaveOut.size();
+  }
+}

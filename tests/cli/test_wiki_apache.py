@@ -160,7 +160,7 @@ def test_site(wiki, work, src, namespace):
                                        ["--namespace", namespace])
     html_files = sum(1 for _, _, names in os.walk(src) for n in names
                      if n.lower().endswith((".html", ".htm")))
-    images = valgrind.used_images(src, namespace)
+    images = valgrind.shown_images(src, namespace, expected)
     push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", namespace,
             "--cacert", wiki.ca, "--jobs", "4"]
 

@@ -31,6 +31,13 @@ import wiki_server
 IMG = re.compile(rb"<img\s[^>]*?src=\"([^\"]+)\"", re.I)
 
 
+def shown_images(src, namespace, pages):
+    """used_images, less those no converted page (pages: {path: text}) shows:
+    the arrows of navigation bars go with the bars, the site's chrome."""
+    return {m: data for m, data in used_images(src, namespace).items()
+            if any(":" + m in text for text in pages.values())}
+
+
 def used_images(src, namespace):
     """{media id: bytes} of every image an HTML file of src shows."""
     found = {}
@@ -93,7 +100,7 @@ def main():
                                            ["--namespace", namespace])
         html_files = sum(1 for _, _, names in os.walk(src) for n in names
                          if n.lower().endswith((".html", ".htm")))
-        images = used_images(src, namespace)
+        images = shown_images(src, namespace, expected)
         push = ["--site", src, "--wiki", wiki.url, "--user", "tester", "--namespace", namespace]
 
         wrong = run(push, password="wrong")
