@@ -167,7 +167,7 @@ public:
     try {
       if (ReadWholeFile(Index.Files()[file].Source.string(), bytes, error, kMaxInputBytes, false)) {
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
-        Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding).Targets);
+        Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding));
       }
     } catch (const std::exception&) {
       // The conversion meets the same trouble and reports it.
@@ -252,8 +252,15 @@ private:
       ~TResetResolvers() {
         Converter.ResolveLocalLink = nullptr;
         Converter.ResolveLocalImage = nullptr;
+        Converter.Options.PagePath.clear();
       }
     } reset{converter};
+    // What leads to no file of the site, the converter's link policy decides
+    // for a page at this place.
+    converter.Options.PagePath = page.Path;
+    TDocumentOptions documentOptions = Options.Document;
+    documentOptions.Namespace = Index.Options().Namespace;
+    documentOptions.StartPage = Index.Options().StartPage;
     converter.ResolveLocalLink = [&](std::string_view href, TLinkTarget& result) {
       std::string note;
       TResolvedLink link;
@@ -276,7 +283,7 @@ private:
     };
     TDocumentResult document;
     try {
-      document = ConvertDocumentOnThisStack(converter, bytes, Options.Document);
+      document = ConvertDocumentOnThisStack(converter, bytes, documentOptions);
     } catch (const std::exception& e) {
       Report(page.Path, std::string("cannot convert: ") + e.what());
       Count([](TSiteSummary& s) { ++s.Failed; });

@@ -234,6 +234,10 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   TDocGuard guard{Doc};
   // Read once, so that a run sees one set of options throughout.
   Options = Owner.Options;
+  Options.Namespace = CleanId(Options.Namespace);
+  Options.StartPage = CleanId(Options.StartPage);
+  if (Options.StartPage.empty() || Options.StartPage.find(':') != std::string::npos)
+    Options.StartPage = "start";
 
   Doc = ParseDocument(heap, bytes, size, encoding);
 
@@ -242,7 +246,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
 
   record.Limit = std::min(kMaxOutputBytes,
                           kOutputFloorBytes + kOutputPerInputByte * static_cast<std::size_t>(size));
-  Out.Begin(record, Options.LineBreak);
+  Out.Begin(record, Options.LineBreak == "\n" ? "\n" : "\r\n");
   struct TOutputGuard {
     TOutput& Out;
     ~TOutputGuard() { Out.Abandon(); }

@@ -56,7 +56,21 @@ struct TOptions {
   // em, cite, var and dfn as "//", ins as "__", kbd and samp as "''", q
   // between quotation marks; without it they are plain text.
   bool Emphasis = false;
-  // Written between lines, also inside code blocks.
+  // Where local links lead (one policy for the window, single documents and
+  // sites). Namespace: the page lies in this namespace (cleaned as DokuWiki
+  // cleans ids), and its links and images become whole ids below it; empty:
+  // ids relative to the page, as written. StartPage: what a folder's index
+  // page becomes. PagePath: the page's path below its site's root, against
+  // which its links resolve (set for a site's pages; links then become whole
+  // ids too). BaseUrl: the address the HTML was published at; every local
+  // link and image source that leads to no page of a site becomes an
+  // absolute address resolved against it, its query kept.
+  std::string Namespace;
+  std::string StartPage = "start";
+  std::string PagePath;
+  std::string BaseUrl;
+  // Written between lines, also inside code blocks: "\r\n" or "\n" (any
+  // other value is taken for "\r\n"). No other line end is ever written.
   std::string LineBreak = "\r\n";
 
   void SetLinks(bool on) { LocalLinks = MailLinks = ExternalLinks = on; }

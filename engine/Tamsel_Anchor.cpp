@@ -466,11 +466,27 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       land(name, heading ? *heading : section, heading != nullptr);
     pending.clear();
   };
+  // Between a name and the heading it stands for there may be navigation:
+  // a few words and links ("Next: ..., Up: ..."), as texinfo writes.
+  constexpr std::size_t kNavigationWords = 8, kNavigationLinks = 8;
+  std::size_t navigationWords = 0, navigationLinks = 0;
+  std::size_t linkDepth = 0;
+  const auto countWords = [](const TidyBuffer& text) {
+    std::size_t words = 0;
+    bool inWord = false;
+    for (uint i = 0; i < text.size; ++i) {
+      const bool visible = text.bp[i] > 0x20;
+      if (visible && !inWord) ++words;
+      inWord = visible;
+    }
+    return words;
+  };
 
   struct TFrame {
     TidyNode Node;
     std::uint8_t Passes;        // headings among its children are written
     const std::string* Heading; // inside this heading, or null
+    bool Link;                  // an a with a target
   };
   std::vector<TFrame> stack;
   // The anchors of headings live in a deque-like list so that pointers stay.
@@ -482,7 +498,12 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
     bool descend = false;
     if (type == TidyNode_Text) {
       // Only names still waiting for something visible need the text.
-      if (!pending.empty() && HasVisibleText(doc, node, value)) settle(heading);
+      if (!pending.empty() && HasVisibleText(doc, node, value)) {
+        if (heading)
+          settle(heading);
+        else if (linkDepth == 0 && (navigationWords += countWords(value)) > kNavigationWords)
+          settle(nullptr);
+      }
     } else if (type == TidyNode_Start || type == TidyNode_StartEnd) {
       const TidyTagId id = tidyNodeGetId(node);
       const std::string* inHeading = heading;
@@ -510,12 +531,18 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
         else if (type == TidyNode_Start && tidyGetChild(node) && !IsInlineTag(id) &&
                  !HeadingLevel(id) && !IsUnseen(node))
           waiting.push_back({name, section, stack.size() + 1});
-        else
+        else {
+          if (pending.empty()) navigationWords = navigationLinks = 0;
           pending.emplace_back(name);
+        }
       }
       if (id == TidyTag_IMG) settle(inHeading);
+      const bool link = id == TidyTag_A && attr(TidyAttr_HREF);
+      if (link && !pending.empty() && !inHeading && ++navigationLinks > kNavigationLinks)
+        settle(nullptr);
       if (type == TidyNode_Start && !IsUnseen(node) && tidyGetChild(node)) {
-        stack.push_back({node, passes, heading});
+        stack.push_back({node, passes, heading, link});
+        linkDepth += link;
         passes = PassesHeadings(passes, id);
         heading = inHeading;
         descend = true;
@@ -526,6 +553,7 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       node = tidyGetNext(stack.back().Node);
       passes = stack.back().Passes;
       heading = stack.back().Heading;
+      linkDepth -= stack.back().Link;
       stack.pop_back();
       while (!waiting.empty() && waiting.back().Depth > stack.size()) {
         land(waiting.back().Name, waiting.back().Section, false);

@@ -5,6 +5,7 @@
 #include "Tamsel.h"
 #include "Tamsel_Anchor.h"
 #include "Tamsel_Output.h"
+#include "Tamsel_Url.h"
 
 #include <functional>
 
@@ -154,6 +155,7 @@ private:
   // A link inside a heading, where DokuWiki holds none.
   void WriteHeadingLink(TidyNode node, std::uint8_t& state);
   bool IsOwnAnchor(TidyNode heading, std::string_view href);
+  bool HasTextBeside(TidyNode node, TidyNode link);
   void WriteRule();
   void WriteParagraph(TidyNode node);
   void WriteCode(TidyNode node);
@@ -210,6 +212,11 @@ private:
   void WriteLinkedImage(TidyNode node);
   // "#frag" as DokuWiki's anchor of the heading where the fragment lands.
   std::string FragmentTarget(std::string_view fragment);
+
+  // Where this run's page lies, for the link policy.
+  TLinkPlace Place() const {
+    return {Options.PagePath, Options.Namespace, Options.StartPage, Options.BaseUrl};
+  }
 
   const TTamsel& Owner;
   TOptions Options;

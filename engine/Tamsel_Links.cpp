@@ -37,36 +37,6 @@ std::string WithScheme(std::string value) {
   return value;
 }
 
-// A media id for a local image source: the path as a browser resolves it,
-// its folders namespaces, its name with its extension.
-std::string LocalMediaId(const TReference& ref) {
-  if (ref.SamePage || ref.Path.empty()) return {};
-  std::string out;
-  if (ref.Absolute) out += ':';
-  for (std::size_t i = 0; i < ref.Above; ++i)
-    out += "..:";
-  for (char c : ref.Path)
-    out += c == '/' ? ':' : c;
-  return out;
-}
-// A file that is no page: the last part of its path has an extension that
-// no web page has. Such links go to the file as a media file, with its
-// extension, not to a page named without it.
-bool IsFileName(const TReference& ref) {
-  if (ref.SamePage || ref.Directory || ref.Path.empty()) return false;
-  const std::string_view path = ref.Path;
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-  if (dot == std::string_view::npos || dot <= start || dot + 1 == path.size()) return false;
-  std::string ext(path.substr(dot + 1));
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  for (const char* page : {"html", "htm", "xhtml", "shtml", "php", "asp", "aspx", "jsp", "cgi"})
-    if (ext == page) return false;
-  return true;
-}
-
 // A link around an image stays a page link: DokuWiki's media link cannot
 // show an image.
 bool HoldsImage(TidyNode node) {
@@ -88,6 +58,17 @@ std::string AttrText(const char* value) {
   }
   out.resize(w);
   return out;
+}
+// The digits of a size attribute that holds digits alone (trailing spaces
+// allowed); empty for anything else.
+std::string_view SizeDigits(const char* value) {
+  if (!value) return {};
+  std::size_t n = 0;
+  while (value[n] >= '0' && value[n] <= '9')
+    ++n;
+  for (std::size_t i = n; value[i]; ++i)
+    if (value[i] != ' ') return {};
+  return std::string_view(value, n);
 }
 } // namespace
 
@@ -139,13 +120,11 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
       media = resolved.Media;
     } else if (value.starts_with('#') && value.find('#', 1) == std::string::npos) {
       target = FragmentTarget(std::string_view(value).substr(1));
-    } else if (const auto ref = ResolveReference("", value)) {
-      if (IsFileName(*ref) && !HoldsImage(node)) {
-        target = LocalMediaId(*ref);
-        media = !target.empty();
-      } else {
-        target = LocalPageTarget(*ref);
-      }
+    } else {
+      TPolicyTarget policy = LocalLinkTarget(value, Place(), HoldsImage(node));
+      target = std::move(policy.Target);
+      media = policy.Kind == TPolicyTarget::TKind::Media;
+      isUrl = policy.Kind == TPolicyTarget::TKind::Url;
     }
   }
   // The link's text is written as link titles, in which DokuWiki reads no
@@ -175,8 +154,9 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
 }
 
 // A fragment of this document lands on the heading it names, is inside or
-// just before; any other stays as written. An empty one
-// names the page itself, which "#" alone leads to in DokuWiki.
+// stands before (with at most navigation between), else on the heading of
+// its section, else at the top of the page ("#", which DokuWiki links to the
+// page itself): DokuWiki's page has no other anchors.
 std::string TConverter::FragmentTarget(std::string_view fragment) {
   if (fragment.empty()) return "#";
   if (!AnchorsFound) {
@@ -186,10 +166,12 @@ std::string TConverter::FragmentTarget(std::string_view fragment) {
   const std::string name(fragment);
   auto found = Anchors.Targets.find(name);
   if (found == Anchors.Targets.end()) found = Anchors.Targets.find(PercentDecode(name));
-  if (found != Anchors.Targets.end() && found->second.OnHeading && !found->second.Section.empty())
-    return "#" + found->second.Section;
-  if (const auto ref = ResolveReference("", "#" + name)) return LocalPageTarget(*ref);
-  return {};
+  if (found != Anchors.Targets.end()) return "#" + found->second.Section;
+  // An id no element has may still be a heading's anchor as DokuWiki spells it.
+  const std::string anchor = SectionId(PercentDecode(name));
+  for (const std::string& heading : Anchors.Headings)
+    if (heading == anchor) return "#" + anchor;
+  return "#";
 }
 
 void TConverter::WriteLinkedImage(TidyNode node) {
@@ -198,37 +180,40 @@ void TConverter::WriteLinkedImage(TidyNode node) {
     MediaImage = true;
     return;
   }
-  Out.OpenLinkWrap();
+  Out.BeginWrappedImage();
   WriteImage(node);
-  Out.CloseLinkWrap();
+  Out.EndWrappedImage();
 }
 
 void TConverter::WriteImage(TidyNode node) {
   const char* src = AttrValue(node, TidyAttr_SRC);
   if (!src || !*src) return;
   std::string source = WithScheme(AttrText(src));
-  const bool isUrl = IsAddress(source);
+  bool isUrl = IsAddress(source);
   if (!isUrl) {
     std::string resolved;
-    if (Owner.ResolveLocalImage && Owner.ResolveLocalImage(source, resolved))
+    if (Owner.ResolveLocalImage && Owner.ResolveLocalImage(source, resolved)) {
       source = std::move(resolved);
-    else if (const auto ref = ResolveReference("", source))
-      source = LocalMediaId(*ref);
-    else
+    } else if (!SchemeOf(source).empty()) {
       source.clear();
+    } else {
+      TPolicyTarget policy = LocalImageTarget(source, Place());
+      source = std::move(policy.Target);
+      isUrl = policy.Kind == TPolicyTarget::TKind::Url;
+    }
     if (source.empty()) return;
   }
   Out.Write(TContext::Markup, "{{");
   const std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   if (align == 3) Out.Put(' ');
   Out.Write(isUrl ? TContext::Url : TContext::WikiId, source);
-  // Sizes are digits, as ParseInt has made sure, and trailing spaces.
-  const char* width = AttrValue(node, TidyAttr_WIDTH);
-  if (ParseInt(width, -1) >= 0) {
+  // DokuWiki reads a size of digits alone; "+5" or " 5" would be part of
+  // the media id.
+  if (const std::string_view width = SizeDigits(AttrValue(node, TidyAttr_WIDTH)); !width.empty()) {
     Out.Put('?');
     Out.Write(TContext::Markup, width);
-    const char* height = AttrValue(node, TidyAttr_HEIGHT);
-    if (ParseInt(height, -1) >= 0) {
+    if (const std::string_view height = SizeDigits(AttrValue(node, TidyAttr_HEIGHT));
+        !height.empty()) {
       Out.Put('x');
       Out.Write(TContext::Markup, height);
     }

@@ -315,6 +315,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   OpenedWraps = 0;
   CodeTextDepth = 0;
   Wrap = TWrap::None;
+  ImageWrapDepth = 0;
   Held.clear();
 }
 
@@ -444,6 +445,7 @@ void TOutput::SpaceOnce(char c) {
 }
 
 void TOutput::NeedBreaks(std::uint32_t n) {
+  if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
   if (Count() != 0) {
     while (PendingBreaks < n && BreakCount < 2) {
       ++Deferred;
@@ -478,17 +480,32 @@ void TOutput::DropTrailingCodeSpace() {
 }
 
 void TOutput::SetLinkTarget(std::string target, bool isUrl, bool media) {
+  CloseLinkWrap();
   LinkTarget = std::move(target);
   LinkIsUrl = isUrl;
   LinkIsMedia = media;
 }
 
 void TOutput::ClearLinkTarget() {
+  CloseLinkWrap();
   LinkTarget.clear();
 }
 
+// An open wrap goes on: the texts of one link, whatever elements part them,
+// are one link's title.
 void TOutput::OpenLinkWrap() {
-  if (!LinkTarget.empty()) Wrap = TWrap::Pending;
+  if (!LinkTarget.empty() && Wrap == TWrap::None) Wrap = TWrap::Pending;
+}
+
+void TOutput::BeginWrappedImage() {
+  CloseLinkWrap();
+  OpenLinkWrap();
+  ++ImageWrapDepth;
+}
+
+void TOutput::EndWrappedImage() {
+  --ImageWrapDepth;
+  CloseLinkWrap();
 }
 
 void TOutput::CloseLinkWrap() {
@@ -508,6 +525,9 @@ void TOutput::CloseLinkWrap() {
 
 void TOutput::Write(TContext context, std::string_view bytes) {
   if (bytes.empty()) return;
+  // Only a link's text goes on in its wrap: markers, breaks and other markup
+  // end it (an image in a link has a wrap of its own).
+  if (Wrap != TWrap::None && context != TContext::LinkTitle && ImageWrapDepth == 0) CloseLinkWrap();
   switch (context) {
   case TContext::Text: {
     BreakCount = 0;

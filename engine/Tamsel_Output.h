@@ -132,8 +132,13 @@ public:
   bool Linking() const { return !LinkTarget.empty(); }
   bool LinkingMedia() const { return LinkIsMedia && !LinkTarget.empty(); }
   const std::string& Target() const { return LinkTarget; }
+  // A link's texts go into one wrap, which OpenLinkWrap opens (or goes on
+  // with) and anything else written ends; CloseLinkWrap ends it at once.
   void OpenLinkWrap();
   void CloseLinkWrap();
+  // An image in a link: a wrap of its own around the image's markup.
+  void BeginWrappedImage();
+  void EndWrappedImage();
   // Link wraps opened so far.
   std::size_t WrapsOpened() const { return OpenedWraps; }
 
@@ -190,6 +195,7 @@ private:
   std::size_t TextEnd = 0;
   std::size_t OpenedWraps = 0;
   enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
+  std::uint32_t ImageWrapDepth = 0;
   // White space written into a wrap that is not open yet.
   std::string Held;
 

@@ -167,7 +167,7 @@ TEST(Url, PageTargetsOfASingleDocument) {
   const std::pair<const char*, const char*> cases[] = {
       {"docs/setup.html#step2", "docs:setup#step2"},
       {"/wiki/start.html", ":wiki:start"},
-      {"..\\manual\\index.htm", "..:manual:index"},
+      {"..\\manual\\index.htm", "..:manual:start"},
       {"../../COPYING", "..:..:COPYING"},
       {"dir.old/page", "dir.old:page"},
       {"./page", "page"},

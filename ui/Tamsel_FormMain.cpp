@@ -244,6 +244,8 @@ QString ConvertForDisplay(QStringView html, const TConvertChoices& choices) {
   RunWithLargeStack([&] {
     TTamsel converter;
     converter.Options.SetLinks(!choices.NoLinks);
+    // The editor's document holds LF line ends.
+    converter.Options.LineBreak = "\n";
     if (choices.HtmlUtf8)
       result = converter.ConvertAnsi(ToCodePage(html), kEncUtf8);
     else
