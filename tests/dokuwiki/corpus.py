@@ -141,7 +141,8 @@ class View:
         self.raw = collapse(self.flow.replace(IMG_MARK, " "))
         self.folded = collapse(fold(self.flow.replace(IMG_MARK, " ")))
         # A link cut into pieces, or two side by side to one target, is one
-        # link to the reader.
+        # link to the reader; links on lines of their own (a table of
+        # contents whose entries all lead to one section) stay apart.
         merged = []
         for link in self.links:
             text = norm(self.flow[link[1]:link[2]], images=True)
@@ -149,7 +150,7 @@ class View:
                 continue
             last = merged[-1] if merged else None
             if (last and last[0] == link[0] and last[3] == link[3]
-                    and not self.flow[last[2]:link[1]].strip()):
+                    and not self.flow[last[2]:link[1]].strip(" \t")):
                 last[2] = link[2]
                 continue
             merged.append(list(link))
@@ -163,7 +164,11 @@ def link_key(target):
     # does not tell whether the link was kept; an external address does.
     kind, _, rest = target.partition(" ")
     if kind == "page":
-        return "page " + rest.partition("#")[0]
+        # A folder's index is its namespace's start page.
+        page = rest.partition("#")[0]
+        if page == "index" or page.endswith(":index"):
+            page = page[:-len("index")] + "start"
+        return "page " + page
     return target
 
 
