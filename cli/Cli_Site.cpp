@@ -161,13 +161,20 @@ public:
              TProgress& progress)
       : Options(options), Index(index), Writer(writer), Progress(progress) {}
 
-  // Reads a page's anchors, before any page converts.
+  // A page's anchors, as its conversion writes its headings, before any
+  // page's links are resolved.
   void FindPageAnchors(std::size_t file) {
     std::string bytes, error;
     try {
       if (ReadWholeFile(Index.Files()[file].Source.string(), bytes, error, kMaxInputBytes, false)) {
-        const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
-        Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding));
+        thread_local TTamsel converter;
+        struct TReport {
+          TTamsel& Converter;
+          ~TReport() { Converter.Options.ReportAnchors = false; }
+        } report{converter};
+        converter.Options.ReportAnchors = true;
+        ConvertDocumentOnThisStack(converter, bytes, PageOptions());
+        Index.SetAnchors(file, converter.Anchors());
       }
     } catch (const std::exception&) {
       // The conversion meets the same trouble and reports it.
@@ -233,6 +240,14 @@ private:
     change(Summary);
   }
 
+  // How every page of the site converts.
+  TDocumentOptions PageOptions() const {
+    TDocumentOptions options = Options.Document;
+    options.Namespace = Index.Options().Namespace;
+    options.StartPage = Index.Options().StartPage;
+    return options;
+  }
+
   void ConvertPage(const TSiteFile& page) {
     std::string bytes, error;
     if (!ReadWholeFile(page.Source.string(), bytes, error, kMaxInputBytes, false)) {
@@ -258,9 +273,7 @@ private:
     // What leads to no file of the site, the converter's link policy decides
     // for a page at this place.
     converter.Options.PagePath = page.Path;
-    TDocumentOptions documentOptions = Options.Document;
-    documentOptions.Namespace = Index.Options().Namespace;
-    documentOptions.StartPage = Index.Options().StartPage;
+    const TDocumentOptions documentOptions = PageOptions();
     converter.ResolveLocalLink = [&](std::string_view href, TLinkTarget& result) {
       std::string note;
       TResolvedLink link;

@@ -140,7 +140,7 @@ std::optional<std::size_t> TSiteIndex::Find(const std::string& path) const {
 
 std::optional<std::size_t> TSiteIndex::FindPage(const TReference& ref) const {
   const std::string prefix = ref.Path.empty() ? std::string() : ref.Path + "/";
-  if (ref.HasQuery && !ref.Query.empty()) {
+  if (QueryPicksPage(ref)) {
     // A query picks a page of its own: the one a mirroring tool saved under
     // it (wget names it "show.php?id=12.html", "%3F" or '@' for the '?' on
     // file systems that refuse it). A file that is no page is the same file
@@ -239,7 +239,8 @@ bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href,
   // it would have (DokuWiki shows it red, and it works once written): the
   // converter's policy gives it, as it gives every link that leads to no
   // file of the site.
-  if (!ref->Directory && (IsPageName(ref->Path) || !HasExtension(ref->Path) || ref->HasQuery)) {
+  if (!ref->Directory &&
+      (IsPageName(ref->Path) || !HasExtension(ref->Path) || QueryPicksPage(*ref))) {
     ++counts.MissingPages;
     note = "link '" + std::string(href) + "' leads to " + ref->Path + ", which does not exist";
     return false;

@@ -63,6 +63,7 @@ bool TConverter::HasTextBeside(TidyNode node, TidyNode link) {
 void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   if (!tidyGetChild(node)) return;
   Out.PutRepeated('=', level);
+  const std::size_t lineStart = Out.Size() - static_cast<std::size_t>(level);
   Out.Put(' ');
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
   HeadingLinks.clear();
@@ -77,6 +78,11 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   }
   Out.Put(' ');
   Out.PutRepeated('=', level);
+  // The anchor DokuWiki gives the line as written: what links to the
+  // heading lead to.
+  if (std::string anchor = SectionIds.Next(HeadingTitle(Out.WrittenSince(lineStart)));
+      !anchor.empty())
+    HeadingAnchors.emplace(node, std::move(anchor));
   // A heading that is one link into this page as a whole: the heading's own
   // anchor stands for it, and a line repeating its words would be noise.
   if (HeadingLinks.size() == 1) {

@@ -8,6 +8,7 @@
 #include "Tamsel_Url.h"
 
 #include <functional>
+#include <unordered_map>
 
 #include <cstdint>
 #include <initializer_list>
@@ -222,9 +223,31 @@ private:
   TOptions Options;
   TidyDoc Doc = nullptr;
   TOutput Out;
-  // Where the document's ids land, found at the first link to a fragment.
-  TDocumentAnchors Anchors;
-  bool AnchorsFound = false;
+  // The anchor the heading writer gave each heading it wrote, numbered as
+  // DokuWiki numbers them.
+  TSectionIds SectionIds;
+  std::unordered_map<TidyNode, std::string> HeadingAnchors;
+  // Where the document's ids stand among its headings, found at the first
+  // link to a fragment (or for the report).
+  TIdPlaces Places;
+  bool PlacesFound = false;
+  // The fragments of links written before their headings were: each a
+  // place, or (no such id) a name that may be a heading's anchor.
+  struct TDeferredFragment {
+    const TIdPlace* Place;
+    std::string Name;
+  };
+  std::vector<TDeferredFragment> Deferred;
+  const TIdPlaces& IdPlaces();
+  // Where a place lands, now that every heading is written.
+  TAnchorTarget Land(const TIdPlace& place) const;
+  // The result with every deferred fragment in its place; the report.
+  void FinishAnchors(std::string& result);
+
+public:
+  TDocumentAnchors Report;
+
+private:
   // An image was written inside the current link to a media file.
   bool MediaImage = false;
   // The heading being written, and its links that go after its line.

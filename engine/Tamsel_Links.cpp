@@ -8,6 +8,7 @@
 #include "Tamsel_Internal.h"
 #include "Tamsel_Url.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tamsel {
@@ -156,22 +157,79 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
 // A fragment of this document lands on the heading it names, is inside or
 // stands before (with at most navigation between), else on the heading of
 // its section, else at the top of the page ("#", which DokuWiki links to the
-// page itself): DokuWiki's page has no other anchors.
+// page itself): DokuWiki's page has no other anchors. Which headings there
+// are and their anchors is known once the heading writer has written them
+// all, so the target is put in at the end of the run.
 std::string TConverter::FragmentTarget(std::string_view fragment) {
   if (fragment.empty()) return "#";
-  if (!AnchorsFound) {
-    Anchors = FindAnchors(Doc);
-    AnchorsFound = true;
-  }
+  const TIdPlaces& places = IdPlaces();
   const std::string name(fragment);
-  auto found = Anchors.Targets.find(name);
-  if (found == Anchors.Targets.end()) found = Anchors.Targets.find(PercentDecode(name));
-  if (found != Anchors.Targets.end()) return "#" + found->second.Section;
-  // An id no element has may still be a heading's anchor as DokuWiki spells it.
-  const std::string anchor = SectionId(PercentDecode(name));
-  for (const std::string& heading : Anchors.Headings)
-    if (heading == anchor) return "#" + anchor;
-  return "#";
+  auto found = places.Ids.find(name);
+  if (found == places.Ids.end()) found = places.Ids.find(PercentDecode(name));
+  const auto slot = static_cast<std::uint32_t>(Deferred.size());
+  if (found != places.Ids.end())
+    Deferred.push_back({&found->second, {}});
+  else
+    Deferred.push_back({nullptr, SectionId(PercentDecode(name))});
+  return TOutput::DeferredTarget(slot);
+}
+
+const TIdPlaces& TConverter::IdPlaces() {
+  if (!PlacesFound) {
+    Places = FindIdPlaces(Doc);
+    PlacesFound = true;
+  }
+  return Places;
+}
+
+TAnchorTarget TConverter::Land(const TIdPlace& place) const {
+  for (TidyNode heading : {place.On, place.Next}) {
+    if (!heading) continue;
+    if (auto it = HeadingAnchors.find(heading); it != HeadingAnchors.end())
+      return {it->second, true};
+  }
+  for (std::size_t i = std::min(place.Before, Places.Headings.size()); i-- > 0;)
+    if (auto it = HeadingAnchors.find(Places.Headings[i]); it != HeadingAnchors.end())
+      return {it->second, false};
+  return {};
+}
+
+void TConverter::FinishAnchors(std::string& result) {
+  if (!Out.Holes().empty()) {
+    std::vector<std::string> targets;
+    targets.reserve(Deferred.size());
+    for (const TDeferredFragment& fragment : Deferred) {
+      std::string anchor;
+      if (fragment.Place) {
+        anchor = Land(*fragment.Place).Section;
+      } else {
+        // An id no element has may still be a heading's anchor as DokuWiki
+        // spells it.
+        const auto& taken = SectionIds.Taken();
+        if (std::find(taken.begin(), taken.end(), fragment.Name) != taken.end())
+          anchor = fragment.Name;
+      }
+      targets.push_back("#" + anchor);
+    }
+    std::size_t size = result.size();
+    for (const TOutput::THole& hole : Out.Holes())
+      size += targets[hole.Slot].size();
+    std::string spliced;
+    spliced.reserve(size);
+    std::size_t from = 0;
+    for (const TOutput::THole& hole : Out.Holes()) {
+      spliced.append(result, from, hole.At - from);
+      spliced += targets[hole.Slot];
+      from = hole.At;
+    }
+    spliced.append(result, from, std::string::npos);
+    result = std::move(spliced);
+  }
+  if (Options.ReportAnchors) {
+    Report.Headings = SectionIds.Taken();
+    for (const auto& [name, place] : IdPlaces().Ids)
+      Report.Targets.emplace(name, Land(place));
+  }
 }
 
 void TConverter::WriteLinkedImage(TidyNode node) {

@@ -317,6 +317,16 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   Wrap = TWrap::None;
   ImageWrapDepth = 0;
   Held.clear();
+  HoleList.clear();
+}
+
+std::string TOutput::DeferredTarget(std::uint32_t slot) {
+  return '\x01' + std::to_string(slot);
+}
+
+std::string_view TOutput::WrittenSince(std::size_t from) const {
+  if (!Live || from >= Buffer.size) return {};
+  return {reinterpret_cast<const char*>(Buffer.bp) + from, Buffer.size - from};
 }
 
 std::size_t TOutput::Finish() {
@@ -607,6 +617,12 @@ void TOutput::Write(TContext context, std::string_view bytes) {
 // The one form of a link target or image source: ids and addresses differ in
 // how the bytes that would end "[[...|" or "{{...}}" are kept.
 void TOutput::WriteTarget(std::string_view target, bool isUrl) {
+  if (target.starts_with('\x01')) {
+    Flush();
+    HoleList.push_back(
+        {Buffer.size, static_cast<std::uint32_t>(std::stoul(std::string(target.substr(1))))});
+    return;
+  }
   std::string out;
   out.reserve(target.size());
   for (const char c : target) {

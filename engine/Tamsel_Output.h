@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <pcre2.h>
 #include <tidy/tidy.h>
@@ -141,6 +142,20 @@ public:
   void EndWrappedImage();
   // Link wraps opened so far.
   std::size_t WrapsOpened() const { return OpenedWraps; }
+  // A link target known only once the page is written (a fragment whose
+  // heading comes later): the channel keeps its place in the result, and
+  // the run puts the target there at its end. Such targets are anchors,
+  // which need no escaping.
+  static std::string DeferredTarget(std::uint32_t slot);
+  struct THole {
+    std::size_t At;
+    std::uint32_t Slot;
+  };
+  const std::vector<THole>& Holes() const { return HoleList; }
+  // The bytes written so far, from offset from on; what is still pending
+  // (breaks, held white space) is not among them.
+  std::size_t Size() const { return Buffer.size; }
+  std::string_view WrittenSince(std::size_t from) const;
 
   // Inside inline code: stretches that DokuWiki's typography would change
   // ("--", "->", "...", quotes, "640x480") are protected.
@@ -194,6 +209,7 @@ private:
   // between, continues it on the page.
   std::size_t TextEnd = 0;
   std::size_t OpenedWraps = 0;
+  std::vector<THole> HoleList;
   enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
   std::uint32_t ImageWrapDepth = 0;
   // White space written into a wrap that is not open yet.

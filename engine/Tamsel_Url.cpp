@@ -283,6 +283,10 @@ std::string QueryPagePath(std::string_view path, std::string_view query) {
   return out + ".html";
 }
 
+bool QueryPicksPage(const TReference& ref) {
+  return ref.HasQuery && !ref.Query.empty() && !IsPageName(ref.Path);
+}
+
 bool IsFileName(const TReference& ref) {
   if (ref.SamePage || ref.Directory || ref.Path.empty()) return false;
   const std::string_view path = ref.Path;
@@ -366,9 +370,12 @@ TPolicyTarget LocalLinkTarget(std::string_view href, const TLinkPlace& place, bo
   std::string fragment;
   if (ref->HasFragment && !ref->Fragment.empty())
     fragment = "#" + (absolute ? SectionId(ref->Fragment) : ref->Fragment);
-  if (ref->HasQuery && !ref->Query.empty()) {
+  if (QueryPicksPage(*ref)) {
     // The page with this query is a page of its own.
-    const std::string id = PageIdFor(QueryPagePath(ref->Path, ref->Query), place.StartPage);
+    const std::string path = !ref->Directory     ? ref->Path
+                             : ref->Path.empty() ? "index.html"
+                                                 : ref->Path + "/index.html";
+    const std::string id = PageIdFor(QueryPagePath(path, ref->Query), place.StartPage);
     if (id.empty()) return out;
     out.Kind = TKind::Page;
     out.Target = absolute ? ":" + InNamespace(place.Namespace, id) : RelativePrefix(*ref) + id;

@@ -64,6 +64,10 @@ std::string MediaIdFor(std::string_view path);
 // page of the site such a link leads to: "show.php" with "id=12" gives
 // "show.php?id=12.html".
 std::string QueryPagePath(std::string_view path, std::string_view query);
+// Whether a link's query picks a page of its own: it does for programs
+// ("show.php?id=12", "/wiki?title=X", a folder), not for a static *.html or
+// *.htm page, which is the same file whatever the query.
+bool QueryPicksPage(const TReference& ref);
 // A file that is no page: its name has an extension that no web page has.
 bool IsFileName(const TReference& ref);
 

@@ -99,7 +99,8 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
       {"index.html", "#Options", "#options"}, // a heading's anchor as DokuWiki spells it
       {"index.html", "about.html#Top", ":about"},
       {"index.html", "#", nullptr},
-      {"index.html", "?page=2", nullptr}, // a query picks a page of its own
+      {"index.html", "?page=2", ":start"},        // a static page, whatever the query
+      {"index.html", "list.php?page=2", nullptr}, // a query picks a page of its own
       {"index.html", "new/Page.html#x", nullptr},
       {"index.html", "new/Page#x", nullptr},
       {"index.html", "files/report.pdf", nullptr},
@@ -118,7 +119,7 @@ TEST(SiteIndex, LinksBecomeAbsolutePageIds) {
       EXPECT_EQ(result.Target, c.Result) << c.Href;
     }
   }
-  EXPECT_EQ(counts.Resolved, 19u);
+  EXPECT_EQ(counts.Resolved, 20u);
   EXPECT_EQ(counts.MissingPages, 3u);
   EXPECT_EQ(counts.Kept, 4u);
   EXPECT_EQ(counts.FragmentsOnHeading, 4u);

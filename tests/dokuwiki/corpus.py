@@ -141,16 +141,18 @@ class View:
         self.raw = collapse(self.flow.replace(IMG_MARK, " "))
         self.folded = collapse(fold(self.flow.replace(IMG_MARK, " ")))
         # A link cut into pieces, or two side by side to one target, is one
-        # link to the reader; links on lines of their own (a table of
-        # contents whose entries all lead to one section) stay apart.
+        # link to the reader. Links into the page itself only when nothing
+        # parts them: several ids land on one heading of the wiki page, and
+        # a table of contents' entries are links of their own.
         merged = []
         for link in self.links:
             text = norm(self.flow[link[1]:link[2]], images=True)
             if not text:
                 continue
             last = merged[-1] if merged else None
+            gap = self.flow[last[2]:link[1]] if last else ""
             if (last and last[0] == link[0] and last[3] == link[3]
-                    and not self.flow[last[2]:link[1]].strip(" \t")):
+                    and not (gap if link_key(link[0]) == "page " else gap.strip())):
                 last[2] = link[2]
                 continue
             merged.append(list(link))
@@ -168,6 +170,10 @@ def link_key(target):
         page = rest.partition("#")[0]
         if page == "index" or page.endswith(":index"):
             page = page[:-len("index")] + "start"
+        # The page is rendered as the start page: a link to the top of the
+        # page itself ("[[#|...]]") shows as one to it.
+        if page == "start":
+            page = ""
         return "page " + page
     return target
 
@@ -284,8 +290,11 @@ def html_view(tree):
                 v.optional.append(element_text(node))
                 return
             elif heading is not None:
+                # A heading that is one link into the page is the heading
+                # alone, its anchor standing for the link.
                 self_anchor = href in ("", "#") or (
-                    href.startswith("#") and href[1:] in own.get(id(heading), ()))
+                    href.startswith("#") and href[1:] in own.get(id(heading), ())) or (
+                    href.startswith("#") and text == norm(element_text(heading)))
                 context = "permalink" if self_anchor else "heading"
             target = fidelity.html_link_target(href, 7, fidelity.contains_image(node))
             if target is not None:
