@@ -264,6 +264,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   InTerm = false;
   SectionIds = {};
   HeadingAnchors.clear();
+  HeadingLines.clear();
   Places = {};
   PlacesFound = false;
   Deferred.clear();

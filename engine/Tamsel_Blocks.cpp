@@ -78,11 +78,9 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   }
   Out.Put(' ');
   Out.PutRepeated('=', level);
-  // The anchor DokuWiki gives the line as written: what links to the
-  // heading lead to.
-  if (std::string anchor = SectionIds.Next(HeadingTitle(Out.WrittenSince(lineStart)));
-      !anchor.empty())
-    HeadingAnchors.emplace(node, std::move(anchor));
+  // The anchor DokuWiki gives the line as written is what links to the
+  // heading lead to; it is worked out when a link needs it.
+  HeadingLines.push_back({node, lineStart, Out.Size()});
   // A heading that is one link into this page as a whole: the heading's own
   // anchor stands for it, and a line repeating its words would be noise.
   if (HeadingLinks.size() == 1) {

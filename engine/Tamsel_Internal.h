@@ -227,6 +227,12 @@ private:
   // DokuWiki numbers them.
   TSectionIds SectionIds;
   std::unordered_map<TidyNode, std::string> HeadingAnchors;
+  // Where the writer wrote each heading's line in the result.
+  struct THeadingLine {
+    TidyNode Node;
+    std::size_t From, To;
+  };
+  std::vector<THeadingLine> HeadingLines;
   // Where the document's ids stand among its headings, found at the first
   // link to a fragment (or for the report).
   TIdPlaces Places;

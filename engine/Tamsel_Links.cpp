@@ -195,6 +195,12 @@ TAnchorTarget TConverter::Land(const TIdPlace& place) const {
 }
 
 void TConverter::FinishAnchors(std::string& result) {
+  if (Out.Holes().empty() && !Options.ReportAnchors) return;
+  for (const THeadingLine& line : HeadingLines)
+    if (std::string anchor = SectionIds.Next(HeadingTitle(std::string_view(result).substr(
+            std::min(line.From, result.size()), line.To - line.From)));
+        !anchor.empty())
+      HeadingAnchors.emplace(line.Node, std::move(anchor));
   if (!Out.Holes().empty()) {
     std::vector<std::string> targets;
     targets.reserve(Deferred.size());

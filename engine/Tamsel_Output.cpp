@@ -324,11 +324,6 @@ std::string TOutput::DeferredTarget(std::uint32_t slot) {
   return '\x01' + std::to_string(slot);
 }
 
-std::string_view TOutput::WrittenSince(std::size_t from) const {
-  if (!Live || from >= Buffer.size) return {};
-  return {reinterpret_cast<const char*>(Buffer.bp) + from, Buffer.size - from};
-}
-
 std::size_t TOutput::Finish() {
   Deferred = 0;
   CodeSpace.clear();

@@ -152,10 +152,9 @@ public:
     std::uint32_t Slot;
   };
   const std::vector<THole>& Holes() const { return HoleList; }
-  // The bytes written so far, from offset from on; what is still pending
-  // (breaks, held white space) is not among them.
+  // The bytes written so far; what is still pending (breaks, held white
+  // space) is not among them.
   std::size_t Size() const { return Buffer.size; }
-  std::string_view WrittenSince(std::size_t from) const;
 
   // Inside inline code: stretches that DokuWiki's typography would change
   // ("--", "->", "...", quotes, "640x480") are protected.
