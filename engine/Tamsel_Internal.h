@@ -8,6 +8,7 @@
 #include "Tamsel_Url.h"
 
 #include <functional>
+#include <optional>
 #include <unordered_map>
 
 #include <cstdint>
@@ -212,7 +213,8 @@ private:
   void WriteImage(TidyNode node);
   void WriteLinkedImage(TidyNode node);
   // "#frag" as DokuWiki's anchor of the heading where the fragment lands.
-  std::string FragmentTarget(std::string_view fragment);
+  // The target is put in at the end of the run: slot says where.
+  std::string FragmentTarget(std::string_view fragment, std::optional<std::uint32_t>& slot);
 
   // Where this run's page lies, for the link policy.
   TLinkPlace Place() const {

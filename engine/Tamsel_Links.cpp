@@ -94,6 +94,7 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
     if (href && href[0] == '#' && IsPermalinkMark(Doc, node)) return;
   }
   std::string target;
+  std::optional<std::uint32_t> deferred;
   bool isUrl = false;
   bool media = false;
   const bool anyLinks = Options.LocalLinks || Options.MailLinks || Options.ExternalLinks;
@@ -120,7 +121,7 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
       target = std::move(resolved.Target);
       media = resolved.Media;
     } else if (value.starts_with('#') && value.find('#', 1) == std::string::npos) {
-      target = FragmentTarget(std::string_view(value).substr(1));
+      target = FragmentTarget(std::string_view(value).substr(1), deferred);
     } else {
       TPolicyTarget policy = LocalLinkTarget(value, Place(), HoldsImage(node));
       target = std::move(policy.Target);
@@ -132,6 +133,7 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
   // markup; without a target (a named anchor, links switched off) it is
   // ordinary text again and protected as such.
   Out.SetLinkTarget(std::move(target), isUrl, media);
+  if (deferred) Out.DeferTarget(*deferred);
   if (Out.Linking()) {
     const TScope noDash(NoDashDepth);
     const std::size_t wraps = Out.WrapsOpened();
@@ -160,18 +162,20 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
 // page itself): DokuWiki's page has no other anchors. Which headings there
 // are and their anchors is known once the heading writer has written them
 // all, so the target is put in at the end of the run.
-std::string TConverter::FragmentTarget(std::string_view fragment) {
+std::string TConverter::FragmentTarget(std::string_view fragment,
+                                       std::optional<std::uint32_t>& slot) {
   if (fragment.empty()) return "#";
   const TIdPlaces& places = IdPlaces();
   const std::string name(fragment);
   auto found = places.Ids.find(name);
   if (found == places.Ids.end()) found = places.Ids.find(PercentDecode(name));
-  const auto slot = static_cast<std::uint32_t>(Deferred.size());
+  slot = static_cast<std::uint32_t>(Deferred.size());
   if (found != places.Ids.end())
     Deferred.push_back({&found->second, {}});
   else
     Deferred.push_back({nullptr, SectionId(PercentDecode(name))});
-  return TOutput::DeferredTarget(slot);
+  // Stands for the target until it is put in; never written.
+  return "#";
 }
 
 const TIdPlaces& TConverter::IdPlaces() {

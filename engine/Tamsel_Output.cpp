@@ -318,10 +318,11 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   ImageWrapDepth = 0;
   Held.clear();
   HoleList.clear();
+  DeferredSlot = 0;
 }
 
-std::string TOutput::DeferredTarget(std::uint32_t slot) {
-  return '\x01' + std::to_string(slot);
+void TOutput::DeferTarget(std::uint32_t slot) {
+  if (!LinkTarget.empty() && !LinkIsMedia) DeferredSlot = slot + 1;
 }
 
 std::size_t TOutput::Finish() {
@@ -419,7 +420,10 @@ void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
     Flush();
     if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') Append("%%%%", 4);
     Emit("[[", 2);
-    WriteTarget(LinkTarget, LinkIsUrl);
+    if (DeferredSlot > 0)
+      HoleList.push_back({Buffer.size, DeferredSlot - 1});
+    else
+      WriteTarget(LinkTarget, LinkIsUrl);
   }
   Emit("|", 1);
   Emit(Held.data(), Held.size());
@@ -489,11 +493,13 @@ void TOutput::SetLinkTarget(std::string target, bool isUrl, bool media) {
   LinkTarget = std::move(target);
   LinkIsUrl = isUrl;
   LinkIsMedia = media;
+  DeferredSlot = 0;
 }
 
 void TOutput::ClearLinkTarget() {
   CloseLinkWrap();
   LinkTarget.clear();
+  DeferredSlot = 0;
 }
 
 // An open wrap goes on: the texts of one link, whatever elements part them,
@@ -612,12 +618,6 @@ void TOutput::Write(TContext context, std::string_view bytes) {
 // The one form of a link target or image source: ids and addresses differ in
 // how the bytes that would end "[[...|" or "{{...}}" are kept.
 void TOutput::WriteTarget(std::string_view target, bool isUrl) {
-  if (target.starts_with('\x01')) {
-    Flush();
-    HoleList.push_back(
-        {Buffer.size, static_cast<std::uint32_t>(std::stoul(std::string(target.substr(1))))});
-    return;
-  }
   std::string out;
   out.reserve(target.size());
   for (const char c : target) {

@@ -142,11 +142,11 @@ public:
   void EndWrappedImage();
   // Link wraps opened so far.
   std::size_t WrapsOpened() const { return OpenedWraps; }
-  // A link target known only once the page is written (a fragment whose
-  // heading comes later): the channel keeps its place in the result, and
-  // the run puts the target there at its end. Such targets are anchors,
-  // which need no escaping.
-  static std::string DeferredTarget(std::uint32_t slot);
+  // The target just set is known only once the page is written (a fragment
+  // whose heading comes later): the channel keeps its place in the result
+  // for every wrap of the link, and the run puts the target there at its
+  // end. Such targets are anchors, which need no escaping.
+  void DeferTarget(std::uint32_t slot);
   struct THole {
     std::size_t At;
     std::uint32_t Slot;
@@ -209,6 +209,7 @@ private:
   std::size_t TextEnd = 0;
   std::size_t OpenedWraps = 0;
   std::vector<THole> HoleList;
+  std::uint32_t DeferredSlot = 0; // the slot + 1; 0: the target is LinkTarget
   enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
   std::uint32_t ImageWrapDepth = 0;
   // White space written into a wrap that is not open yet.
