@@ -13,7 +13,9 @@ The window and the single document must write the same; the site on disk
 and the site in the wiki must write the same; each mode must write what the
 table says, and where the table gives one value for --namespace and the
 sites, they agree (the README says where a site knows more: files that
-exist, collisions, pages saved under a query, other pages' anchors).
+exist, collisions, pages saved under a query, other pages' anchors). With
+--base-url, a single document and a site on disk are held to a table of
+their own: addresses for what leads to no page of the site.
 """
 import os
 import shutil
@@ -52,6 +54,19 @@ CASES = [
     ("external", "https://example.org/a?b=1", "[[https://example.org/a?b=1|t]]", None, None),
     ("mail", "mailto:a@example.org", "[[a@example.org|t]]", None, None),
     ("scheme", "tel:123", "t", None, None),
+]
+
+# With --base-url: a single document (published at docs/page.html) makes every
+# local link an address; a site keeps the links to its own pages and files.
+BASE = "https://example.org/"
+BASE_CASES = [
+    ("relative", BASE + "docs/other.html", "[[:ns:docs:other|t]]"),
+    ("php", BASE + "docs/x.php", "[[https://example.org/docs/x.php|t]]"),
+    ("query-12", BASE + "show.php?id=12", "[[:ns:show.php_id_12|t]]"),
+    ("query-13", BASE + "show.php?id=13", "[[:ns:show.php_id_13|t]]"),
+    ("fragment-heading", None, "[[#introduction|t]]"),
+    ("folder", BASE + "docs/sub/", "[[:ns:docs:sub:start|t]]"),
+    ("image", None, "{{:ns:img:a.png}}"),
 ]
 
 PAGE = ("<html><body><h2 id='intro'>Introduction</h2><p>The <span id='each'>each</span> "
@@ -146,6 +161,22 @@ def main():
             modes["wiki"] = cases_of(wiki.client("tester").wiki.getPage(NS + ":docs:page"))
         else:
             print("dokuwiki or php-cli missing; the pushed site is not compared")
+
+        single = cases_of(run(["--base-url", BASE + "docs/page.html", page]))
+        run(["--site", src, "--out", os.path.join(out, "based"), "--media",
+             os.path.join(out, "based-media"), "--namespace", NS, "--base-url", BASE, "-q"])
+        with open(os.path.join(out, "based", NS, "docs", "page.txt"), encoding="utf-8") as f:
+            based = cases_of(f.read())
+        for name, url, site in BASE_CASES:
+            if url:
+                want = "[[%s|t]]" % url
+            else:
+                want = {"fragment-heading": "[[#introduction|t]]",
+                        "image": "{{https://example.org/img/a.png}}"}[name]
+            check(single.get(name) == want,
+                  "%s with --base-url: %r, expected %r" % (name, single.get(name), want))
+            check(based.get(name) == site,
+                  "%s in a site with --base-url: %r, expected %r" % (name, based.get(name), site))
 
         for name, _, lone, below, site in CASES:
             below = below or lone
