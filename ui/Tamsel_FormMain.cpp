@@ -245,7 +245,7 @@ QString ConvertForDisplay(QStringView html, const TConvertChoices& choices) {
     TTamsel converter;
     converter.Options.SetLinks(!choices.NoLinks);
     // The editor's document holds LF line ends.
-    converter.Options.LineBreak = "\n";
+    converter.Options.LineBreak.assign(1, '\n');
     if (choices.HtmlUtf8)
       result = converter.ConvertAnsi(ToCodePage(html), kEncUtf8);
     else
