@@ -18,13 +18,6 @@ namespace tamsel::cli {
 
 enum class TNewline { Lf, CrLf };
 
-// The converter ends its lines with CR LF; a file gets the chosen line end
-// instead, and a final one when it holds anything. A lone LF (none is known
-// to occur) counts as a line end. A lone CR comes only from a "&#13;"
-// reference in the HTML, which browsers show as a space; as a line end it
-// would cut a table row or a list item in two, so it becomes a space.
-std::string FinishText(std::string_view converted, TNewline newline);
-
 struct TDocumentOptions {
   std::optional<TEncoding> Encoding; // nullopt: detect
   std::uint8_t LinkOptions = 7;
@@ -36,6 +29,9 @@ struct TDocumentOptions {
   // document taken to lie at its root. Cleaned; empty: the converter's form.
   std::string Namespace;
   std::string StartPage = "start";
+  // The address the HTML was published at: links that lead to no page
+  // become absolute addresses below it.
+  std::string BaseUrl;
 };
 
 struct TDocumentResult {

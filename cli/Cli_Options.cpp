@@ -38,6 +38,9 @@ const char* const kUsage =
     "                    with links and images to match; for one FILE too\n"
     "  --start-page NAME what a folder's index.html becomes (default start, as in\n"
     "                    DokuWiki)\n"
+    "  --base-url URL    the address the HTML was published at (with --site, that\n"
+    "                    of SRC_DIR): links that lead to no page of the site, and\n"
+    "                    such images, become absolute addresses below it\n"
     "  --index DOKUWIKI_DIR  run DokuWiki's indexer (DOKUWIKI_DIR/bin/indexer.php)\n"
     "                    after the migration, so that its search finds the pages\n"
     "  --wiki URL        write into the DokuWiki at URL (its base address) through\n"
@@ -193,6 +196,14 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
       if (options.Document.StartPage.empty() ||
           options.Document.StartPage.find(':') != std::string::npos)
         throw TUsageError{"--start-page takes a page name, not '" + name + "'"};
+    } else if (arg == "--base-url") {
+      options.Document.BaseUrl = value();
+      const std::string& url = options.Document.BaseUrl;
+      const std::size_t colon = url.find("://");
+      if (colon == std::string::npos || colon == 0 || url.size() == colon + 3 ||
+          url.find_first_of(" \t\r\n") != std::string::npos)
+        throw TUsageError{"--base-url takes an absolute address (https://host/path/), not '" + url +
+                          "'"};
     } else if (arg == "--index") {
       options.IndexDir = value();
       if (siteOnly.empty()) siteOnly = arg;

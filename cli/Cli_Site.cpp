@@ -7,7 +7,6 @@
 
 #include "Tamsel.h"
 #include "Tamsel_Anchor.h"
-#include "Tamsel_Region.h"
 
 #include <algorithm>
 #include <atomic>
@@ -239,15 +238,25 @@ public:
     };
   }
 
-  // Reads a page's anchors, before any page converts.
+  // A page's anchors, as its conversion writes its headings, before any
+  // page's links are resolved.
   void FindPageAnchors(std::size_t file) {
     std::string bytes, error;
     try {
       if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
-        const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
-        Index.SetAnchors(file, FindRegionAnchors(input.Bytes, input.TidyEncoding,
-                                                 ChromeChooser(Index.Files()[file], nullptr))
-                                   .Targets);
+        thread_local TTamsel converter;
+        struct TReport {
+          TTamsel& Converter;
+          ~TReport() {
+            Converter.Options.ReportAnchors = false;
+            Converter.ChooseRegion = nullptr;
+          }
+        } report{converter};
+        converter.Options.ReportAnchors = true;
+        // The anchors of what converts: chrome left out takes its headings along.
+        converter.ChooseRegion = ChromeChooser(Index.Files()[file], nullptr);
+        ConvertDocumentOnThisStack(converter, bytes, PageOptions());
+        Index.SetAnchors(file, converter.Anchors());
       }
     } catch (const std::exception&) {
       // The conversion meets the same trouble and reports it.
@@ -317,6 +326,14 @@ private:
     change(Summary);
   }
 
+  // How every page of the site converts.
+  TDocumentOptions PageOptions() const {
+    TDocumentOptions options = Options.Document;
+    options.Namespace = Index.Options().Namespace;
+    options.StartPage = Index.Options().StartPage;
+    return options;
+  }
+
   void ConvertPage(const TSiteFile& page) {
     std::string bytes, error;
     if (!SourceOf(page).Read(bytes, error, kMaxInputBytes)) {
@@ -337,10 +354,15 @@ private:
         Converter.ResolveLocalLink = nullptr;
         Converter.ResolveLocalImage = nullptr;
         Converter.ChooseRegion = nullptr;
+        Converter.Options.PagePath.clear();
       }
     } reset{converter};
     TChromeReport chrome;
     converter.ChooseRegion = ChromeChooser(page, &chrome);
+    // What leads to no file of the site, the converter's link policy decides
+    // for a page at this place.
+    converter.Options.PagePath = page.Path;
+    const TDocumentOptions documentOptions = PageOptions();
     converter.ResolveLocalLink = [&](std::string_view href, TLinkTarget& result) {
       std::string note;
       TResolvedLink link;
@@ -363,7 +385,7 @@ private:
     };
     TDocumentResult document;
     try {
-      document = ConvertDocumentOnThisStack(converter, bytes, Options.Document);
+      document = ConvertDocumentOnThisStack(converter, bytes, documentOptions);
     } catch (const std::exception& e) {
       Report(page.Path, std::string("cannot convert: ") + e.what());
       Count([](TSiteSummary& s) { ++s.Failed; });

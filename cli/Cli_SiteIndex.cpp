@@ -31,6 +31,10 @@ std::string ColonPath(std::string_view path) {
   return out;
 }
 
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
 bool HasExtension(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');
@@ -49,38 +53,6 @@ void TLinkCounts::Add(const TLinkCounts& other) {
   FragmentsOnHeading += other.FragmentsOnHeading;
   FragmentsInSection += other.FragmentsInSection;
   FragmentsKept += other.FragmentsKept;
-}
-
-bool IsPageName(std::string_view path) {
-  const std::string lower = LowerAscii(path);
-  const auto ends = [&](std::string_view suffix) {
-    return lower.size() > suffix.size() &&
-           lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-  };
-  return ends(".html") || ends(".htm");
-}
-
-std::string InNamespace(std::string_view ns, std::string_view id) {
-  if (ns.empty()) return std::string(id);
-  if (id.empty()) return std::string(ns);
-  return std::string(ns) + ":" + std::string(id);
-}
-
-std::string PageIdFor(std::string_view path, std::string_view startPage) {
-  // A folder's index is the start page of its namespace, as DokuWiki names
-  // every namespace's own page.
-  const std::size_t slash = path.rfind('/');
-  const std::string name = LowerAscii(path.substr(slash == std::string_view::npos ? 0 : slash + 1));
-  if (name == "index.html" || name == "index.htm") {
-    const std::string folder =
-        slash == std::string_view::npos ? std::string() : CleanId(ColonPath(path.substr(0, slash)));
-    return InNamespace(folder, CleanId(startPage));
-  }
-  return CleanId(ColonPath(WithoutExtension(path)));
-}
-
-std::string MediaIdFor(std::string_view path) {
-  return CleanId(ColonPath(path));
 }
 
 namespace {
@@ -146,9 +118,8 @@ TSiteIndex::TSiteIndex(std::vector<TSiteFile> files, TIndexOptions options)
   }
 }
 
-void TSiteIndex::SetAnchors(std::size_t file,
-                            std::unordered_map<std::string, TAnchorTarget> targets) {
-  Anchors[file] = std::move(targets);
+void TSiteIndex::SetAnchors(std::size_t file, TDocumentAnchors anchors) {
+  Anchors[file] = std::move(anchors);
   HasAnchors[file] = 1;
 }
 
@@ -169,6 +140,20 @@ std::optional<std::size_t> TSiteIndex::Find(const std::string& path) const {
 
 std::optional<std::size_t> TSiteIndex::FindPage(const TReference& ref) const {
   const std::string prefix = ref.Path.empty() ? std::string() : ref.Path + "/";
+  if (QueryPicksPage(ref)) {
+    // A query picks a page of its own: the one a mirroring tool saved under
+    // it (wget names it "show.php?id=12.html", "%3F" or '@' for the '?' on
+    // file systems that refuse it). A file that is no page is the same file
+    // whatever the query.
+    const std::string path = ref.Directory ? prefix + "index.html" : ref.Path;
+    const std::string saved = QueryPagePath(path, ref.Query);
+    const std::string rest = saved.substr(path.size() + 1);
+    for (const std::string& name : {saved, path + "%3F" + rest, path + "@" + rest})
+      if (auto found = Find(name); found && AllFiles[*found].Page) return found;
+    if (auto found = Find(ref.Path); found && !AllFiles[*found].Page && !ref.Directory)
+      return found;
+    return std::nullopt;
+  }
   if (!ref.Directory)
     if (auto found = Find(ref.Path)) return found;
   for (const char* index : {"index.html", "index.htm"})
@@ -184,17 +169,25 @@ std::string TSiteIndex::Fragment(std::optional<std::size_t> page, const TReferen
                                  TLinkCounts& counts) const {
   if (!ref.HasFragment || ref.Fragment.empty()) return {};
   if (page && HasAnchors[*page]) {
-    const auto& targets = Anchors[*page];
-    auto it = targets.find(ref.Fragment);
+    const TDocumentAnchors& anchors = Anchors[*page];
+    auto it = anchors.Targets.find(ref.Fragment);
     // "config#omit.html" for "config.html#omit": a slip common enough in
     // generated documentation (npm's) that a browser's guess would not help.
-    if (it == targets.end() && IsPageName(ref.Fragment))
-      it = targets.find(WithoutExtension(ref.Fragment));
-    if (it != targets.end()) {
+    if (it == anchors.Targets.end() && IsPageName(ref.Fragment))
+      it = anchors.Targets.find(WithoutExtension(ref.Fragment));
+    if (it != anchors.Targets.end()) {
       ++(it->second.OnHeading ? counts.FragmentsOnHeading : counts.FragmentsInSection);
       // Before the first heading: the top of the page is the place.
       return it->second.Section.empty() ? std::string() : "#" + it->second.Section;
     }
+    // An id no element has may still be a heading's anchor as DokuWiki
+    // spells it; else the page has no such place, and its top stands for it.
+    if (const std::string anchor = SectionId(ref.Fragment); Contains(anchors.Headings, anchor)) {
+      ++counts.FragmentsOnHeading;
+      return "#" + anchor;
+    }
+    ++counts.FragmentsKept;
+    return {};
   }
   // Browsers take a "#top" that names no element for the top of the page.
   if (page && LowerAscii(ref.Fragment) == "top") {
@@ -243,15 +236,14 @@ bool TSiteIndex::ResolveLink(std::string_view pagePath, std::string_view href,
     return false;
   }
   // A missing page, also one linked without its extension, still gets the id
-  // it would have (DokuWiki shows it red, and it works once written).
-  if (!ref->Directory && (IsPageName(ref->Path) || !HasExtension(ref->Path))) {
-    const std::string path = IsPageName(ref->Path) ? ref->Path : ref->Path + ".html";
-    if (const std::string id = PageId(path); !id.empty()) {
-      result.Target = ":" + id + Fragment(std::nullopt, *ref, counts);
-      ++counts.MissingPages;
-      note = "link '" + std::string(href) + "' leads to " + ref->Path + ", which does not exist";
-      return true;
-    }
+  // it would have (DokuWiki shows it red, and it works once written): the
+  // converter's policy gives it, as it gives every link that leads to no
+  // file of the site.
+  if (!ref->Directory &&
+      (IsPageName(ref->Path) || !HasExtension(ref->Path) || QueryPicksPage(*ref))) {
+    ++counts.MissingPages;
+    note = "link '" + std::string(href) + "' leads to " + ref->Path + ", which does not exist";
+    return false;
   }
   ++counts.Kept;
   note = "link '" + std::string(href) + "' leads to nothing in the site";

@@ -66,13 +66,15 @@ public:
 
   // The anchors of the page Files()[file]. Set for every page before links
   // resolve; one thread per page.
-  void SetAnchors(std::size_t file, std::unordered_map<std::string, TAnchorTarget> targets);
+  void SetAnchors(std::size_t file, TDocumentAnchors anchors);
 
-  // The target of a local link on the page at pagePath. False to keep the
-  // converter's own form: links to places outside the site, and to other
-  // files without MediaLinks. A link to a *.html file that does not exist
-  // still gets the id that page would have. A fragment becomes the anchor of
-  // the heading it is on or before, or else of the section that holds it.
+  // The target of a local link on the page at pagePath. False when it leads
+  // to no file of the site (or to another file without MediaLinks): the
+  // converter's link policy then decides, as for any page (the id a missing
+  // page would have, or the address below --base-url). A link with a query
+  // leads to the page saved under that query ("show.php?id=12.html"). A
+  // fragment becomes the anchor of the heading it is on or before, or else
+  // of the section that holds it, or the top of the page.
   // note receives a message for the user when the link does not resolve.
   bool ResolveLink(std::string_view pagePath, std::string_view href, TResolvedLink& result,
                    TLinkCounts& counts, std::string& note) const;
@@ -94,20 +96,13 @@ private:
 
   std::vector<TSiteFile> AllFiles;
   TIndexOptions Settings;
-  std::vector<std::unordered_map<std::string, TAnchorTarget>> Anchors;
+  std::vector<TDocumentAnchors> Anchors;
   std::vector<char> HasAnchors; // not vector<bool>: threads set neighbours at once
   std::map<std::string, std::size_t, std::less<>> ByPath;
   std::map<std::string, std::size_t, std::less<>> ByLowerPath;
 };
 
-// Page id of the file at path, without namespace ("Docs/My Page.html" gives
-// "docs:my_page", "Docs/index.html" gives "docs:start").
-std::string PageIdFor(std::string_view path, std::string_view startPage = "start");
-// Media id of the file at path ("img/Logo.PNG" gives "img:logo.png").
-std::string MediaIdFor(std::string_view path);
-// True for *.html and *.htm in any letter case.
-bool IsPageName(std::string_view path);
-// namespace + ":" + id, or id alone when there is no namespace.
-std::string InNamespace(std::string_view ns, std::string_view id);
+// PageIdFor, MediaIdFor, IsPageName and InNamespace: the engine's link
+// policy (Tamsel_Url.h), which the index shares with every other mode.
 
 } // namespace tamsel::cli

@@ -154,6 +154,10 @@ TTamsel::TTamsel() : Impl(std::make_unique<detail::TConverter>(*this)) {}
 
 TTamsel::~TTamsel() = default;
 
+const TDocumentAnchors& TTamsel::Anchors() const {
+  return Impl->Report;
+}
+
 std::string TTamsel::ConvertAnsi(std::string_view text, int encoding) {
   if (text.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
   return ConvertBuffer(text.data(), static_cast<std::int32_t>(text.size()), encoding);
@@ -234,6 +238,11 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   TDocGuard guard{Doc};
   // Read once, so that a run sees one set of options throughout.
   Options = Owner.Options;
+  Report = {};
+  Options.Namespace = CleanId(Options.Namespace);
+  Options.StartPage = CleanId(Options.StartPage);
+  if (Options.StartPage.empty() || Options.StartPage.find(':') != std::string::npos)
+    Options.StartPage = "start";
 
   Doc = ParseDocument(heap, bytes, size, encoding);
 
@@ -243,7 +252,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
 
   record.Limit = std::min(kMaxOutputBytes,
                           kOutputFloorBytes + kOutputPerInputByte * static_cast<std::size_t>(size));
-  Out.Begin(record, Options.LineBreak);
+  Out.Begin(record, Options.LineBreak == "\n" ? "\n" : "\r\n");
   struct TOutputGuard {
     TOutput& Out;
     ~TOutputGuard() { Out.Abandon(); }
@@ -254,8 +263,12 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   RawDepth = NoDashDepth = CodeDepth = 0;
   OpenMarks = 0;
   InTerm = false;
-  Anchors = {};
-  AnchorsFound = false;
+  SectionIds = {};
+  HeadingAnchors.clear();
+  HeadingLines.clear();
+  Places = {};
+  PlacesFound = false;
+  Deferred.clear();
 
   std::uint8_t state = 0;
   WriteBody(body, state);
@@ -263,6 +276,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
 
   record.Data.resize(written);
   result = std::move(record.Data);
+  FinishAnchors(result);
   return result;
 }
 

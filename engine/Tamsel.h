@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -58,13 +59,46 @@ struct TOptions {
   // em, cite, var and dfn as "//", ins as "__", kbd and samp as "''", q
   // between quotation marks; without it they are plain text.
   bool Emphasis = false;
-  // Written between lines, also inside code blocks.
-  std::string LineBreak = "\r\n";
-  // The address of the page the HTML came from (a paste in the window):
-  // relative links and images lead there. Empty: they are the wiki's own.
+  // Where local links lead (one policy for the window, single documents and
+  // sites). Namespace: the page lies in this namespace (cleaned as DokuWiki
+  // cleans ids), and its links and images become whole ids below it; empty:
+  // ids relative to the page, as written. StartPage: what a folder's index
+  // page becomes. PagePath: the page's path below its site's root, against
+  // which its links resolve (set for a site's pages; links then become whole
+  // ids too). BaseUrl: the address the HTML was published at; every local
+  // link and image source that leads to no page of a site becomes an
+  // absolute address resolved against it, its query kept.
+  std::string Namespace;
+  std::string StartPage = "start";
+  std::string PagePath;
   std::string BaseUrl;
+  // Work out where every id of the page lands (TTamsel::Anchors), as a
+  // site's first pass needs for the links of other pages.
+  bool ReportAnchors = false;
+  // Written between lines, also inside code blocks: "\r\n" or "\n" (any
+  // other value is taken for "\r\n"). No other line end is ever written.
+  std::string LineBreak = "\r\n";
 
   void SetLinks(bool on) { LocalLinks = MailLinks = ExternalLinks = on; }
+};
+
+// Where an id of a converted page lands in its DokuWiki page.
+struct TAnchorTarget {
+  // The anchor of the heading the element is on or in, or that follows it
+  // with at most navigation between (OnHeading); else of the heading of its
+  // section; empty before the first heading (the top of the page).
+  std::string Section;
+  bool OnHeading = false;
+};
+
+// The anchors of one page as the conversion wrote its headings.
+struct TDocumentAnchors {
+  // The anchor of every heading written, in order, numbered as DokuWiki
+  // numbers a title met again.
+  std::vector<std::string> Headings;
+  // Every element id, and every name of an a, with where it lands; the
+  // first element of a name wins, as in browsers.
+  std::unordered_map<std::string, TAnchorTarget> Targets;
 };
 
 // Rewrites a local link target or image source. Returns false to keep the
@@ -137,6 +171,9 @@ public:
   std::string ConvertWide(std::u16string_view text);
 
   TOptions Options;
+
+  // The anchors of the last run's page; filled with Options.ReportAnchors.
+  const TDocumentAnchors& Anchors() const;
 
   // Extension points for the site migration; see TLinkResolver and
   // TLocalResolver.

@@ -390,85 +390,17 @@ std::string TSectionIds::Next(std::string_view title) {
 
 namespace {
 
-// Elements the converter walks as it walks the body, so that a heading
-// among their children is written as a heading of its own line. Inline
-// elements, and the blocks with their own handler (lists, tables, quotations,
-// paragraphs), write a heading inside them as plain text.
-bool PassesHeadings(TidyTagId id) {
+bool IsHeadingTag(TidyTagId id) {
   switch (id) {
-  case TidyTag_BLOCKQUOTE:
-  case TidyTag_DL:
   case TidyTag_H1:
   case TidyTag_H2:
   case TidyTag_H3:
   case TidyTag_H4:
   case TidyTag_H5:
-  case TidyTag_HR:
-  case TidyTag_OL:
-  case TidyTag_UL:
-  case TidyTag_P:
-  case TidyTag_PRE:
-  case TidyTag_TABLE:
+  case TidyTag_H6:
+    return true;
+  default:
     return false;
-  default:
-    return !IsInlineTag(id);
-  }
-}
-
-// Where headings among an element's children are written as headings: not
-// at all (0), by the body's walk (1), or by a list item's walk (2), which
-// takes them out of the list and goes through lists, items and the elements
-// that only group content (detail::IsGroupingTag).
-std::uint8_t PassesHeadings(std::uint8_t walk, TidyTagId id) {
-  if (walk == 0) return 0;
-  if (id == TidyTag_UL || id == TidyTag_OL || id == TidyTag_DL) return 2;
-  if (walk == 1) return PassesHeadings(id) ? 1 : 0;
-  return id != TidyTag_DT && detail::IsGroupingTag(id) ? 2 : 0;
-}
-
-int HeadingLevel(TidyTagId id) {
-  switch (id) {
-  case TidyTag_H1:
-    return 6;
-  case TidyTag_H2:
-    return 5;
-  case TidyTag_H3:
-    return 4;
-  case TidyTag_H4:
-    return 3;
-  case TidyTag_H5:
-    return 2;
-  default:
-    return 0;
-  }
-}
-
-void AppendSpaceOnce(std::string& out) {
-  if (!out.empty() && out.back() != ' ') out += ' ';
-}
-
-// A text node as the converter writes it in a heading: raw, with its line
-// ends as spaces and the references Tidy leaves in its text resolved.
-void AppendHeadingText(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out) {
-  tidyBufClear(&value);
-  tidyNodeGetValue(doc, node, &value);
-  const std::string_view text(reinterpret_cast<const char*>(value.bp), value.size);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const std::string_view rest = text.substr(i);
-    if (c == '\n' || c == '\r') {
-      out += ' ';
-    } else if (rest.starts_with("&lt;")) {
-      out += '<', i += 3;
-    } else if (rest.starts_with("&gt;")) {
-      out += '>', i += 3;
-    } else if (rest.starts_with("&amp;")) {
-      out += '&', i += 4;
-    } else if (rest.starts_with("&ndash;")) {
-      out += "--", i += 6;
-    } else {
-      out += c;
-    }
   }
 }
 
@@ -504,60 +436,28 @@ bool CollectMarkText(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string&
   return true;
 }
 
-// The text the converter writes for a heading's content; line breaks and
-// block elements inside it part the words with one space.
-void AppendHeadingContent(TidyDoc doc, TidyNode heading, TidyBuffer& value, std::string& out) {
-  struct TFrame {
-    TidyNode Node;
-    bool Close; // the space after a block element
-  };
-  std::vector<TFrame> stack;
-  for (TidyNode child = tidyGetChild(heading); child;) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      AppendHeadingText(doc, child, value, out);
-      break;
-    case TidyNode_StartEnd:
-      if (tidyNodeGetId(child) == TidyTag_BR) AppendSpaceOnce(out);
-      break;
-    case TidyNode_Start: {
-      const TidyTagId id = tidyNodeGetId(child);
-      if (IsUnseen(child) || id == TidyTag_WBR ||
-          (id == TidyTag_A && IsPermalinkMark(doc, child))) {
-      } else if (id == TidyTag_BR) {
-        AppendSpaceOnce(out);
-      } else if (tidyGetChild(child)) {
-        const bool block = !IsInlineTag(id);
-        if (block) AppendSpaceOnce(out);
-        stack.push_back({child, block});
-        child = tidyGetChild(child);
-        continue;
-      } else if (!IsInlineTag(id)) {
-        AppendSpaceOnce(out);
-        AppendSpaceOnce(out);
-      }
-      break;
-    }
-    default:
-      break;
-    }
-    child = tidyGetNext(child);
-    while (!child && !stack.empty()) {
-      if (stack.back().Close) AppendSpaceOnce(out);
-      child = tidyGetNext(stack.back().Node);
-      stack.pop_back();
-    }
-  }
+bool HasVisibleText(TidyDoc doc, TidyNode node, TidyBuffer& value) {
+  tidyBufClear(&value);
+  tidyNodeGetValue(doc, node, &value);
+  for (uint i = 0; i < value.size; ++i)
+    if (value.bp[i] > 0x20) return true;
+  return false;
 }
 
-// DokuWiki's handler for the line the converter writes for a heading:
-// "===== title =====" loses its spaces, then its '=', then its spaces.
-std::string HeadingTitle(TidyDoc doc, TidyNode heading, int level, TidyBuffer& value) {
-  std::string line(static_cast<std::size_t>(level), '=');
-  line += ' ';
-  AppendHeadingContent(doc, heading, value, line);
-  line += ' ';
-  line.append(static_cast<std::size_t>(level), '=');
+std::size_t CountWords(const TidyBuffer& text) {
+  std::size_t words = 0;
+  bool inWord = false;
+  for (uint i = 0; i < text.size; ++i) {
+    const bool visible = text.bp[i] > 0x20;
+    if (visible && !inWord) ++words;
+    inWord = visible;
+  }
+  return words;
+}
+
+} // namespace
+
+std::string HeadingTitle(std::string_view line) {
   const auto trim = [](std::string_view s, std::string_view set) {
     const std::size_t first = s.find_first_not_of(set);
     if (first == std::string_view::npos) return std::string_view();
@@ -567,17 +467,10 @@ std::string HeadingTitle(TidyDoc doc, TidyNode heading, int level, TidyBuffer& v
   return std::string(trim(trim(trim(line, kPhpSpace), "="), kPhpSpace));
 }
 
-bool HasVisibleText(TidyDoc doc, TidyNode node, TidyBuffer& value) {
-  tidyBufClear(&value);
-  tidyNodeGetValue(doc, node, &value);
-  for (uint i = 0; i < value.size; ++i)
-    if (value.bp[i] > 0x20) return true;
-  return false;
-}
-
-void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
+TIdPlaces FindIdPlaces(TidyDoc doc) {
+  TIdPlaces places;
   TidyNode body = tidyGetBody(doc);
-  if (!body) return;
+  if (!body) return places;
   TidyBuffer value;
   tidyBufInit(&value);
   struct TFreeValue {
@@ -585,58 +478,66 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
     ~TFreeValue() { tidyBufFree(&Buffer); }
   } freeValue{value};
 
-  TSectionIds ids;
-  std::string section;              // of the last heading met
-  std::vector<std::string> pending; // names with nothing visible after them yet
+  const auto land = [&](const char* name, TIdPlace place) { places.Ids.try_emplace(name, place); };
+  // Names with nothing visible after them yet: they stand for the heading
+  // that follows, when only navigation comes between (a few words and
+  // links: "Next: ..., Up: ...", as texinfo writes).
+  struct TPending {
+    const char* Name;
+    std::size_t Before;
+  };
+  std::vector<TPending> pending;
+  constexpr std::size_t kNavigationWords = 8, kNavigationLinks = 8;
+  std::size_t navigationWords = 0, navigationLinks = 0;
+  // Text in the names' own block, before any other begins, is what they
+  // mark ("x<a name=mid></a>y"): navigation comes in blocks of its own.
+  bool sameBlock = false;
+  const auto settle = [&](TidyNode next) {
+    for (const TPending& p : pending)
+      land(p.Name, {nullptr, next, p.Before});
+    pending.clear();
+  };
   // Names of elements that hold more than a heading's words (a chapter's
   // div with a navigation bar before its title): they land on the first
   // heading inside, or where they began when none comes.
   struct TWaiting {
-    std::string Name;
-    std::string Section;
+    const char* Name;
+    std::size_t Before;
     std::size_t Depth;
   };
   std::vector<TWaiting> waiting;
-  const auto land = [&](const std::string& name, const std::string& at, bool onHeading) {
-    anchors.Targets.try_emplace(name, TAnchorTarget{at, onHeading});
-  };
-  const auto settle = [&](const std::string* heading) {
-    for (const std::string& name : pending)
-      land(name, heading ? *heading : section, heading != nullptr);
-    pending.clear();
-  };
 
   struct TFrame {
     TidyNode Node;
-    std::uint8_t Passes;        // headings among its children are written
-    const std::string* Heading; // inside this heading, or null
+    TidyNode Heading; // inside this heading, or null
+    bool Link;        // an a with a target
   };
   std::vector<TFrame> stack;
-  // The anchors of headings live in a deque-like list so that pointers stay.
-  std::vector<std::unique_ptr<std::string>> headings;
-  std::uint8_t passes = 1;
-  const std::string* heading = nullptr;
+  TidyNode heading = nullptr;
+  std::size_t linkDepth = 0;
   for (TidyNode node = tidyGetChild(body); node;) {
     const TidyNodeType type = tidyNodeGetType(node);
     bool descend = false;
     if (type == TidyNode_Text) {
       // Only names still waiting for something visible need the text.
-      if (!pending.empty() && HasVisibleText(doc, node, value)) settle(heading);
+      if (!pending.empty() && HasVisibleText(doc, node, value)) {
+        if (heading)
+          settle(heading);
+        else if (linkDepth == 0 &&
+                 (sameBlock || (navigationWords += CountWords(value)) > kNavigationWords))
+          settle(nullptr);
+      }
     } else if (type == TidyNode_Start || type == TidyNode_StartEnd) {
       const TidyTagId id = tidyNodeGetId(node);
-      const std::string* inHeading = heading;
-      if (const int level = HeadingLevel(id); level && passes && !heading) {
-        std::string anchor = ids.Next(HeadingTitle(doc, node, level, value));
-        if (!anchor.empty()) {
-          headings.push_back(std::make_unique<std::string>(anchor));
-          inHeading = headings.back().get();
-          section = anchor;
-          anchors.Headings.push_back(std::move(anchor));
-          for (const TWaiting& w : waiting)
-            land(w.Name, *inHeading, true);
-          waiting.clear();
-        }
+      TidyNode inHeading = heading;
+      if (!heading && IsHeadingTag(id)) {
+        inHeading = node;
+        places.Headings.push_back(node);
+        for (const TWaiting& w : waiting)
+          land(w.Name, {nullptr, node, w.Before});
+        waiting.clear();
       }
+      const std::size_t before = places.Headings.size() - (inHeading == node ? 1 : 0);
       const auto attr = [&](TidyAttrId which) -> const char* {
         TidyAttr a = tidyAttrGetById(node, which);
         return a ? reinterpret_cast<const char*>(tidyAttrValue(a)) : nullptr;
@@ -644,18 +545,27 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       for (const char* name :
            {attr(TidyAttr_ID), id == TidyTag_A ? attr(TidyAttr_NAME) : nullptr}) {
         if (!name || !*name) continue;
-        if (inHeading)
-          land(name, *inHeading, true);
-        else if (type == TidyNode_Start && tidyGetChild(node) && !IsInlineTag(id) &&
-                 !HeadingLevel(id) && !IsUnseen(node))
-          waiting.push_back({name, section, stack.size() + 1});
-        else
-          pending.emplace_back(name);
+        if (inHeading) {
+          land(name, {inHeading, nullptr, before});
+        } else if (type == TidyNode_Start && tidyGetChild(node) && !IsInlineTag(id) &&
+                   !IsUnseen(node)) {
+          waiting.push_back({name, before, stack.size() + 1});
+        } else {
+          if (pending.empty()) {
+            navigationWords = navigationLinks = 0;
+            sameBlock = true;
+          }
+          pending.push_back({name, before});
+        }
       }
       if (id == TidyTag_IMG) settle(inHeading);
+      if (!IsInlineTag(id)) sameBlock = false;
+      const bool link = id == TidyTag_A && attr(TidyAttr_HREF);
+      if (link && !pending.empty() && !inHeading && ++navigationLinks > kNavigationLinks)
+        settle(nullptr);
       if (type == TidyNode_Start && !IsUnseen(node) && tidyGetChild(node)) {
-        stack.push_back({node, passes, heading});
-        passes = PassesHeadings(passes, id);
+        stack.push_back({node, heading, link});
+        linkDepth += link;
         heading = inHeading;
         descend = true;
       }
@@ -663,33 +573,21 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
     node = descend ? tidyGetChild(node) : tidyGetNext(node);
     while (!node && !stack.empty()) {
       node = tidyGetNext(stack.back().Node);
-      passes = stack.back().Passes;
       heading = stack.back().Heading;
+      linkDepth -= stack.back().Link;
+      if (!IsInlineTag(tidyNodeGetId(stack.back().Node))) sameBlock = false;
       stack.pop_back();
       while (!waiting.empty() && waiting.back().Depth > stack.size()) {
-        land(waiting.back().Name, waiting.back().Section, false);
+        land(waiting.back().Name, {nullptr, nullptr, waiting.back().Before});
         waiting.pop_back();
       }
     }
   }
   for (const TWaiting& w : waiting)
-    land(w.Name, w.Section, false);
+    land(w.Name, {nullptr, nullptr, w.Before});
   settle(nullptr);
+  return places;
 }
-
-TDocumentAnchors ParseAnchors(const void* bytes, std::int32_t size, int encoding) {
-  TDocumentAnchors anchors;
-  TTidyHeap heap(static_cast<std::size_t>(size));
-  TidyDoc doc = ParseDocument(heap, bytes, size, encoding);
-  struct TRelease {
-    TidyDoc Doc;
-    ~TRelease() { tidyRelease(Doc); }
-  } release{doc};
-  WalkAnchors(doc, anchors);
-  return anchors;
-}
-
-} // namespace
 
 bool IsPermalinkMark(TidyDoc doc, TidyNode link) {
   TidyBuffer value;
@@ -712,20 +610,16 @@ bool IsPermalinkMark(TidyDoc doc, TidyNode link) {
   return mark;
 }
 
-TDocumentAnchors FindAnchors(TidyDoc doc) {
-  TDocumentAnchors anchors;
-  WalkAnchors(doc, anchors);
-  return anchors;
+TDocumentAnchors FindAnchors(std::string_view bytes, int encoding) {
+  return FindAnchors(bytes, encoding, TOptions{});
 }
 
-TDocumentAnchors FindAnchors(std::string_view bytes, int encoding) {
-  if (bytes.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
-  TDocumentAnchors anchors;
-  WithStackForInput(bytes.data(), static_cast<std::int32_t>(bytes.size()), encoding,
-                    [&](const void* input, std::int32_t length) {
-                      anchors = ParseAnchors(input, length, encoding);
-                    });
-  return anchors;
+TDocumentAnchors FindAnchors(std::string_view bytes, int encoding, const TOptions& options) {
+  TTamsel converter;
+  converter.Options = options;
+  converter.Options.ReportAnchors = true;
+  converter.ConvertAnsi(bytes, encoding);
+  return converter.Anchors();
 }
 
 } // namespace tamsel

@@ -10,6 +10,8 @@
 // Debian).
 #pragma once
 
+#include "Tamsel.h"
+
 #include <cstddef>
 #include <tidy/tidy.h>
 #include <string>
@@ -60,31 +62,28 @@ private:
 // symbol), as documentation generators put into headings; no image.
 bool IsPermalinkMark(TidyDoc doc, TidyNode link);
 
-// Where a fragment of the HTML document lands in the DokuWiki page.
-struct TAnchorTarget {
-  // The section anchor: of the heading the element is on, inside, or just
-  // before (nothing visible between them); otherwise of the heading whose
-  // section holds the element, or empty before the first heading.
-  std::string Section;
-  bool OnHeading = false; // the first case
-};
+// The title DokuWiki reads from a heading line as written
+// ("===== title =====" loses its spaces, then its '=', then its spaces).
+std::string HeadingTitle(std::string_view line);
 
-struct TDocumentAnchors {
-  // The anchor of every heading the converter writes, in order.
-  std::vector<std::string> Headings;
-  // Every element id, and every name of an <a>, with where it lands; the
-  // first element of a name wins, as in browsers.
-  std::unordered_map<std::string, TAnchorTarget> Targets;
+// Where the ids of a parsed document stand among its heading elements (h1 to
+// h6, whether or not a writer makes headings of them): a structural walk,
+// without recursion. The anchors themselves come from the heading writer.
+struct TIdPlace {
+  TidyNode On = nullptr;   // the heading the element is on or inside
+  TidyNode Next = nullptr; // the heading after it, with at most navigation between
+  std::size_t Before = 0;  // heading elements before it in document order
 };
+struct TIdPlaces {
+  std::vector<TidyNode> Headings; // in document order
+  std::unordered_map<std::string, TIdPlace> Ids;
+};
+TIdPlaces FindIdPlaces(TidyDoc doc);
 
-// Parses bytes (in encoding, a TidyEncoding) with the converter's Tidy
-// options and finds its headings and anchors. A heading's title is the text
-// the converter writes for it. Throws std::length_error for input above
-// kMaxInputBytes and std::runtime_error when Tidy cannot parse it.
+// Converts bytes (in encoding, a TidyEncoding) with options and returns where
+// its anchors land, as the conversion wrote its headings. Throws as
+// TTamsel::ConvertAnsi does.
 TDocumentAnchors FindAnchors(std::string_view bytes, int encoding);
-
-// The same for a document Tidy has parsed already with the converter's
-// options (during a conversion, say). Walks without recursion.
-TDocumentAnchors FindAnchors(TidyDoc doc);
+TDocumentAnchors FindAnchors(std::string_view bytes, int encoding, const TOptions& options);
 
 } // namespace tamsel

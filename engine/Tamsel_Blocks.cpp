@@ -43,9 +43,27 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
 
 } // namespace
 
+// Whether node holds visible text outside the element link.
+bool TConverter::HasTextBeside(TidyNode node, TidyNode link) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    if (child == link) continue;
+    if (tidyNodeGetType(child) == TidyNode_Text) {
+      TidyBuffer& value = TextValue.Buffer;
+      tidyNodeGetValue(Doc, child, &value);
+      if (HasVisibleByte(value, 0, value.size)) return true;
+    } else if (tidyNodeGetType(child) == TidyNode_Start && !IsUnseen(child) &&
+               !(tidyNodeGetId(child) == TidyTag_A && IsPermalinkMark(Doc, child)) &&
+               HasTextBeside(child, link)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   if (!tidyGetChild(node)) return;
   Out.PutRepeated('=', level);
+  const std::size_t lineStart = Out.Size() - static_cast<std::size_t>(level);
   Out.Put(' ');
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
   HeadingLinks.clear();
@@ -60,6 +78,15 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   }
   Out.Put(' ');
   Out.PutRepeated('=', level);
+  // The anchor DokuWiki gives the line as written is what links to the
+  // heading lead to; it is worked out when a link needs it.
+  HeadingLines.push_back({node, lineStart, Out.Size()});
+  // A heading that is one link into this page as a whole: the heading's own
+  // anchor stands for it, and a line repeating its words would be noise.
+  if (HeadingLinks.size() == 1) {
+    const char* href = AttrValue(HeadingLinks.front(), TidyAttr_HREF);
+    if (href && href[0] == '#' && !HasTextBeside(node, HeadingLinks.front())) HeadingLinks.clear();
+  }
   if (HeadingLinks.empty()) return;
   // The heading's other links, which would be lost, on the line after it.
   const std::vector<TidyNode> links = std::move(HeadingLinks);

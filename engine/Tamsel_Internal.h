@@ -5,8 +5,11 @@
 #include "Tamsel.h"
 #include "Tamsel_Anchor.h"
 #include "Tamsel_Output.h"
+#include "Tamsel_Url.h"
 
 #include <functional>
+#include <optional>
+#include <unordered_map>
 
 #include <cstdint>
 #include <initializer_list>
@@ -157,6 +160,7 @@ private:
   // A link inside a heading, where DokuWiki holds none.
   void WriteHeadingLink(TidyNode node, std::uint8_t& state);
   bool IsOwnAnchor(TidyNode heading, std::string_view href);
+  bool HasTextBeside(TidyNode node, TidyNode link);
   void WriteRule();
   void WriteParagraph(TidyNode node);
   void WriteCode(TidyNode node);
@@ -212,15 +216,49 @@ private:
   void WriteImage(TidyNode node);
   void WriteLinkedImage(TidyNode node);
   // "#frag" as DokuWiki's anchor of the heading where the fragment lands.
-  std::string FragmentTarget(std::string_view fragment);
+  // The target is put in at the end of the run: slot says where.
+  std::string FragmentTarget(std::string_view fragment, std::optional<std::uint32_t>& slot);
+
+  // Where this run's page lies, for the link policy.
+  TLinkPlace Place() const {
+    return {Options.PagePath, Options.Namespace, Options.StartPage, Options.BaseUrl};
+  }
 
   const TTamsel& Owner;
   TOptions Options;
   TidyDoc Doc = nullptr;
   TOutput Out;
-  // Where the document's ids land, found at the first link to a fragment.
-  TDocumentAnchors Anchors;
-  bool AnchorsFound = false;
+  // The anchor the heading writer gave each heading it wrote, numbered as
+  // DokuWiki numbers them.
+  TSectionIds SectionIds;
+  std::unordered_map<TidyNode, std::string> HeadingAnchors;
+  // Where the writer wrote each heading's line in the result.
+  struct THeadingLine {
+    TidyNode Node;
+    std::size_t From, To;
+  };
+  std::vector<THeadingLine> HeadingLines;
+  // Where the document's ids stand among its headings, found at the first
+  // link to a fragment (or for the report).
+  TIdPlaces Places;
+  bool PlacesFound = false;
+  // The fragments of links written before their headings were: each a
+  // place, or (no such id) a name that may be a heading's anchor.
+  struct TDeferredFragment {
+    const TIdPlace* Place;
+    std::string Name;
+  };
+  std::vector<TDeferredFragment> Deferred;
+  const TIdPlaces& IdPlaces();
+  // Where a place lands, now that every heading is written.
+  TAnchorTarget Land(const TIdPlace& place) const;
+  // The result with every deferred fragment in its place; the report.
+  void FinishAnchors(std::string& result);
+
+public:
+  TDocumentAnchors Report;
+
+private:
   // An image was written inside the current link to a media file.
   bool MediaImage = false;
   // The heading being written, and its links that go after its line.

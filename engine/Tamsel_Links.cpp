@@ -8,6 +8,7 @@
 #include "Tamsel_Internal.h"
 #include "Tamsel_Url.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tamsel {
@@ -37,36 +38,6 @@ std::string WithScheme(std::string value) {
   return value;
 }
 
-// A media id for a local image source: the path as a browser resolves it,
-// its folders namespaces, its name with its extension.
-std::string LocalMediaId(const TReference& ref) {
-  if (ref.SamePage || ref.Path.empty()) return {};
-  std::string out;
-  if (ref.Absolute) out += ':';
-  for (std::size_t i = 0; i < ref.Above; ++i)
-    out += "..:";
-  for (char c : ref.Path)
-    out += c == '/' ? ':' : c;
-  return out;
-}
-// A file that is no page: the last part of its path has an extension that
-// no web page has. Such links go to the file as a media file, with its
-// extension, not to a page named without it.
-bool IsFileName(const TReference& ref) {
-  if (ref.SamePage || ref.Directory || ref.Path.empty()) return false;
-  const std::string_view path = ref.Path;
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-  if (dot == std::string_view::npos || dot <= start || dot + 1 == path.size()) return false;
-  std::string ext(path.substr(dot + 1));
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  for (const char* page : {"html", "htm", "xhtml", "shtml", "php", "asp", "aspx", "jsp", "cgi"})
-    if (ext == page) return false;
-  return true;
-}
-
 // A link around an image stays a page link: DokuWiki's media link cannot
 // show an image.
 bool HoldsImage(TidyNode node) {
@@ -88,6 +59,17 @@ std::string AttrText(const char* value) {
   }
   out.resize(w);
   return out;
+}
+// The digits of a size attribute that holds digits alone (trailing spaces
+// allowed); empty for anything else.
+std::string_view SizeDigits(const char* value) {
+  if (!value) return {};
+  std::size_t n = 0;
+  while (value[n] >= '0' && value[n] <= '9')
+    ++n;
+  for (std::size_t i = n; value[i]; ++i)
+    if (value[i] != ' ') return {};
+  return std::string_view(value, n);
 }
 } // namespace
 
@@ -112,6 +94,7 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
     if (href && href[0] == '#' && IsPermalinkMark(Doc, node)) return;
   }
   std::string target;
+  std::optional<std::uint32_t> deferred;
   bool isUrl = false;
   bool media = false;
   const bool anyLinks = Options.LocalLinks || Options.MailLinks || Options.ExternalLinks;
@@ -138,20 +121,19 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
       target = std::move(resolved.Target);
       media = resolved.Media;
     } else if (value.starts_with('#') && value.find('#', 1) == std::string::npos) {
-      target = FragmentTarget(std::string_view(value).substr(1));
-    } else if (const auto ref = ResolveReference("", value)) {
-      if (IsFileName(*ref) && !HoldsImage(node)) {
-        target = LocalMediaId(*ref);
-        media = !target.empty();
-      } else {
-        target = LocalPageTarget(*ref);
-      }
+      target = FragmentTarget(std::string_view(value).substr(1), deferred);
+    } else {
+      TPolicyTarget policy = LocalLinkTarget(value, Place(), HoldsImage(node));
+      target = std::move(policy.Target);
+      media = policy.Kind == TPolicyTarget::TKind::Media;
+      isUrl = policy.Kind == TPolicyTarget::TKind::Url;
     }
   }
   // The link's text is written as link titles, in which DokuWiki reads no
   // markup; without a target (a named anchor, links switched off) it is
   // ordinary text again and protected as such.
   Out.SetLinkTarget(std::move(target), isUrl, media);
+  if (deferred) Out.DeferTarget(*deferred);
   if (Out.Linking()) {
     const TScope noDash(NoDashDepth);
     const std::size_t wraps = Out.WrapsOpened();
@@ -175,21 +157,89 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
 }
 
 // A fragment of this document lands on the heading it names, is inside or
-// just before; any other stays as written. An empty one
-// names the page itself, which "#" alone leads to in DokuWiki.
-std::string TConverter::FragmentTarget(std::string_view fragment) {
+// stands before (with at most navigation between), else on the heading of
+// its section, else at the top of the page ("#", which DokuWiki links to the
+// page itself): DokuWiki's page has no other anchors. Which headings there
+// are and their anchors is known once the heading writer has written them
+// all, so the target is put in at the end of the run.
+std::string TConverter::FragmentTarget(std::string_view fragment,
+                                       std::optional<std::uint32_t>& slot) {
   if (fragment.empty()) return "#";
-  if (!AnchorsFound) {
-    Anchors = FindAnchors(Doc);
-    AnchorsFound = true;
-  }
+  const TIdPlaces& places = IdPlaces();
   const std::string name(fragment);
-  auto found = Anchors.Targets.find(name);
-  if (found == Anchors.Targets.end()) found = Anchors.Targets.find(PercentDecode(name));
-  if (found != Anchors.Targets.end() && found->second.OnHeading && !found->second.Section.empty())
-    return "#" + found->second.Section;
-  if (const auto ref = ResolveReference("", "#" + name)) return LocalPageTarget(*ref);
+  auto found = places.Ids.find(name);
+  if (found == places.Ids.end()) found = places.Ids.find(PercentDecode(name));
+  slot = static_cast<std::uint32_t>(Deferred.size());
+  if (found != places.Ids.end())
+    Deferred.push_back({&found->second, {}});
+  else
+    Deferred.push_back({nullptr, SectionId(PercentDecode(name))});
+  // Stands for the target until it is put in; never written.
+  return "#";
+}
+
+const TIdPlaces& TConverter::IdPlaces() {
+  if (!PlacesFound) {
+    Places = FindIdPlaces(Doc);
+    PlacesFound = true;
+  }
+  return Places;
+}
+
+TAnchorTarget TConverter::Land(const TIdPlace& place) const {
+  for (TidyNode heading : {place.On, place.Next}) {
+    if (!heading) continue;
+    if (auto it = HeadingAnchors.find(heading); it != HeadingAnchors.end())
+      return {it->second, true};
+  }
+  for (std::size_t i = std::min(place.Before, Places.Headings.size()); i-- > 0;)
+    if (auto it = HeadingAnchors.find(Places.Headings[i]); it != HeadingAnchors.end())
+      return {it->second, false};
   return {};
+}
+
+void TConverter::FinishAnchors(std::string& result) {
+  if (Out.Holes().empty() && !Options.ReportAnchors) return;
+  for (const THeadingLine& line : HeadingLines)
+    if (std::string anchor = SectionIds.Next(HeadingTitle(std::string_view(result).substr(
+            std::min(line.From, result.size()), line.To - line.From)));
+        !anchor.empty())
+      HeadingAnchors.emplace(line.Node, std::move(anchor));
+  if (!Out.Holes().empty()) {
+    std::vector<std::string> targets;
+    targets.reserve(Deferred.size());
+    for (const TDeferredFragment& fragment : Deferred) {
+      std::string anchor;
+      if (fragment.Place) {
+        anchor = Land(*fragment.Place).Section;
+      } else {
+        // An id no element has may still be a heading's anchor as DokuWiki
+        // spells it.
+        const auto& taken = SectionIds.Taken();
+        if (std::find(taken.begin(), taken.end(), fragment.Name) != taken.end())
+          anchor = fragment.Name;
+      }
+      targets.push_back("#" + anchor);
+    }
+    std::size_t size = result.size();
+    for (const TOutput::THole& hole : Out.Holes())
+      size += targets[hole.Slot].size();
+    std::string spliced;
+    spliced.reserve(size);
+    std::size_t from = 0;
+    for (const TOutput::THole& hole : Out.Holes()) {
+      spliced.append(result, from, hole.At - from);
+      spliced += targets[hole.Slot];
+      from = hole.At;
+    }
+    spliced.append(result, from, std::string::npos);
+    result = std::move(spliced);
+  }
+  if (Options.ReportAnchors) {
+    Report.Headings = SectionIds.Taken();
+    for (const auto& [name, place] : IdPlaces().Ids)
+      Report.Targets.emplace(name, Land(place));
+  }
 }
 
 void TConverter::WriteLinkedImage(TidyNode node) {
@@ -198,37 +248,40 @@ void TConverter::WriteLinkedImage(TidyNode node) {
     MediaImage = true;
     return;
   }
-  Out.OpenLinkWrap();
+  Out.BeginWrappedImage();
   WriteImage(node);
-  Out.CloseLinkWrap();
+  Out.EndWrappedImage();
 }
 
 void TConverter::WriteImage(TidyNode node) {
   const char* src = AttrValue(node, TidyAttr_SRC);
   if (!src || !*src) return;
   std::string source = WithScheme(AttrText(src));
-  const bool isUrl = IsAddress(source);
+  bool isUrl = IsAddress(source);
   if (!isUrl) {
     std::string resolved;
-    if (Owner.ResolveLocalImage && Owner.ResolveLocalImage(source, resolved))
+    if (Owner.ResolveLocalImage && Owner.ResolveLocalImage(source, resolved)) {
       source = std::move(resolved);
-    else if (const auto ref = ResolveReference("", source))
-      source = LocalMediaId(*ref);
-    else
+    } else if (!SchemeOf(source).empty()) {
       source.clear();
+    } else {
+      TPolicyTarget policy = LocalImageTarget(source, Place());
+      source = std::move(policy.Target);
+      isUrl = policy.Kind == TPolicyTarget::TKind::Url;
+    }
     if (source.empty()) return;
   }
   Out.Write(TContext::Markup, "{{");
   const std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   if (align == 3) Out.Put(' ');
   Out.Write(isUrl ? TContext::Url : TContext::WikiId, source);
-  // Sizes are digits, as ParseInt has made sure, and trailing spaces.
-  const char* width = AttrValue(node, TidyAttr_WIDTH);
-  if (ParseInt(width, -1) >= 0) {
+  // DokuWiki reads a size of digits alone; "+5" or " 5" would be part of
+  // the media id.
+  if (const std::string_view width = SizeDigits(AttrValue(node, TidyAttr_WIDTH)); !width.empty()) {
     Out.Put('?');
     Out.Write(TContext::Markup, width);
-    const char* height = AttrValue(node, TidyAttr_HEIGHT);
-    if (ParseInt(height, -1) >= 0) {
+    if (const std::string_view height = SizeDigits(AttrValue(node, TidyAttr_HEIGHT));
+        !height.empty()) {
       Out.Put('x');
       Out.Write(TContext::Markup, height);
     }

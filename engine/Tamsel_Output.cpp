@@ -315,7 +315,14 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   OpenedWraps = 0;
   CodeTextDepth = 0;
   Wrap = TWrap::None;
+  ImageWrapDepth = 0;
   Held.clear();
+  HoleList.clear();
+  DeferredSlot = 0;
+}
+
+void TOutput::DeferTarget(std::uint32_t slot) {
+  if (!LinkTarget.empty() && !LinkIsMedia) DeferredSlot = slot + 1;
 }
 
 std::size_t TOutput::Finish() {
@@ -413,7 +420,10 @@ void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
     Flush();
     if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') Append("%%%%", 4);
     Emit("[[", 2);
-    WriteTarget(LinkTarget, LinkIsUrl);
+    if (DeferredSlot > 0)
+      HoleList.push_back({Buffer.size, DeferredSlot - 1});
+    else
+      WriteTarget(LinkTarget, LinkIsUrl);
   }
   Emit("|", 1);
   Emit(Held.data(), Held.size());
@@ -444,6 +454,7 @@ void TOutput::SpaceOnce(char c) {
 }
 
 void TOutput::NeedBreaks(std::uint32_t n) {
+  if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
   if (Count() != 0) {
     while (PendingBreaks < n && BreakCount < 2) {
       ++Deferred;
@@ -478,17 +489,34 @@ void TOutput::DropTrailingCodeSpace() {
 }
 
 void TOutput::SetLinkTarget(std::string target, bool isUrl, bool media) {
+  CloseLinkWrap();
   LinkTarget = std::move(target);
   LinkIsUrl = isUrl;
   LinkIsMedia = media;
+  DeferredSlot = 0;
 }
 
 void TOutput::ClearLinkTarget() {
+  CloseLinkWrap();
   LinkTarget.clear();
+  DeferredSlot = 0;
 }
 
+// An open wrap goes on: the texts of one link, whatever elements part them,
+// are one link's title.
 void TOutput::OpenLinkWrap() {
-  if (!LinkTarget.empty()) Wrap = TWrap::Pending;
+  if (!LinkTarget.empty() && Wrap == TWrap::None) Wrap = TWrap::Pending;
+}
+
+void TOutput::BeginWrappedImage() {
+  CloseLinkWrap();
+  OpenLinkWrap();
+  ++ImageWrapDepth;
+}
+
+void TOutput::EndWrappedImage() {
+  --ImageWrapDepth;
+  CloseLinkWrap();
 }
 
 void TOutput::CloseLinkWrap() {
@@ -508,6 +536,9 @@ void TOutput::CloseLinkWrap() {
 
 void TOutput::Write(TContext context, std::string_view bytes) {
   if (bytes.empty()) return;
+  // Only a link's text goes on in its wrap: markers, breaks and other markup
+  // end it (an image in a link has a wrap of its own).
+  if (Wrap != TWrap::None && context != TContext::LinkTitle && ImageWrapDepth == 0) CloseLinkWrap();
   switch (context) {
   case TContext::Text: {
     BreakCount = 0;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <pcre2.h>
 #include <tidy/tidy.h>
@@ -132,10 +133,28 @@ public:
   bool Linking() const { return !LinkTarget.empty(); }
   bool LinkingMedia() const { return LinkIsMedia && !LinkTarget.empty(); }
   const std::string& Target() const { return LinkTarget; }
+  // A link's texts go into one wrap, which OpenLinkWrap opens (or goes on
+  // with) and anything else written ends; CloseLinkWrap ends it at once.
   void OpenLinkWrap();
   void CloseLinkWrap();
+  // An image in a link: a wrap of its own around the image's markup.
+  void BeginWrappedImage();
+  void EndWrappedImage();
   // Link wraps opened so far.
   std::size_t WrapsOpened() const { return OpenedWraps; }
+  // The target just set is known only once the page is written (a fragment
+  // whose heading comes later): the channel keeps its place in the result
+  // for every wrap of the link, and the run puts the target there at its
+  // end. Such targets are anchors, which need no escaping.
+  void DeferTarget(std::uint32_t slot);
+  struct THole {
+    std::size_t At;
+    std::uint32_t Slot;
+  };
+  const std::vector<THole>& Holes() const { return HoleList; }
+  // The bytes written so far; what is still pending (breaks, held white
+  // space) is not among them.
+  std::size_t Size() const { return Buffer.size; }
 
   // Inside inline code: stretches that DokuWiki's typography would change
   // ("--", "->", "...", quotes, "640x480") are protected.
@@ -189,7 +208,10 @@ private:
   // between, continues it on the page.
   std::size_t TextEnd = 0;
   std::size_t OpenedWraps = 0;
+  std::vector<THole> HoleList;
+  std::uint32_t DeferredSlot = 0; // the slot + 1; 0: the target is LinkTarget
   enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
+  std::uint32_t ImageWrapDepth = 0;
   // White space written into a wrap that is not open yet.
   std::string Held;
 

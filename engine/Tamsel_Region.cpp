@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A page's outline, and the removal of what a caller leaves out of it.
-#include "Tamsel_Region.h"
 #include "Tamsel_Heap.h"
 #include "Tamsel_Internal.h"
 
@@ -128,23 +127,6 @@ TOutline OutlineDocument(std::string_view bytes, int encoding) {
                         outline = WalkOutline(release.Doc, body).Outline;
                     });
   return outline;
-}
-
-TDocumentAnchors FindRegionAnchors(std::string_view bytes, int encoding,
-                                   const TRegionChooser& chooser) {
-  if (!chooser) return FindAnchors(bytes, encoding);
-  if (bytes.size() > kMaxInputBytes) throw std::length_error("tamsel: input larger than 64 MiB");
-  TDocumentAnchors anchors;
-  WithStackForInput(bytes.data(), static_cast<std::int32_t>(bytes.size()), encoding,
-                    [&](const void* input, std::int32_t length) {
-                      TTidyHeap heap(static_cast<std::size_t>(length));
-                      const TReleaseDoc release{ParseDocument(heap, input, length, encoding)};
-                      TidyNode body = tidyGetBody(release.Doc);
-                      if (body && tidyNodeGetId(body) == TidyTag_BODY)
-                        KeepRegion(release.Doc, body, chooser);
-                      anchors = FindAnchors(release.Doc);
-                    });
-  return anchors;
 }
 
 } // namespace tamsel

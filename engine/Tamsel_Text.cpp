@@ -69,7 +69,11 @@ void TConverter::WriteText(TidyNode node) {
     const std::size_t m = n - r;
     const char* with = nullptr;
     std::size_t used = 1;
-    if (c == '\n' || c == '\r') {
+    if (c == '\r') {
+      // A lone CR (from "&#13;"; Tidy turns those of the source into LF) is
+      // shown by browsers as a space, in preformatted text too.
+      with = " ";
+    } else if (c == '\n') {
       if (!code) with = " ";
     } else if (c == '&' && StartsWith(text + r + 1, m - 1, "lt;", 3)) {
       with = "<";
@@ -111,7 +115,6 @@ void TConverter::WriteText(TidyNode node) {
   } else if (Out.Linking()) {
     Out.OpenLinkWrap();
     Out.Write(TContext::LinkTitle, repaired);
-    Out.CloseLinkWrap();
   } else {
     Out.Write(TContext::Text, repaired);
   }
@@ -154,7 +157,6 @@ void TConverter::WriteQuotationMark() {
   } else if (Out.Linking()) {
     Out.OpenLinkWrap();
     Out.Write(TContext::LinkTitle, "\"");
-    Out.CloseLinkWrap();
   } else {
     Out.Write(TContext::Text, "\"");
   }

@@ -18,7 +18,9 @@ struct TReference {
   bool Directory = false; // the reference ended in '/' (or "." or "..")
   bool SamePage = false;  // no path at all: "#frag" or "?query"
   bool HasFragment = false;
-  std::string Fragment;  // percent-decoded, without '#'
+  std::string Fragment; // percent-decoded, without '#'
+  bool HasQuery = false;
+  std::string Query;     // as written, without '?'
   bool Absolute = false; // began with '/'
   // ".." segments that would have climbed above the root. A browser drops
   // them; a single document, whose place in a site is unknown, keeps them.
@@ -40,7 +42,65 @@ std::string_view SchemeOf(std::string_view href);
 
 // The DokuWiki page a local link on a page of unknown place leads to:
 // "docs/setup.html#step2" gives "docs:setup#step2", "/a/b.htm" ":a:b",
-// "../x.html" "..:x", "#top" "#top". Empty when nothing is left to link to.
-std::string LocalPageTarget(const TReference& ref);
+// "../x.html" "..:x", "docs/index.html" "docs:start", "#top" "#top". Empty
+// when nothing is left to link to.
+std::string LocalPageTarget(const TReference& ref, std::string_view startPage = "start");
+
+// The ids DokuWiki gives the files of a site, and the one policy that says
+// where a local link leads. Every mode asks it: the window and a single
+// document (a page at the root, or of a namespace), and the site migration
+// for the links that lead to none of its files.
+
+// True for *.html and *.htm in any letter case.
+bool IsPageName(std::string_view path);
+// namespace + ":" + id, or id alone when there is no namespace.
+std::string InNamespace(std::string_view ns, std::string_view id);
+// Page id of the file at path, without namespace ("Docs/My Page.html" gives
+// "docs:my_page", "Docs/index.html" gives "docs:start").
+std::string PageIdFor(std::string_view path, std::string_view startPage = "start");
+// Media id of the file at path ("img/Logo.PNG" gives "img:logo.png").
+std::string MediaIdFor(std::string_view path);
+// The name a mirroring tool saves a page with a query under, which is the
+// page of the site such a link leads to: "show.php" with "id=12" gives
+// "show.php?id=12.html".
+std::string QueryPagePath(std::string_view path, std::string_view query);
+// Whether a link's query picks a page of its own: it does for programs
+// ("show.php?id=12", "/wiki?title=X", a folder), not for a static *.html or
+// *.htm page, which is the same file whatever the query.
+bool QueryPicksPage(const TReference& ref);
+// A file that is no page: its name has an extension that no web page has.
+bool IsFileName(const TReference& ref);
+
+// What the caller knows of the page whose links are resolved.
+struct TLinkPlace {
+  std::string_view PagePath;  // the page's path below its site's root; empty: none known
+  std::string_view Namespace; // cleaned; the page's namespace
+  std::string_view StartPage = "start";
+  std::string_view BaseUrl; // the address the page was published at
+  // Ids are written whole (":ns:page") when the page's place is known: in a
+  // site, or below a namespace. Otherwise relative, as DokuWiki resolves
+  // them against the page that holds them.
+  bool Absolute() const { return !PagePath.empty() || !Namespace.empty(); }
+};
+
+// Where a link or image leads: a wiki page (and section), a media file, or
+// an address.
+struct TPolicyTarget {
+  enum class TKind { None, Page, Media, Url } Kind = TKind::None;
+  std::string Target;
+};
+
+// A local href (no scheme, not "#x" alone) on a page at place that leads to
+// no page of a known site. With a base address it is that address's link;
+// else the page or file it names. A query picks a page of its own (the
+// name QueryPagePath gives). holdsImage: a link around an image, which
+// stays a page link even to a file (a media link shows no image).
+TPolicyTarget LocalLinkTarget(std::string_view href, const TLinkPlace& place, bool holdsImage);
+// The same for an image's source: an address, or a media id.
+TPolicyTarget LocalImageTarget(std::string_view src, const TLinkPlace& place);
+
+// href resolved against the absolute address base ("http://h/a/b" and "../c"
+// give "http://h/c"); empty when base is no address.
+std::string ResolveAddress(std::string_view base, std::string_view href);
 
 } // namespace tamsel

@@ -167,7 +167,7 @@ TEST(Url, PageTargetsOfASingleDocument) {
   const std::pair<const char*, const char*> cases[] = {
       {"docs/setup.html#step2", "docs:setup#step2"},
       {"/wiki/start.html", ":wiki:start"},
-      {"..\\manual\\index.htm", "..:manual:index"},
+      {"..\\manual\\index.htm", "..:manual:start"},
       {"../../COPYING", "..:..:COPYING"},
       {"dir.old/page", "dir.old:page"},
       {"./page", "page"},
@@ -187,6 +187,26 @@ TEST(Url, PageTargetsOfASingleDocument) {
   EXPECT_EQ(SchemeOf("MailTo:x"), "MailTo");
   EXPECT_EQ(SchemeOf("a.html?u=http://x"), "");
   EXPECT_EQ(SchemeOf("1a:b"), "");
+}
+
+// RFC 3986's resolution of a reference against a base address.
+TEST(Url, AddressesResolveAgainstTheBase) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"http://h/a/b.html", "../c", "http://h/c"},
+      {"http://h/a/b.html", "c.html?x=1#f", "http://h/a/c.html?x=1#f"},
+      {"http://h/a/b.html", "/d/./e/../f", "http://h/d/f"},
+      {"http://h/a/b.html?q=1#x", "#y", "http://h/a/b.html?q=1#y"},
+      {"http://h/a/b.html?q=1", "?r=2", "http://h/a/b.html?r=2"},
+      {"https://h", "x", "https://h/x"},
+      {"https://h/a/", "//cdn/i.png", "https://cdn/i.png"},
+      {"https://h/a/", "mailto:x@y", "mailto:x@y"},
+      {"https://h/a/", "..\\b\tc", "https://h/bc"},
+      {"https://h/a/", "../../..", "https://h/"},
+      {"not an address", "x", ""},
+      {"file:x", "y", ""},
+  };
+  for (const auto& [base, href, url] : cases)
+    EXPECT_EQ(ResolveAddress(base, href), url) << base << " " << href;
 }
 
 // Separate converters on separate threads share nothing: each gives what a

@@ -3,6 +3,7 @@
 //
 // File format (see tests/golden/README.md):
 //   @@ name [links=N] [font=N] [emphasis=1] [via=both|wide|ansi] [encoding=N]
+//           [namespace=NS] [page=PATH] [base=URL]
 //   HTML lines (joined with LF)
 //   @@ expect
 //   DokuWiki lines (joined with CR LF, nothing after the last)
@@ -31,6 +32,7 @@ struct GoldenCase {
   int Links = 7;
   int Font = 0;
   bool Emphasis = false;
+  std::string Namespace, PagePath, BaseUrl; // the link policy's place
   int Encoding = tamsel::kEncUtf8;
   bool Wide = true;
   bool Ansi = true;
@@ -88,6 +90,12 @@ void ParseOptions(std::istringstream& words, GoldenCase& c) {
       c.Font = std::stoi(value);
     else if (key == "emphasis")
       c.Emphasis = value == "1";
+    else if (key == "namespace")
+      c.Namespace = value;
+    else if (key == "page")
+      c.PagePath = value;
+    else if (key == "base")
+      c.BaseUrl = value;
     else if (key == "encoding")
       c.Encoding = std::stoi(value);
     else if (key == "via") {
@@ -260,6 +268,9 @@ TEST_P(Golden, Converts) {
   converter.Options.FontColor = c.Font & 1;
   converter.Options.FontSize = c.Font & 2;
   converter.Options.Emphasis = c.Emphasis;
+  converter.Options.Namespace = c.Namespace;
+  converter.Options.PagePath = c.PagePath;
+  converter.Options.BaseUrl = c.BaseUrl;
   if (c.Ansi) {
     std::string got = converter.ConvertAnsi(c.Html, c.Encoding);
     EXPECT_EQ(got, c.Expected) << Describe(c, "ConvertAnsi") << "\n" << Diff(c.Expected, got);

@@ -217,6 +217,8 @@ void SetOptions(TOptions& options, const TConversionRequest& request) {
   options.SetLinks(!request.Choices.NoLinks);
   options.Emphasis = request.Choices.Emphasis;
   options.BaseUrl = request.BaseUrl.toString(QUrl::FullyEncoded).toStdString();
+  // The editor's document holds LF line ends.
+  options.LineBreak.assign(1, '\n');
 }
 
 QString ConvertWith(TTamsel& converter, const TConversionRequest& request) {

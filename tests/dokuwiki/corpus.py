@@ -38,6 +38,8 @@ page shows that the HTML does not. Per document and in total:
             A link whose text is only a permalink mark (¶ # § and the like)
             in a heading, or to a fragment anywhere, is not counted, nor is
             its mark a word.
+  dangle    links on the rendered page to "#x" where the page has no
+            element with id x: in-page links that go nowhere.
   frag      links to a heading of the same page (its id, or one that names
             it as for permalinks); land: links on the page to a fragment that
             is an id on the page (DokuWiki gives headings their own ids, so
@@ -77,6 +79,7 @@ import json
 import os
 import re
 import sys
+from html import unescape
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -95,7 +98,8 @@ STRUCTURE = ("h", "li", "table", "pre", "img", "rowspan")
 LEAK_MIN = 12
 
 # Figures that must not grow; each compared per document.
-FIGURES = ("lost", "added", "garbage", "leaked", "links_lost", "frag_lost", "code_changed",
+FIGURES = ("lost", "added", "garbage", "leaked", "links_lost", "frag_lost", "frag_dangling",
+           "code_changed",
            "runaway", "runaway_lines") + tuple("off_" + s for s in STRUCTURE)
 
 
@@ -125,6 +129,7 @@ class View:
         self.links = []  # [target, start, end, context, to a heading of this page]
         self.code = []  # [start, end]
         self.structure = collections.Counter()
+        self.dangling = 0  # in-page links to an id the page lacks
 
     def put(self, s):
         self.parts.append(s)
@@ -136,15 +141,18 @@ class View:
         self.raw = collapse(self.flow.replace(IMG_MARK, " "))
         self.folded = collapse(fold(self.flow.replace(IMG_MARK, " ")))
         # A link cut into pieces, or two side by side to one target, is one
-        # link to the reader.
+        # link to the reader. Links into the page itself only when nothing
+        # parts them: several ids land on one heading of the wiki page, and
+        # a table of contents' entries are links of their own.
         merged = []
         for link in self.links:
             text = norm(self.flow[link[1]:link[2]], images=True)
             if not text:
                 continue
             last = merged[-1] if merged else None
+            gap = self.flow[last[2]:link[1]] if last else ""
             if (last and last[0] == link[0] and last[3] == link[3]
-                    and not self.flow[last[2]:link[1]].strip()):
+                    and not (gap if link_key(link[0]) == "page " else gap.strip())):
                 last[2] = link[2]
                 continue
             merged.append(list(link))
@@ -158,7 +166,15 @@ def link_key(target):
     # does not tell whether the link was kept; an external address does.
     kind, _, rest = target.partition(" ")
     if kind == "page":
-        return "page " + rest.partition("#")[0]
+        # A folder's index is its namespace's start page.
+        page = rest.partition("#")[0]
+        if page == "index" or page.endswith(":index"):
+            page = page[:-len("index")] + "start"
+        # The page is rendered as the start page: a link to the top of the
+        # page itself ("[[#|...]]") shows as one to it.
+        if page == "start":
+            page = ""
+        return "page " + page
     return target
 
 
@@ -274,8 +290,11 @@ def html_view(tree):
                 v.optional.append(element_text(node))
                 return
             elif heading is not None:
+                # A heading that is one link into the page is the heading
+                # alone, its anchor standing for the link.
                 self_anchor = href in ("", "#") or (
-                    href.startswith("#") and href[1:] in own.get(id(heading), ()))
+                    href.startswith("#") and href[1:] in own.get(id(heading), ())) or (
+                    href.startswith("#") and text == norm(element_text(heading)))
                 context = "permalink" if self_anchor else "heading"
             target = fidelity.html_link_target(href, 7, fidelity.contains_image(node))
             if target is not None:
@@ -318,6 +337,7 @@ def html_view(tree):
 def rendered_view(xhtml):
     v = View()
     ids = set(re.findall(r'\bid="([^"]*)"', xhtml))
+    plain_ids = {unescape(i) for i in ids}
 
     def walk(node, pre=False, code=False):
         if isinstance(node, str):
@@ -352,6 +372,8 @@ def rendered_view(xhtml):
             link = [fidelity.rendered_link_target(href, cls), v.size, None,
                     "pre" if pre else "normal", href.startswith("#") and href[1:] in ids]
             v.links.append(link)
+            if href.startswith("#") and len(href) > 1 and unescape(href[1:]) not in plain_ids:
+                v.dangling += 1
         span = None
         if tag == "code" and not (pre or code):
             span = [v.size, None]
@@ -443,6 +465,7 @@ def measure(case):
         "frag": frags,
         "frag_land": landing,
         "frag_lost": max(0, frags - landing),
+        "frag_dangling": got.dangling,
         "code": code_spans,
         "code_changed": len(changed),
         "runaway": len(case.nowiki),
@@ -464,7 +487,7 @@ def measure(case):
 COLUMNS = [("words", "words"), ("lost", "lost"), ("added", "added"), ("garbage", "garb"),
            ("leaked", "leak"), ("links", "links"), ("links_kept", "kept"),
            ("links_cannot", "cannot"), ("links_lost", "l.lost"), ("frag", "frag"),
-           ("frag_land", "land"), ("code", "code"),
+           ("frag_land", "land"), ("frag_dangling", "dangle"), ("code", "code"),
            ("code_changed", "c.chg"), ("runaway", "runaway")]
 
 

@@ -305,12 +305,25 @@ def html_link_target(href, links, has_image=False):
     if not links & 1:
         return None
     path, _, frag = href.partition("#")
-    path = urllib.parse.unquote(path.split("?", 1)[0])
+    path, _, query = path.partition("?")
+    path = urllib.parse.unquote(path)
+    # A fragment of the page itself lands on one of the page's headings, or
+    # its top (DokuWiki has no other anchors): which one, corpus.py and the
+    # golden cases hold; here it is a link into this page.
+    if not path and not query:
+        return "page #"
     # DokuWiki's section ids have no '.' and ':'.
     frag = "#" + re.sub(r"[.:]", "", clean_id(frag)) if frag else ""
     parts = resolve_path(path)
+    if query and parts and not re.search(r"(?i)\.html?$", parts[-1]):
+        # A query picks a page of its own: the one wget saves as "x.php?q.html".
+        parts[-1] += "?" + query.replace("/", "%2F")
+        return "page " + clean_id(":".join(parts)) + frag
     if not parts:
         return "page " + (frag or "start")
+    if re.fullmatch(r"(?i)index\.html?", parts[-1]):
+        # A folder's index is its namespace's start page.
+        parts[-1] = "start.html"
     ext = re.search(r"\.([A-Za-z0-9]+)$", parts[-1])
     if ext and ext.group(1).lower() not in PAGE_EXTENSIONS and not has_image:
         # A PDF or an archive is a file to DokuWiki, linked as {{:ns:file.pdf|text}}.
@@ -334,7 +347,7 @@ def rendered_link_target(href, cls):
         page, _, frag = href[len("/doku.php?id="):].partition("#")
         return "page " + urllib.parse.unquote(page) + ("#" + frag if frag else "")
     if href.startswith("#"):
-        return "page " + href
+        return "page #"
     if href.lower().startswith("mailto:"):
         return "mail " + href[7:]
     return "url " + urllib.parse.unquote(href)
