@@ -253,6 +253,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   RawDepth = NoDashDepth = CodeDepth = 0;
   OpenMarks = 0;
   InTerm = false;
+  DefinitionStart = 0;
   Anchors = {};
   AnchorsFound = false;
 

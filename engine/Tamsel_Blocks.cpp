@@ -45,8 +45,11 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
 
 void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   if (!tidyGetChild(node)) return;
-  Out.PutRepeated('=', level);
-  Out.Put(' ');
+  // A pair like any other: a heading with nothing visible writes nothing.
+  static constexpr std::string_view kOpen[] = {"== ", "=== ", "==== ", "===== ", "====== "};
+  static constexpr std::string_view kClose[] = {" ==", " ===", " ====", " =====", " ======"};
+  const std::size_t index = static_cast<std::size_t>(level < 2 ? 0 : level > 6 ? 4 : level - 2);
+  Out.OpenMark(kOpen[index]);
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
   HeadingLinks.clear();
   {
@@ -58,8 +61,7 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
     } headingScope(Heading, node);
     WriteContent(node);
   }
-  Out.Put(' ');
-  Out.PutRepeated('=', level);
+  Out.CloseMark(kClose[index]);
   if (HeadingLinks.empty()) return;
   // The heading's other links, which would be lost, on the line after it.
   const std::vector<TidyNode> links = std::move(HeadingLinks);

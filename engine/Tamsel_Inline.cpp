@@ -37,9 +37,9 @@ void TConverter::WriteMarked(TidyNode node, std::string_view open, std::string_v
     return;
   }
   OpenMarks |= bit;
-  Out.Write(TContext::Markup, open);
+  Out.OpenMark(open);
   WriteInline(node, kNoBlocks);
-  Out.Write(TContext::Markup, close);
+  Out.CloseMark(close);
   OpenMarks &= ~bit;
 }
 
@@ -56,7 +56,7 @@ void TConverter::WriteFont(TidyNode node) {
 }
 
 void TConverter::WriteLineBreak() {
-  Out.Write(TContext::Markup, "\\\\ ");
+  Out.ForcedBreak();
 }
 
 } // namespace tamsel::detail

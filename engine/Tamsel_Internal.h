@@ -170,6 +170,7 @@ private:
   void WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWritten);
   void WriteDefinitionList(TidyNode node);
   void WriteDefinitionTerm(TidyNode node);
+  bool ShowsSomething(TidyNode node);
   void WriteDefinitionData(TidyNode node, bool& prefixWritten);
 
   // Tables.
@@ -234,6 +235,8 @@ private:
   // Inside a definition term: a permalink mark there goes with its link, as
   // in a heading.
   bool InTerm = false;
+  // VisibleWrites when the current definition began.
+  std::size_t DefinitionStart = 0;
   // A text node's bytes as Tidy's lexer holds them.
   struct TOwnedBuffer {
     TOwnedBuffer() { tidyBufInit(&Buffer); }

@@ -104,9 +104,9 @@ void TConverter::WriteTable(TidyNode node) {
 void TConverter::WriteTableCaption(TidyNode node) {
   const std::uint32_t marks = OpenMarks;
   OpenMarks |= MarkBit("**");
-  Out.Write(TContext::Markup, "**");
+  Out.OpenMark("**");
   WriteInline(node, kNoBlocks);
-  Out.Write(TContext::Markup, "**");
+  Out.CloseMark("**");
   OpenMarks = marks;
   Out.ResetBreaks();
   Out.NeedBreaks(1);
@@ -212,7 +212,9 @@ void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowA
   if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
   std::uint8_t state = 0;
+  Out.BeginCell();
   WriteCellContent(node, state);
+  Out.EndCell();
   if (Out.Count() == before) Out.Put(' ');
   if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);

@@ -149,6 +149,8 @@ void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteHeading(node, 3);
     break;
   case TidyTag_H5:
+  case TidyTag_H6:
+    // DokuWiki's smallest heading is h5's: h6 shares it, and stays a heading.
     WriteHeading(node, 2);
     break;
   case TidyTag_HR:

@@ -360,6 +360,7 @@ ALL_CLASSES = set(CHECKS) - {"text"} | {"table"}
 # not expected inside the element, however the HTML nests it.
 ALLOWED_INSIDE = {
     **{h: set() for h in HEADINGS},
+    "h6": set(),
     "pre": set(),
     "li": INLINE_CLASSES | {"pre", "li"},
     "dd": INLINE_CLASSES | {"pre", "li"},
@@ -372,6 +373,7 @@ ALLOWED_INSIDE = {
 }
 HTML_CLASS = {
     **{h: h for h in HEADINGS},
+    "h6": "h5",  # DokuWiki's smallest heading is h5's
     "b": "strong", "strong": "strong", "i": "em", "u": "u", "code": "code", "tt": "code",
     "del": "del", "s": "del", "strike": "del", "sub": "sub", "sup": "sup", "pre": "pre",
     "blockquote": "blockquote", "hr": "hr",
