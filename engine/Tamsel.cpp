@@ -253,9 +253,13 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   RawDepth = NoDashDepth = CodeDepth = 0;
   OpenMarks = 0;
   InTerm = false;
+  QuoteTables.clear();
+  QuoteLevel = 0;
   DefinitionStart = 0;
   Anchors = {};
   AnchorsFound = false;
+  StyledNode = nullptr;
+  ClassRules.Collect(Doc);
 
   std::uint8_t state = 0;
   WriteBody(body, state);

@@ -127,8 +127,16 @@ void TConverter::WriteRule() {
   Out.ClearBreakCount();
 }
 
+// A paragraph is a pair without markers: white space at its edges, a
+// no-break space that Word puts in an empty one, writes no line of blanks.
+// Its CSS formatting (Word's "p.Code", a "p.rule" in italics) covers it.
 void TConverter::WriteParagraph(TidyNode node) {
+  TStyleMarks marks;
+  const std::uint32_t opened = StyleMarks(node, marks) ? OpenStyleMarks(marks) : 0;
+  Out.OpenMark({});
   WriteInline(node, kNoBlocks);
+  Out.CloseMark({});
+  CloseStyleMarks(opened);
 }
 
 void TConverter::WriteCode(TidyNode node) {
@@ -164,6 +172,22 @@ void TConverter::WriteCode(TidyNode node) {
 // Every line of a quotation begins with its prefix, which the channel writes
 // for each line it starts; a nested quotation adds a level for its time.
 void TConverter::WriteQuote(TidyNode node) {
+  {
+    const TScope level(QuoteLevel);
+    WriteQuoteLines(node);
+  }
+  if (QuoteLevel > 0 || QuoteTables.empty()) return;
+  // DokuWiki holds no table in a quotation: its tables follow it.
+  const std::vector<TidyNode> tables = std::move(QuoteTables);
+  QuoteTables.clear();
+  for (TidyNode table : tables) {
+    Out.ResetBreaks();
+    Out.NeedBreaks(2);
+    WriteTable(table);
+  }
+}
+
+void TConverter::WriteQuoteLines(TidyNode node) {
   struct TQuoteScope {
     TOutput& Out;
     explicit TQuoteScope(TOutput& out) : Out(out) { Out.PushQuote(); }

@@ -561,7 +561,7 @@ void TOutput::SpaceOnce(char c) {
 
 void TOutput::NeedBreaks(std::uint32_t n) {
   if (Count() != 0) {
-    while (PendingBreaks < n && BreakCount < 2) {
+    while (PendingBreaks < n && BreakCount < 2 && Deferred < 2) {
       ++Deferred;
       ++BreakCount;
       ++PendingBreaks;
@@ -601,6 +601,7 @@ void TOutput::CloseMark(std::string_view close) {
   }
   if (OpenMarkCount == 0) return;
   --OpenMarkCount;
+  if (close.empty()) return;
   const byte c = static_cast<byte>(close[0]);
   if (Buffer.size > 0 && Buffer.size == TextEnd && kClasses.Run[c] &&
       Buffer.bp[Buffer.size - 1] == c)
@@ -612,6 +613,7 @@ void TOutput::CloseMark(std::string_view close) {
 }
 
 void TOutput::EmitMarker(std::string_view marker) {
+  if (marker.empty()) return;
   const byte c = static_cast<byte>(marker[0]);
   if (Buffer.size > 0 && Buffer.size == TextEnd && kClasses.Run[c] &&
       Buffer.bp[Buffer.size - 1] == c)
