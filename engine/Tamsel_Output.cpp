@@ -412,11 +412,15 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   OpenMarkCount = 0;
   EdgeSpace.clear();
   MarkEnd = Visible = 0;
-  CellFresh = Indenting = false;
+  CellFresh = Indenting = HeldBracket = false;
 }
 
 std::size_t TOutput::Finish() {
   Deferred = 0;
+  if (HeldBracket) {
+    HeldBracket = false;
+    Append("[", 1);
+  }
   CodeSpace.clear();
   Held.clear();
   EdgeSpace.clear();
@@ -437,12 +441,16 @@ void TOutput::Reserve(std::size_t n) {
 }
 
 std::size_t TOutput::Count() const {
-  return Buffer.size + Held.size() + CodeSpace.size() + EdgeSpace.size() +
+  return Buffer.size + Held.size() + CodeSpace.size() + EdgeSpace.size() + HeldBracket +
          Deferred * LineBreak.size();
 }
 
 void TOutput::Append(const char* p, std::size_t n) {
   if (!n) return;
+  if (HeldBracket) {
+    HeldBracket = false;
+    Append("[", 1);
+  }
   // MakeRoom leaves room for n bytes and the terminating zero that Tidy's
   // own appending keeps after them.
   MakeRoom(Buffer, n);
@@ -482,7 +490,13 @@ void TOutput::Emit(const char* p, std::size_t n) {
   }
   if (AfterLink) {
     AfterLink = false;
-    if (*p == ']') Append("%%%%", 4);
+    // A ']' right after "]]" would be read into the link: it is protected
+    // itself, which reads as the bracket it is.
+    if (*p == ']') {
+      Append("%%]%%", 5);
+      if (--n == 0) return;
+      ++p;
+    }
   }
   const char* from = p;
   const char* const end = p + n;
@@ -525,7 +539,12 @@ void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
     if (IsImageName(LinkTarget)) Emit("?linkonly", 9);
   } else {
     Flush();
-    if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') Append("%%%%", 4);
+    if (HeldBracket) {
+      HeldBracket = false;
+      Append("%%[%%", 5);
+    } else if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') {
+      Append("%%%%", 4);
+    }
     Emit("[[", 2);
     WriteTarget(LinkTarget, LinkIsUrl);
   }
@@ -544,7 +563,9 @@ void TOutput::PutRepeated(char c, std::int32_t count) {
 
 void TOutput::SpaceOnce(char c) {
   char last;
-  if (!EdgeSpace.empty())
+  if (HeldBracket)
+    last = '[';
+  else if (!EdgeSpace.empty())
     last = EdgeSpace.back();
   else if (!Held.empty())
     last = Held.back();
@@ -745,10 +766,30 @@ void TOutput::Write(TContext context, std::string_view bytes) {
         EdgeSpace.empty() && PendingMarks.empty() &&
         kClasses.Run[static_cast<byte>(Buffer.bp[TextEnd - 1])] && kClasses.Run[text[0]])
       Emit("%%%%", 4);
-    if (plain && CodeTextDepth == 0)
-      Piece(bytes.data(), k);
+    if (HeldBracket && Deferred == 0 && kClasses.Run[text[0]]) {
+      HeldBracket = false;
+      Append("[%%%%", 5);
+    }
+    // A '[' that ends the text is held: right before a link it is
+    // protected itself ("%%[%%[[...]]"), anywhere else written as it is.
+    std::size_t keep = k;
+    if (k > 0 && text[k - 1] == '[' && (k == 1 || text[k - 2] != '[') && TableDepth == 0 &&
+        CodeTextDepth == 0 && EdgeSpace.empty() && Wrap == TWrap::None)
+      --keep;
+    if (keep == 0) {
+    } else if (plain && CodeTextDepth == 0)
+      Piece(bytes.data(), keep);
     else
-      WriteTextSegments(text, k);
+      WriteTextSegments(text, keep);
+    if (keep < k) {
+      // White space held before the bracket is no pair's edge any more.
+      Flush();
+      if (!EdgeSpace.empty()) {
+        Emit(EdgeSpace.data(), EdgeSpace.size());
+        EdgeSpace.clear();
+      }
+      HeldBracket = true;
+    }
     TextEnd = Buffer.size;
     return;
   }

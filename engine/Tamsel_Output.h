@@ -237,6 +237,8 @@ private:
   std::size_t MarkEnd = 0;
   std::size_t Visible = 0;
   bool CellFresh = false;
+  // A '[' that ended the last text, not written yet.
+  bool HeldBracket = false;
   // While a list item's indentation is written: a line may start with spaces.
   bool Indenting = false;
 
