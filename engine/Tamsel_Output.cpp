@@ -303,7 +303,7 @@ bool IsSchemeByte(byte c) {
 // Where an address that DokuWiki links by itself begins in p[0, n): one of
 // its schemes before "://", or "www." at the start; n when there is none.
 std::size_t AutoLinkStart(const byte* p, std::size_t n) {
-  if (StartsWithNoCase(p, n, "www.", 4)) return 0;
+  if (StartsWithNoCase(p, n, "www.", 4) || StartsWithNoCase(p, n, "ftp.", 4)) return 0;
   for (std::size_t i = 0; i + 3 <= n; ++i) {
     if (p[i] != ':' || p[i + 1] != '/' || p[i + 2] != '/') continue;
     std::size_t from = i;
@@ -325,7 +325,9 @@ bool MayHoldAutoLink(const byte* p, std::size_t n) {
   for (const byte* dot = p; (dot = static_cast<const byte*>(
                                  std::memchr(dot, '.', n - static_cast<std::size_t>(dot - p))));
        ++dot)
-    if (dot - p >= 3 && StartsWithNoCase(dot - 3, 4, "www.", 4)) return true;
+    if (dot - p >= 3 && (StartsWithNoCase(dot - 3, 4, "www.", 4) ||
+                         StartsWithNoCase(dot - 3, 4, "ftp.", 4)))
+      return true;
   return false;
 }
 
@@ -413,6 +415,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   EdgeSpace.clear();
   MarkEnd = Visible = 0;
   CellFresh = Indenting = HeldBracket = false;
+  NamedMarks = 0;
 }
 
 std::size_t TOutput::Finish() {
@@ -603,19 +606,27 @@ void TOutput::StartQuoteLine() {
 
 void TOutput::StartItem(char bullet) {
   NeedBreaks(1);
+  // The line before ends with what it held; the item's line starts with
+  // its indentation, which no pair's edge may take.
+  Flush();
+  EdgeSpace.clear();
+  Scratch.assign(static_cast<std::size_t>(2 * IndentDepth), ' ');
+  if (bullet) Scratch += bullet;
+  Scratch += ' ';
   Indenting = true;
-  PutRepeated(' ', static_cast<std::int32_t>(2 * IndentDepth));
+  Emit(Scratch.data(), Scratch.size());
   Indenting = false;
-  if (bullet) Put(bullet);
-  Put(' ');
+  BreakCount = 0;
   ResetBreaks();
 }
 
 void TOutput::OpenMark(std::string_view open) {
   PendingMarks.push_back(open);
+  if (!open.empty()) ++NamedMarks;
 }
 
 void TOutput::CloseMark(std::string_view close) {
+  if (!close.empty()) --NamedMarks;
   if (!PendingMarks.empty()) {
     PendingMarks.pop_back();
     return;
@@ -929,8 +940,10 @@ std::size_t TOutput::WholeStretchAt(const byte* text, std::size_t k, std::size_t
   if (CodeTextDepth > 0 ? HasTypography(p, n) : HasWordTypography(p, n)) return n;
   // DokuWiki links an address in text by itself, reading '%', '[' and ']'
   // as part of it: protection inside it would be cut in two.
+  // An address that ends the text inside a pair would take the closing
+  // marker's bytes ("//" of an italic) into itself.
   if (const std::size_t url = AutoLinkStart(p, n);
-      url < n && NeedsProtection(p, n, url, TableDepth > 0))
+      url < n && (NeedsProtection(p, n, url, TableDepth > 0) || (NamedMarks > 0 && end == k)))
     return n;
   return 0;
 }

@@ -232,6 +232,8 @@ private:
   // last; pairs written and not yet closed; white space held at an edge.
   std::vector<std::string_view> PendingMarks;
   std::uint32_t OpenMarkCount = 0;
+  // Pairs with markers (not a paragraph's), pending or open.
+  std::uint32_t NamedMarks = 0;
   std::string EdgeSpace;
   // Buffer.size right after the last marker.
   std::size_t MarkEnd = 0;
