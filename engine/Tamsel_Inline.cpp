@@ -108,6 +108,7 @@ void TConverter::CloseStyleMarks(std::uint32_t opened) {
 
 void TConverter::WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet& blocks,
                              const TStyleMarks& marks) {
+  if (marks.Apart > 0) Out.SpaceOnce();
   const std::uint32_t opened = OpenStyleMarks(marks);
   const TidyTagId id = tidyNodeGetId(node);
   const bool off =
@@ -124,6 +125,7 @@ void TConverter::WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet
     StyledNode = styled;
   }
   CloseStyleMarks(opened);
+  if (marks.Apart > 0) Out.SpaceOnce();
 }
 
 void TConverter::WriteLineBreak() {

@@ -62,6 +62,12 @@ void Declaration(std::string_view name, std::string_view rawValue, TStyleMarks& 
     for (std::string_view mono :
          {"mono", "courier", "consolas", "menlo", "monaco", "lucida console"})
       if (Has(value, mono)) marks.Mono = 1;
+  } else if (property == "display") {
+    for (std::string_view box : {"block", "flex", "grid", "list-item", "table"})
+      if (value == box) marks.Apart = 1;
+    if (value.starts_with("inline")) marks.Apart = -1;
+  } else if (property == "float") {
+    if (value == "left" || value == "right") marks.Apart = 1;
   } else if (property == "text-decoration" || property == "text-decoration-line") {
     if (Has(value, "underline")) marks.Underline = 1;
     if (Has(value, "line-through")) marks.Strike = 1;
@@ -96,6 +102,7 @@ void TStyleMarks::Merge(const TStyleMarks& other) {
   if (other.Mono) Mono = other.Mono;
   if (other.Underline) Underline = other.Underline;
   if (other.Strike) Strike = other.Strike;
+  if (other.Apart) Apart = other.Apart;
 }
 
 void ParseDeclarations(std::string_view css, TStyleMarks& marks) {

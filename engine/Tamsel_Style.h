@@ -21,8 +21,12 @@ struct TStyleMarks {
   std::int8_t Mono = 0;
   std::int8_t Underline = 0;
   std::int8_t Strike = 0;
+  // Shown as a box of its own (display: block, a float): set apart from its
+  // neighbours, as links one below the other or a list label floated
+  // beside its text.
+  std::int8_t Apart = 0;
 
-  bool Any() const { return Bold || Italic || Mono || Underline || Strike; }
+  bool Any() const { return Bold || Italic || Mono || Underline || Strike || Apart; }
   // What other says overrides what this says.
   void Merge(const TStyleMarks& other);
 };
