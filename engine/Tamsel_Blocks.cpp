@@ -41,6 +41,12 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
   });
 }
 
+bool HoldsLineBreak(TidyNode node) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
+    if (tidyNodeGetId(child) == TidyTag_BR || HoldsLineBreak(child)) return true;
+  return false;
+}
+
 } // namespace
 
 void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
@@ -132,7 +138,15 @@ void TConverter::WriteRule() {
 // Its CSS formatting (Word's "p.Code", a "p.rule" in italics) covers it.
 void TConverter::WriteParagraph(TidyNode node) {
   TStyleMarks marks;
-  const std::uint32_t opened = StyleMarks(node, marks) ? OpenStyleMarks(marks) : 0;
+  const bool styled = StyleMarks(node, marks);
+  // A monospace paragraph of several lines is preformatted text as word
+  // processors write it (LibreOffice's "Preformatted Text" in some
+  // exports): a code block keeps its lines and indentation.
+  if (styled && marks.Mono > 0 && HoldsLineBreak(node)) {
+    WriteCode(node);
+    return;
+  }
+  const std::uint32_t opened = styled ? OpenStyleMarks(marks) : 0;
   Out.OpenMark({});
   WriteInline(node, kNoBlocks);
   Out.CloseMark({});
