@@ -610,6 +610,10 @@ def is_layout_table(table):
     return (len(cells) == 1 and block) or (loose and not header)
 
 
+def has_line_break(node):
+    return any(isinstance(k, Elem) and (k.tag == "br" or has_line_break(k)) for k in node.kids)
+
+
 def walk_html(node, m, allowed, links, in_li=None):
     """The browser's view of Tidy's tree."""
     if isinstance(node, str):
@@ -639,6 +643,10 @@ def walk_html(node, m, allowed, links, in_li=None):
         m.quote_tables.append(node)
         return
     marks = element_marks(node, m.css_rules) if tag in HTML_INLINE or tag == "p" else {}
+    if tag == "p" and marks.get("code") and has_line_break(node):
+        # Word processors' preformatted text: a code block.
+        walk_html(Elem("pre", {}, node.kids), m, allowed, links, in_li)
+        return
     if marks:
         opened = []
         if marks.get("apart"):
