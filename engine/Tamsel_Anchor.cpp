@@ -264,6 +264,7 @@ bool PassesHeadings(TidyTagId id) {
   case TidyTag_H3:
   case TidyTag_H4:
   case TidyTag_H5:
+  case TidyTag_H6:
   case TidyTag_HR:
   case TidyTag_OL:
   case TidyTag_UL:
@@ -298,6 +299,7 @@ int HeadingLevel(TidyTagId id) {
   case TidyTag_H4:
     return 3;
   case TidyTag_H5:
+  case TidyTag_H6:
     return 2;
   default:
     return 0;
@@ -516,7 +518,10 @@ void WalkAnchors(TidyDoc doc, TDocumentAnchors& anchors) {
       if (id == TidyTag_IMG) settle(inHeading);
       if (type == TidyNode_Start && !IsUnseen(node) && tidyGetChild(node)) {
         stack.push_back({node, passes, heading});
-        passes = PassesHeadings(passes, id);
+        // A layout table is written as its content, headings and all.
+        passes = id == TidyTag_TABLE && passes && detail::IsLayoutTable(node)
+                     ? 1
+                     : PassesHeadings(passes, id);
         heading = inHeading;
         descend = true;
       }

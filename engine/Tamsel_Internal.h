@@ -103,6 +103,9 @@ inline constexpr std::uint8_t kStateBlock = 3;
 // Elements that only group other content (div, p, section, li, dd, ...).
 bool IsGroupingTag(TidyTagId id);
 
+// A table used for layout, which the converter writes as its content.
+bool IsLayoutTable(TidyNode table);
+
 inline const TBlockSet kNoBlocks{};
 inline const TBlockSet kLinkContent{TidyTag_DIV, TidyTag_P};
 inline const TBlockSet kItemContent{TidyTag_PRE};
@@ -177,7 +180,6 @@ private:
 
   // Tables.
   void WriteTable(TidyNode node);
-  bool IsLayoutTable(TidyNode node);
   void WriteLayoutTable(TidyNode node);
   void WriteTableCaption(TidyNode node);
   void WriteTableSection(TidyNode node, TTableSpans& spans);

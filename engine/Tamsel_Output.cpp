@@ -325,8 +325,8 @@ bool MayHoldAutoLink(const byte* p, std::size_t n) {
   for (const byte* dot = p; (dot = static_cast<const byte*>(
                                  std::memchr(dot, '.', n - static_cast<std::size_t>(dot - p))));
        ++dot)
-    if (dot - p >= 3 && (StartsWithNoCase(dot - 3, 4, "www.", 4) ||
-                         StartsWithNoCase(dot - 3, 4, "ftp.", 4)))
+    if (dot - p >= 3 &&
+        (StartsWithNoCase(dot - 3, 4, "www.", 4) || StartsWithNoCase(dot - 3, 4, "ftp.", 4)))
       return true;
   return false;
 }

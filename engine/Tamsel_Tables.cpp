@@ -159,7 +159,7 @@ void ScanCell(TidyNode cell, TCellBlocks& found) {
 // paragraphs in a cell mark one only where no cell is a header cell. Data
 // tables of documentation generators and office exports hold a paragraph per
 // cell, and lists under headers.
-bool TConverter::IsLayoutTable(TidyNode node) {
+bool IsLayoutTable(TidyNode node) {
   const char* role = AttrValue(node, TidyAttr_ROLE);
   if (EqualsNoCaseAscii(role, "presentation") || EqualsNoCaseAscii(role, "none")) return true;
   std::size_t cells = 0;
