@@ -754,9 +754,18 @@ void TOutput::Write(TContext context, std::string_view bytes) {
   if (bytes.empty()) return;
   switch (context) {
   case TContext::Text: {
-    BreakCount = 0;
     const auto* text = reinterpret_cast<const byte*>(bytes.data());
     const std::size_t k = bytes.size();
+    // White space alone (a no-break space between blocks, in an empty
+    // division) at the start of a line is held: it shows only if something
+    // visible follows on the line, and writes no line of blanks.
+    if (Wrap == TWrap::None && !HeldBracket && CodeTextDepth == 0 &&
+        (Deferred > 0 || Buffer.size == 0 || Buffer.bp[Buffer.size - 1] == '\n') &&
+        LeadingEdge(bytes.data(), k) == k) {
+      EdgeSpace.append(bytes);
+      return;
+    }
+    BreakCount = 0;
     // Most texts hold no byte that a protection rule or a match of the
     // pattern could start with; both passes would then copy them unchanged.
     std::size_t last = k;
