@@ -269,6 +269,11 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   Places = {};
   PlacesFound = false;
   Deferred.clear();
+  QuoteTables.clear();
+  QuoteLevel = 0;
+  DefinitionStart = 0;
+  StyledNode = nullptr;
+  ClassRules.Collect(Doc);
 
   std::uint8_t state = 0;
   WriteBody(body, state);

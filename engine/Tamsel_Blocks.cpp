@@ -41,6 +41,12 @@ void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out
   });
 }
 
+bool HoldsLineBreak(TidyNode node) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child))
+    if (tidyNodeGetId(child) == TidyTag_BR || HoldsLineBreak(child)) return true;
+  return false;
+}
+
 } // namespace
 
 // Whether node holds visible text outside the element link.
@@ -62,9 +68,12 @@ bool TConverter::HasTextBeside(TidyNode node, TidyNode link) {
 
 void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   if (!tidyGetChild(node)) return;
-  Out.PutRepeated('=', level);
-  const std::size_t lineStart = Out.Size() - static_cast<std::size_t>(level);
-  Out.Put(' ');
+  // A pair like any other: a heading with nothing visible writes nothing.
+  static constexpr std::string_view kOpen[] = {"== ", "=== ", "==== ", "===== ", "====== "};
+  static constexpr std::string_view kClose[] = {" ==", " ===", " ====", " =====", " ======"};
+  const std::size_t index = static_cast<std::size_t>(level < 2 ? 0 : level > 6 ? 4 : level - 2);
+  const std::size_t lineStart = Out.Size();
+  Out.OpenMark(kOpen[index]);
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
   HeadingLinks.clear();
   {
@@ -76,11 +85,10 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
     } headingScope(Heading, node);
     WriteContent(node);
   }
-  Out.Put(' ');
-  Out.PutRepeated('=', level);
+  Out.CloseMark(kClose[index]);
   // The anchor DokuWiki gives the line as written is what links to the
   // heading lead to; it is worked out when a link needs it.
-  HeadingLines.push_back({node, lineStart, Out.Size()});
+  if (Out.Size() > lineStart) HeadingLines.push_back({node, lineStart, Out.Size()});
   // A heading that is one link into this page as a whole: the heading's own
   // anchor stands for it, and a line repeating its words would be noise.
   if (HeadingLinks.size() == 1) {
@@ -152,8 +160,24 @@ void TConverter::WriteRule() {
   Out.ClearBreakCount();
 }
 
+// A paragraph is a pair without markers: white space at its edges, a
+// no-break space that Word puts in an empty one, writes no line of blanks.
+// Its CSS formatting (Word's "p.Code", a "p.rule" in italics) covers it.
 void TConverter::WriteParagraph(TidyNode node) {
+  TStyleMarks marks;
+  const bool styled = StyleMarks(node, marks);
+  // A monospace paragraph of several lines is preformatted text as word
+  // processors write it (LibreOffice's "Preformatted Text" in some
+  // exports): a code block keeps its lines and indentation.
+  if (styled && marks.Mono > 0 && HoldsLineBreak(node)) {
+    WriteCode(node);
+    return;
+  }
+  const std::uint32_t opened = styled ? OpenStyleMarks(marks) : 0;
+  Out.OpenMark({});
   WriteInline(node, kNoBlocks);
+  Out.CloseMark({});
+  CloseStyleMarks(opened);
 }
 
 void TConverter::WriteCode(TidyNode node) {
@@ -189,6 +213,22 @@ void TConverter::WriteCode(TidyNode node) {
 // Every line of a quotation begins with its prefix, which the channel writes
 // for each line it starts; a nested quotation adds a level for its time.
 void TConverter::WriteQuote(TidyNode node) {
+  {
+    const TScope level(QuoteLevel);
+    WriteQuoteLines(node);
+  }
+  if (QuoteLevel > 0 || QuoteTables.empty()) return;
+  // DokuWiki holds no table in a quotation: its tables follow it.
+  const std::vector<TidyNode> tables = std::move(QuoteTables);
+  QuoteTables.clear();
+  for (TidyNode table : tables) {
+    Out.ResetBreaks();
+    Out.NeedBreaks(2);
+    WriteTable(table);
+  }
+}
+
+void TConverter::WriteQuoteLines(TidyNode node) {
   struct TQuoteScope {
     TOutput& Out;
     explicit TQuoteScope(TOutput& out) : Out(out) { Out.PushQuote(); }

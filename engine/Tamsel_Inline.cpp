@@ -37,9 +37,9 @@ void TConverter::WriteMarked(TidyNode node, std::string_view open, std::string_v
     return;
   }
   OpenMarks |= bit;
-  Out.Write(TContext::Markup, open);
+  Out.OpenMark(open);
   WriteInline(node, kNoBlocks);
-  Out.Write(TContext::Markup, close);
+  Out.CloseMark(close);
   OpenMarks &= ~bit;
 }
 
@@ -55,8 +55,81 @@ void TConverter::WriteFont(TidyNode node) {
   if (hasColor) Out.Write(TContext::Markup, "[/color]");
 }
 
+bool TConverter::StyleMarks(TidyNode node, TStyleMarks& marks) {
+  const char* style = AttrValue(node, TidyAttr_STYLE);
+  const char* classes = ClassRules.Empty() ? nullptr : AttrValue(node, TidyAttr_CLASS);
+  if (!style && !classes) return false;
+  if (classes) ClassRules.Apply(classes, marks);
+  if (style) {
+    TStyleMarks own;
+    ParseDeclarations(style, own);
+    marks.Merge(own);
+  }
+  return marks.Any();
+}
+
+namespace {
+struct TStyleMarker {
+  std::int8_t TStyleMarks::*Flag;
+  std::string_view Open;
+  std::string_view Close;
+};
+// Outermost first, as they open.
+constexpr TStyleMarker kStyleMarkers[] = {
+    {&TStyleMarks::Bold, "**", "**"},      {&TStyleMarks::Italic, "//", "//"},
+    {&TStyleMarks::Underline, "__", "__"}, {&TStyleMarks::Strike, "<del>", "</del>"},
+    {&TStyleMarks::Mono, "''", "''"},
+};
+} // namespace
+
+std::uint32_t TConverter::OpenStyleMarks(const TStyleMarks& marks) {
+  std::uint32_t opened = 0;
+  for (const TStyleMarker& m : kStyleMarkers) {
+    const std::uint32_t bit = MarkBit(m.Open);
+    if (marks.*m.Flag <= 0 || (OpenMarks & bit)) continue;
+    OpenMarks |= bit;
+    opened |= bit;
+    Out.OpenMark(m.Open);
+    if (m.Open == "''") ++Out.CodeTextDepth;
+  }
+  return opened;
+}
+
+void TConverter::CloseStyleMarks(std::uint32_t opened) {
+  for (std::size_t i = std::size(kStyleMarkers); i-- > 0;) {
+    const TStyleMarker& m = kStyleMarkers[i];
+    const std::uint32_t bit = MarkBit(m.Open);
+    if (!(opened & bit)) continue;
+    if (m.Open == "''") --Out.CodeTextDepth;
+    Out.CloseMark(m.Close);
+    OpenMarks &= ~bit;
+  }
+}
+
+void TConverter::WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet& blocks,
+                             const TStyleMarks& marks) {
+  if (marks.Apart > 0) Out.SpaceOnce();
+  const std::uint32_t opened = OpenStyleMarks(marks);
+  const TidyTagId id = tidyNodeGetId(node);
+  const bool off =
+      (marks.Bold < 0 && (id == TidyTag_B || id == TidyTag_STRONG)) ||
+      (marks.Italic < 0 && (id == TidyTag_I || id == TidyTag_EM)) ||
+      (marks.Underline < 0 && (id == TidyTag_U || id == TidyTag_INS)) ||
+      (marks.Strike < 0 && (id == TidyTag_S || id == TidyTag_STRIKE || id == TidyTag_DEL));
+  if (off) {
+    WriteInlineChildren(node, state, kNoBlocks);
+  } else {
+    const TidyNode styled = StyledNode;
+    StyledNode = node;
+    WriteNode(node, state, blocks);
+    StyledNode = styled;
+  }
+  CloseStyleMarks(opened);
+  if (marks.Apart > 0) Out.SpaceOnce();
+}
+
 void TConverter::WriteLineBreak() {
-  Out.Write(TContext::Markup, "\\\\ ");
+  Out.ForcedBreak();
 }
 
 } // namespace tamsel::detail

@@ -5,6 +5,7 @@
 #include "Tamsel.h"
 #include "Tamsel_Anchor.h"
 #include "Tamsel_Output.h"
+#include "Tamsel_Style.h"
 #include "Tamsel_Url.h"
 
 #include <functional>
@@ -108,6 +109,9 @@ inline constexpr std::uint8_t kStateBlock = 3;
 // Elements that only group other content (div, p, section, li, dd, ...).
 bool IsGroupingTag(TidyTagId id);
 
+// A table used for layout, which the converter writes as its content.
+bool IsLayoutTable(TidyNode table);
+
 inline const TBlockSet kNoBlocks{};
 inline const TBlockSet kLinkContent{TidyTag_DIV, TidyTag_P};
 inline const TBlockSet kItemContent{TidyTag_PRE};
@@ -165,6 +169,7 @@ private:
   void WriteParagraph(TidyNode node);
   void WriteCode(TidyNode node);
   void WriteQuote(TidyNode node);
+  void WriteQuoteLines(TidyNode node);
 
   // Lists.
   void WriteList(TidyNode node, TidyTagId kind);
@@ -177,10 +182,12 @@ private:
   void WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWritten);
   void WriteDefinitionList(TidyNode node);
   void WriteDefinitionTerm(TidyNode node);
+  bool ShowsSomething(TidyNode node);
   void WriteDefinitionData(TidyNode node, bool& prefixWritten);
 
   // Tables.
   void WriteTable(TidyNode node);
+  void WriteLayoutTable(TidyNode node);
   void WriteTableCaption(TidyNode node);
   void WriteTableSection(TidyNode node, TTableSpans& spans);
   void WriteTableRow(TidyNode node, TTableSpans& spans);
@@ -209,6 +216,16 @@ private:
   void WriteSubscript(TidyNode node) { WriteMarked(node, "<sub>", "</sub>"); }
   void WriteSuperscript(TidyNode node) { WriteMarked(node, "<sup>", "</sup>"); }
   void WriteFont(TidyNode node);
+  // CSS formatting of the element: its style attribute over its classes'
+  // rules; false when it says nothing.
+  bool StyleMarks(TidyNode node, TStyleMarks& marks);
+  // The element within the markers its CSS asks for; one that its CSS turns
+  // off (a b with "font-weight: normal") writes no markers of its own.
+  void WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet& blocks,
+                   const TStyleMarks& marks);
+  // Opens the markers marks turns on that are not open yet; returns them.
+  std::uint32_t OpenStyleMarks(const TStyleMarks& marks);
+  void CloseStyleMarks(std::uint32_t opened);
   void WriteLineBreak();
 
   // Links and images.
@@ -275,6 +292,16 @@ private:
   // Inside a definition term: a permalink mark there goes with its link, as
   // in a heading.
   bool InTerm = false;
+  // Tables met inside a quotation, which DokuWiki cannot hold there: they
+  // follow the outermost quotation.
+  std::vector<TidyNode> QuoteTables;
+  std::uint32_t QuoteLevel = 0;
+  // Class rules of the document's style sheets.
+  TClassRules ClassRules;
+  // The element whose CSS markers are open: its own walk writes no more.
+  TidyNode StyledNode = nullptr;
+  // VisibleWrites when the current definition began.
+  std::size_t DefinitionStart = 0;
   // A text node's bytes as Tidy's lexer holds them.
   struct TOwnedBuffer {
     TOwnedBuffer() { tidyBufInit(&Buffer); }

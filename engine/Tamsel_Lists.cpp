@@ -145,6 +145,7 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
   case TidyTag_H3:
   case TidyTag_H4:
   case TidyTag_H5:
+  case TidyTag_H6:
   case TidyTag_TABLE: {
     Out.ResetBreaks();
     Out.NeedBreaks(2);
@@ -159,8 +160,13 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
     break;
   }
   if (IsGroupingTag(id)) {
-    // Set apart from the words around it, as a browser sets its box apart.
-    if (prefixWritten) Out.SpaceOnce();
+    // Set apart from the words around it, as a browser sets its box apart;
+    // a definition's paragraphs by a line break.
+    if (prefixWritten && kind == TidyTag_DL && id == TidyTag_P &&
+        Out.VisibleWrites() > DefinitionStart)
+      Out.ForcedBreak();
+    else if (prefixWritten)
+      Out.SpaceOnce();
     WriteItemContent(child, kind, prefixWritten);
     if (prefixWritten) Out.SpaceOnce();
     return;
@@ -180,6 +186,10 @@ void TConverter::WriteDefinitionList(TidyNode node) {
       WriteDefinitionData(child, prefixWritten);
       break;
     case TidyTag_DT:
+      // A term that shows nothing writes nothing: its definitions start
+      // the item.
+      prefixWritten = false;
+      if (!ShowsSomething(child)) break;
       WriteDefinitionTerm(child);
       prefixWritten = true;
       break;
@@ -187,6 +197,28 @@ void TConverter::WriteDefinitionList(TidyNode node) {
       break;
     }
   });
+}
+
+// Whether the node shows a visible character or an image.
+bool TConverter::ShowsSomething(TidyNode node) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    switch (tidyNodeGetType(child)) {
+    case TidyNode_Text: {
+      TidyBuffer& value = TextValue.Buffer;
+      tidyNodeGetValue(Doc, child, &value);
+      if (HasVisibleByte(value, 0, value.size)) return true;
+      break;
+    }
+    case TidyNode_Start:
+    case TidyNode_StartEnd:
+      if (IsUnseen(child)) break;
+      if (tidyNodeGetId(child) == TidyTag_IMG || ShowsSomething(child)) return true;
+      break;
+    default:
+      break;
+    }
+  }
+  return false;
 }
 
 // The term keeps its links and formatting; a bold inside it adds nothing to
@@ -198,18 +230,67 @@ void TConverter::WriteDefinitionTerm(TidyNode node) {
   OpenMarks |= bit;
   const bool inTerm = InTerm;
   InTerm = true;
-  Out.Write(TContext::Markup, "**");
+  Out.OpenMark("**");
   WriteInline(node, kNoBlocks);
-  Out.Write(TContext::Markup, "** ");
+  Out.CloseMark("**");
   OpenMarks = marks;
   InTerm = inTerm;
 }
 
-// A definition continues the line of its term, or of the definition before
-// it, set apart from it by a space; lists in it are nested below that line.
+namespace {
+// Whether the first thing a definition shows goes on its item's line: text,
+// an image or a code block, not a list, table or heading, which start lines
+// of their own.
+int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
+  for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+    switch (tidyNodeGetType(child)) {
+    case TidyNode_Text:
+      tidyNodeGetValue(doc, child, &value);
+      if (HasVisibleByte(value, 0, value.size)) return 1;
+      break;
+    case TidyNode_StartEnd:
+      if (tidyNodeGetId(child) == TidyTag_IMG) return 1;
+      break;
+    case TidyNode_Start: {
+      if (IsUnseen(child)) break;
+      switch (tidyNodeGetId(child)) {
+      case TidyTag_IMG:
+      case TidyTag_PRE:
+        return 1;
+      case TidyTag_UL:
+      case TidyTag_OL:
+      case TidyTag_DL:
+      case TidyTag_TABLE:
+      case TidyTag_H1:
+      case TidyTag_H2:
+      case TidyTag_H3:
+      case TidyTag_H4:
+      case TidyTag_H5:
+      case TidyTag_H6:
+        return 0;
+      default:
+        if (const int inner = StartsInline(doc, child, value); inner >= 0) return inner;
+        break;
+      }
+      break;
+    }
+    default:
+      break;
+    }
+  }
+  return -1;
+}
+} // namespace
+
+// A definition goes on a line of its own below its term (or the definition
+// before it), within the same item: a forced line break parts them, as it
+// parts the definition's paragraphs. Lists in it are nested below the item.
 void TConverter::WriteDefinitionData(TidyNode node, bool& prefixWritten) {
-  if (prefixWritten) Out.SpaceOnce();
+  if (prefixWritten && StartsInline(Doc, node, TextValue.Buffer) == 1) Out.ForcedBreak();
+  const std::size_t definition = DefinitionStart;
+  DefinitionStart = Out.VisibleWrites();
   WriteItemContent(node, TidyTag_DL, prefixWritten);
+  DefinitionStart = definition;
 }
 
 } // namespace tamsel::detail

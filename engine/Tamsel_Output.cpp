@@ -3,15 +3,20 @@
 // and the one place where line breaks and prefixes are written (Flush).
 #include "Tamsel_Internal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 namespace tamsel {
 
+// The '/' of "//" right after a scheme that DokuWiki links is no markup when
+// the address goes on in the same text: the link takes it. Anywhere else,
+// after "http://" at the end of a text too, "//" would open an italic.
 const char* const kEscapePattern =
     "\\A(?: ?----+| ?==+|  \\*|  -|\\||\\^)|<(?:code|del|sub|sup)>|"
-    "(?:(?:[\\*\\_\\'\\{\\[\\(]|(?<!http:|https:|ftp:|telnet:|gopher:|wais:|ed2k:|irc:|ldap:|"
-    "file:)/){2,})+|\\\\\\\\(?= )";
+    "(?:(?:[\\*\\_\\'\\{\\[\\(]|(?:(?<!\\bhttp:|\\bhttps:|\\bftp:|\\btelnet:|\\bgopher:|"
+    "\\bwais:|\\bed2k:|\\birc:|\\bldap:|\\bfile:)|(?!//[\\w/#~:.?+=&%@!\\-\\[\\]]))/){2,})+|"
+    "\\\\\\\\(?= )";
 
 namespace detail {
 
@@ -50,6 +55,8 @@ struct TByteClasses {
   bool Inner[256] = {};
   // C0 control characters other than tab, LF and CR: DokuWiki pages hold none.
   bool Control[256] = {};
+  // Bytes with which a word's typography can start, apart from Inner ones.
+  bool Typography[256] = {};
 
   constexpr TByteClasses() {
     for (unsigned char c : {'%', '<', '^', '|', '>', '\\', '~', '='})
@@ -66,6 +73,8 @@ struct TByteClasses {
       Run[c] = true;
     for (int c = 0; c < 0x20; ++c)
       Control[c] = c != '\t' && c != '\n' && c != '\r';
+    for (unsigned char c : {'-', '=', '>', 'x', 'X'})
+      Typography[c] = true;
   }
 };
 
@@ -204,6 +213,90 @@ bool HasTypography(const byte* p, std::size_t n) {
   return false;
 }
 
+// Whether DokuWiki's typography would change the characters of a word, an
+// option, an arrow or a size in p[0, n) of ordinary text: "--" or "---"
+// joined to a letter or digit ("--check", "a--b"), the arrows and guillemets
+// ("->", "<=", ">>", ...), "(c)", "(r)", "(tm)" and "640x480". A dash
+// between spaces, "..." and quotation marks are prose, and stay typographic.
+bool HasWordTypography(const byte* p, std::size_t n) {
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const byte c = p[i];
+    const byte next = p[i + 1];
+    switch (c) {
+    case '-': {
+      if (next == '>') return true;
+      if (next != '-') break;
+      std::size_t end = i + 2;
+      if (end < n && p[end] == '-') ++end;
+      if ((i > 0 && IsWordByte(p[i - 1])) || (end < n && IsWordByte(p[end]))) return true;
+      i = end - 1;
+      break;
+    }
+    case '<':
+      if (next == '-' || next == '=' || next == '<') return true;
+      break;
+    case '=':
+    case '>':
+      if (next == '>') return true;
+      break;
+    case '(':
+      if ((n - i >= 3 &&
+           (std::memcmp(p + i, "(c)", 3) == 0 || std::memcmp(p + i, "(r)", 3) == 0)) ||
+          (n - i >= 4 && std::memcmp(p + i, "(tm)", 4) == 0))
+        return true;
+      break;
+    case 'x':
+    case 'X': {
+      if (i == 0 || !IsTypographyDigit(p[i - 1]) || !IsTypographyDigit(next)) break;
+      std::size_t first = i;
+      while (first > 0 && IsTypographyDigit(p[first - 1]))
+        --first;
+      if (first > 0 && IsWordByte(p[first - 1])) break;
+      if (i - first == 1 && p[first] == '0') break;
+      std::size_t last = i + 1;
+      while (last < n && IsTypographyDigit(p[last]))
+        ++last;
+      if (last == n || !IsWordByte(p[last])) return true;
+      break;
+    }
+    default:
+      break;
+    }
+  }
+  return false;
+}
+
+// White space at the edge of a pair's content: ASCII white space and the
+// no-break space U+00A0.
+std::size_t LeadingEdge(const char* text, std::size_t n) {
+  const auto* p = reinterpret_cast<const byte*>(text);
+  std::size_t i = 0;
+  while (i < n) {
+    if (p[i] == ' ' || p[i] == '\t' || p[i] == '\n' || p[i] == '\r')
+      ++i;
+    else if (p[i] == 0xC2 && i + 1 < n && p[i + 1] == 0xA0)
+      i += 2;
+    else
+      break;
+  }
+  return i;
+}
+
+std::size_t TrailingEdge(const char* text, std::size_t n) {
+  const auto* p = reinterpret_cast<const byte*>(text);
+  std::size_t i = n;
+  while (i > 0) {
+    const byte c = p[i - 1];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+      --i;
+    else if (c == 0xA0 && i >= 2 && p[i - 2] == 0xC2)
+      i -= 2;
+    else
+      break;
+  }
+  return n - i;
+}
+
 bool IsSchemeByte(byte c) {
   return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
 }
@@ -211,7 +304,7 @@ bool IsSchemeByte(byte c) {
 // Where an address that DokuWiki links by itself begins in p[0, n): one of
 // its schemes before "://", or "www." at the start; n when there is none.
 std::size_t AutoLinkStart(const byte* p, std::size_t n) {
-  if (StartsWithNoCase(p, n, "www.", 4)) return 0;
+  if (StartsWithNoCase(p, n, "www.", 4) || StartsWithNoCase(p, n, "ftp.", 4)) return 0;
   for (std::size_t i = 0; i + 3 <= n; ++i) {
     if (p[i] != ':' || p[i + 1] != '/' || p[i + 2] != '/') continue;
     std::size_t from = i;
@@ -233,7 +326,9 @@ bool MayHoldAutoLink(const byte* p, std::size_t n) {
   for (const byte* dot = p; (dot = static_cast<const byte*>(
                                  std::memchr(dot, '.', n - static_cast<std::size_t>(dot - p))));
        ++dot)
-    if (dot - p >= 3 && StartsWithNoCase(dot - 3, 4, "www.", 4)) return true;
+    if (dot - p >= 3 &&
+        (StartsWithNoCase(dot - 3, 4, "www.", 4) || StartsWithNoCase(dot - 3, 4, "ftp.", 4)))
+      return true;
   return false;
 }
 
@@ -319,6 +414,12 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   Held.clear();
   HoleList.clear();
   DeferredSlot = 0;
+  PendingMarks.clear();
+  OpenMarkCount = 0;
+  EdgeSpace.clear();
+  MarkEnd = Visible = 0;
+  CellFresh = Indenting = HeldBracket = false;
+  NamedMarks = 0;
 }
 
 void TOutput::DeferTarget(std::uint32_t slot) {
@@ -327,8 +428,15 @@ void TOutput::DeferTarget(std::uint32_t slot) {
 
 std::size_t TOutput::Finish() {
   Deferred = 0;
+  if (HeldBracket) {
+    HeldBracket = false;
+    Append("[", 1);
+  }
   CodeSpace.clear();
   Held.clear();
+  EdgeSpace.clear();
+  PendingMarks.clear();
+  OpenMarkCount = 0;
   while (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] <= 0x20)
     --Buffer.size;
   return Buffer.size;
@@ -344,11 +452,16 @@ void TOutput::Reserve(std::size_t n) {
 }
 
 std::size_t TOutput::Count() const {
-  return Buffer.size + Held.size() + CodeSpace.size() + Deferred * LineBreak.size();
+  return Buffer.size + Held.size() + CodeSpace.size() + EdgeSpace.size() + HeldBracket +
+         Deferred * LineBreak.size();
 }
 
 void TOutput::Append(const char* p, std::size_t n) {
   if (!n) return;
+  if (HeldBracket) {
+    HeldBracket = false;
+    Append("[", 1);
+  }
   // MakeRoom leaves room for n bytes and the terminating zero that Tidy's
   // own appending keeps after them.
   MakeRoom(Buffer, n);
@@ -359,6 +472,10 @@ void TOutput::Append(const char* p, std::size_t n) {
 
 void TOutput::Flush() {
   if (Deferred == 0) return;
+  // White space held at the end of a line ends it; a forced line break
+  // there is kept, as it would have been written.
+  if (EdgeSpace.find('\\') != std::string::npos) Append(EdgeSpace.data(), EdgeSpace.size());
+  EdgeSpace.clear();
   for (; Deferred > 0; --Deferred)
     Append(LineBreak.data(), LineBreak.size());
   if (QuoteDepth > 0 && CodeDepth == 0) {
@@ -373,9 +490,24 @@ void TOutput::Flush() {
 void TOutput::Emit(const char* p, std::size_t n) {
   if (!n) return;
   Flush();
+  // Two spaces or a tab at the start of a line would make DokuWiki show it
+  // as preformatted text: only a list item's indentation starts a line so.
+  if (!Indenting && CodeDepth == 0 && (Buffer.size == 0 || Buffer.bp[Buffer.size - 1] == '\n')) {
+    while (n > 0 && (*p == ' ' || *p == '\t')) {
+      ++p;
+      --n;
+    }
+    if (n == 0) return;
+  }
   if (AfterLink) {
     AfterLink = false;
-    if (*p == ']') Append("%%%%", 4);
+    // A ']' right after "]]" would be read into the link: it is protected
+    // itself, which reads as the bracket it is.
+    if (*p == ']') {
+      Append("%%]%%", 5);
+      if (--n == 0) return;
+      ++p;
+    }
   }
   const char* from = p;
   const char* const end = p + n;
@@ -418,7 +550,12 @@ void TOutput::OpenPendingWrap(const char*& p, std::size_t& n) {
     if (IsImageName(LinkTarget)) Emit("?linkonly", 9);
   } else {
     Flush();
-    if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') Append("%%%%", 4);
+    if (HeldBracket) {
+      HeldBracket = false;
+      Append("%%[%%", 5);
+    } else if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == '[') {
+      Append("%%%%", 4);
+    }
     Emit("[[", 2);
     if (DeferredSlot > 0)
       HoleList.push_back({Buffer.size, DeferredSlot - 1});
@@ -440,7 +577,11 @@ void TOutput::PutRepeated(char c, std::int32_t count) {
 
 void TOutput::SpaceOnce(char c) {
   char last;
-  if (!Held.empty())
+  if (HeldBracket)
+    last = '[';
+  else if (!EdgeSpace.empty())
+    last = EdgeSpace.back();
+  else if (!Held.empty())
     last = Held.back();
   else if (!CodeSpace.empty())
     last = CodeSpace.back();
@@ -456,7 +597,7 @@ void TOutput::SpaceOnce(char c) {
 void TOutput::NeedBreaks(std::uint32_t n) {
   if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
   if (Count() != 0) {
-    while (PendingBreaks < n && BreakCount < 2) {
+    while (PendingBreaks < n && BreakCount < 2 && Deferred < 2) {
       ++Deferred;
       ++BreakCount;
       ++PendingBreaks;
@@ -477,10 +618,123 @@ void TOutput::StartQuoteLine() {
 
 void TOutput::StartItem(char bullet) {
   NeedBreaks(1);
-  PutRepeated(' ', static_cast<std::int32_t>(2 * IndentDepth));
-  if (bullet) Put(bullet);
-  Put(' ');
+  // The line before ends with what it held; the item's line starts with
+  // its indentation, which no pair's edge may take.
+  Flush();
+  EdgeSpace.clear();
+  Scratch.assign(static_cast<std::size_t>(2 * IndentDepth), ' ');
+  if (bullet) Scratch += bullet;
+  Scratch += ' ';
+  Indenting = true;
+  Emit(Scratch.data(), Scratch.size());
+  Indenting = false;
+  BreakCount = 0;
   ResetBreaks();
+}
+
+void TOutput::OpenMark(std::string_view open) {
+  PendingMarks.push_back(open);
+  if (!open.empty()) ++NamedMarks;
+}
+
+void TOutput::CloseMark(std::string_view close) {
+  if (!close.empty()) --NamedMarks;
+  if (!PendingMarks.empty()) {
+    PendingMarks.pop_back();
+    return;
+  }
+  if (OpenMarkCount == 0) return;
+  --OpenMarkCount;
+  if (close.empty()) return;
+  // A marker ends a link's wrap: DokuWiki reads no formatting in a title.
+  if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
+  const byte c = static_cast<byte>(close[0]);
+  if (Buffer.size > 0 && Buffer.size == TextEnd && kClasses.Run[c] &&
+      Buffer.bp[Buffer.size - 1] == c)
+    Append("%%%%", 4);
+  // Written at once, without the breaks asked for since: the marker ends
+  // the line its pair began on.
+  Append(close.data(), close.size());
+  MarkEnd = Buffer.size;
+}
+
+void TOutput::EmitMarker(std::string_view marker) {
+  if (marker.empty()) return;
+  const byte c = static_cast<byte>(marker[0]);
+  if (Buffer.size > 0 && Buffer.size == TextEnd && kClasses.Run[c] &&
+      Buffer.bp[Buffer.size - 1] == c)
+    Append("%%%%", 4);
+  Emit(marker.data(), marker.size());
+  MarkEnd = Buffer.size;
+}
+
+void TOutput::ReleaseEdge() {
+  // Markers opening inside a link go outside its wrap; its text goes on in
+  // a wrap of its own after them.
+  const bool parts = Wrap != TWrap::None && ImageWrapDepth == 0 &&
+                     std::any_of(PendingMarks.begin(), PendingMarks.end(),
+                                 [](std::string_view m) { return !m.empty(); });
+  if (parts) CloseLinkWrap();
+  Flush();
+  if (!EdgeSpace.empty()) {
+    // A space already written makes another one before the marker redundant.
+    std::size_t from = 0;
+    if (Buffer.size > 0 && Buffer.bp[Buffer.size - 1] == ' ')
+      while (from < EdgeSpace.size() && EdgeSpace[from] == ' ')
+        ++from;
+    Emit(EdgeSpace.data() + from, EdgeSpace.size() - from);
+    EdgeSpace.clear();
+  }
+  for (const std::string_view marker : PendingMarks) {
+    EmitMarker(marker);
+    ++OpenMarkCount;
+  }
+  PendingMarks.clear();
+  if (parts) OpenLinkWrap();
+}
+
+void TOutput::Visited(const char* p, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n && static_cast<byte>(p[i]) <= 0x20)
+    ++i;
+  if (i == n) return;
+  ++Visible;
+  CellFresh = false;
+  const byte c = static_cast<byte>(p[0]);
+  if (i == 0 && Buffer.size > 0 && Buffer.size == MarkEnd && Deferred == 0 && kClasses.Run[c] &&
+      Buffer.bp[Buffer.size - 1] == c)
+    Append("%%%%", 4);
+}
+
+void TOutput::MarkedPiece(const char* p, std::size_t n) {
+  const std::size_t lead = LeadingEdge(p, n);
+  EdgeSpace.append(p, lead);
+  if (lead == n) return;
+  p += lead;
+  n -= lead;
+  ReleaseEdge();
+  if (Wrap == TWrap::Pending) OpenPendingWrap(p, n);
+  const std::size_t trail = OpenMarkCount > 0 ? TrailingEdge(p, n) : 0;
+  Visited(p, n - trail);
+  Emit(p, n - trail);
+  EdgeSpace.append(p + n - trail, trail);
+}
+
+void TOutput::ForcedBreak() {
+  if (TableDepth > 0 && CellFresh) return;
+  if (Marking() || TableDepth > 0) {
+    EdgeSpace += "\\\\ ";
+    return;
+  }
+  Write(TContext::Markup, "\\\\ ");
+}
+
+void TOutput::EndCell() {
+  CellFresh = false;
+  std::size_t w = 0;
+  for (const char c : EdgeSpace)
+    if (c != '\\') EdgeSpace[w++] = c;
+  EdgeSpace.resize(w);
 }
 
 void TOutput::DropTrailingCodeSpace() {
@@ -541,9 +795,18 @@ void TOutput::Write(TContext context, std::string_view bytes) {
   if (Wrap != TWrap::None && context != TContext::LinkTitle && ImageWrapDepth == 0) CloseLinkWrap();
   switch (context) {
   case TContext::Text: {
-    BreakCount = 0;
     const auto* text = reinterpret_cast<const byte*>(bytes.data());
     const std::size_t k = bytes.size();
+    // White space alone (a no-break space between blocks, in an empty
+    // division) at the start of a line is held: it shows only if something
+    // visible follows on the line, and writes no line of blanks.
+    if (Wrap == TWrap::None && !HeldBracket && CodeTextDepth == 0 &&
+        (Deferred > 0 || Buffer.size == 0 || Buffer.bp[Buffer.size - 1] == '\n') &&
+        LeadingEdge(bytes.data(), k) == k) {
+      EdgeSpace.append(bytes);
+      return;
+    }
+    BreakCount = 0;
     // Most texts hold no byte that a protection rule or a match of the
     // pattern could start with; both passes would then copy them unchanged.
     std::size_t last = k;
@@ -551,18 +814,43 @@ void TOutput::Write(TContext context, std::string_view bytes) {
       --last;
     bool plain =
         !kClasses.FirstByte[text[0]] && text[0] != '>' && !(last > 0 && text[last - 1] == '=');
-    for (std::size_t i = 0; plain && i < k; ++i)
+    bool typography = false;
+    for (std::size_t i = 0; plain && i < k; ++i) {
       plain = !kClasses.Inner[text[i]];
+      typography = typography || kClasses.Typography[text[i]];
+    }
+    if (plain && typography) plain = !HasWordTypography(text, k);
     // Two texts written one after the other ("[" and "[" of separate
     // elements) would make a run that neither holds: "[[" opens a link that
     // swallows what follows, "**" bold. An empty nowiki parts them.
     if (TextEnd > 0 && Buffer.size == TextEnd && Deferred == 0 && Wrap != TWrap::Pending &&
+        EdgeSpace.empty() && PendingMarks.empty() &&
         kClasses.Run[static_cast<byte>(Buffer.bp[TextEnd - 1])] && kClasses.Run[text[0]])
       Emit("%%%%", 4);
-    if (plain && CodeTextDepth == 0)
-      Piece(bytes.data(), k);
+    if (HeldBracket && Deferred == 0 && kClasses.Run[text[0]]) {
+      HeldBracket = false;
+      Append("[%%%%", 5);
+    }
+    // A '[' that ends the text is held: right before a link it is
+    // protected itself ("%%[%%[[...]]"), anywhere else written as it is.
+    std::size_t keep = k;
+    if (k > 0 && text[k - 1] == '[' && (k == 1 || text[k - 2] != '[') && TableDepth == 0 &&
+        CodeTextDepth == 0 && EdgeSpace.empty() && Wrap == TWrap::None)
+      --keep;
+    if (keep == 0) {
+    } else if (plain && CodeTextDepth == 0)
+      Piece(bytes.data(), keep);
     else
-      WriteTextSegments(text, k);
+      WriteTextSegments(text, keep);
+    if (keep < k) {
+      // White space held before the bracket is no pair's edge any more.
+      Flush();
+      if (!EdgeSpace.empty()) {
+        Emit(EdgeSpace.data(), EdgeSpace.size());
+        EdgeSpace.clear();
+      }
+      HeldBracket = true;
+    }
     TextEnd = Buffer.size;
     return;
   }
@@ -699,11 +987,13 @@ std::size_t TOutput::WholeStretchAt(const byte* text, std::size_t k, std::size_t
   const std::size_t n = end - at;
   for (std::size_t i = 0; i + 1 < n; ++i)
     if (p[i] == '%' && p[i + 1] == '%') return 0;
-  if (CodeTextDepth > 0 && HasTypography(p, n)) return n;
+  if (CodeTextDepth > 0 ? HasTypography(p, n) : HasWordTypography(p, n)) return n;
   // DokuWiki links an address in text by itself, reading '%', '[' and ']'
   // as part of it: protection inside it would be cut in two.
+  // An address that ends the text inside a pair would take the closing
+  // marker's bytes ("//" of an italic) into itself.
   if (const std::size_t url = AutoLinkStart(p, n);
-      url < n && NeedsProtection(p, n, url, TableDepth > 0))
+      url < n && (NeedsProtection(p, n, url, TableDepth > 0) || (NamedMarks > 0 && end == k)))
     return n;
   return 0;
 }
@@ -711,7 +1001,7 @@ std::size_t TOutput::WholeStretchAt(const byte* text, std::size_t k, std::size_t
 // Text in which DokuWiki would link an address or change typography: such
 // non-blank stretches go between "%%" whole, the rest is protected as usual.
 void TOutput::WriteTextSegments(const byte* text, std::size_t k) {
-  if (CodeTextDepth == 0 && !MayHoldAutoLink(text, k)) {
+  if (CodeTextDepth == 0 && !MayHoldAutoLink(text, k) && !HasWordTypography(text, k)) {
     WriteProtected(text, k);
     return;
   }

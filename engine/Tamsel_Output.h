@@ -160,6 +160,25 @@ public:
   // ("--", "->", "...", quotes, "640x480") are protected.
   std::uint32_t CodeTextDepth = 0;
 
+  // Formatting pairs ("**", "//", a heading's "=== " and " ===", ...). The
+  // current DokuWiki parser reads a pair only with no white space just inside
+  // it, so the opening marker is written at the first visible byte of its
+  // content, after the white space before it, and the closing one before the
+  // white space that ends the content: that white space (spaces, no-break
+  // spaces, forced line breaks) is held and written after the marker. A pair
+  // around nothing visible is not written at all. Markers are literals that
+  // outlive the pair; pairs nest.
+  void OpenMark(std::string_view open);
+  void CloseMark(std::string_view close);
+  // A forced line break ("\\ "), white space at a pair's edge like any other.
+  void ForcedBreak();
+  // Visible pieces written so far: tells whether a construct wrote anything.
+  std::size_t VisibleWrites() const { return Visible; }
+  // A table cell: a forced line break before its first visible byte or at
+  // its end shows nothing in a browser, and is not written.
+  void BeginCell() { CellFresh = true; }
+  void EndCell();
+
 private:
   // The lowest level: pending breaks and prefix first, then the bytes
   // without C0 control characters.
@@ -169,9 +188,24 @@ private:
   // Bytes already escaped for their context; opens a pending link wrap at
   // the first visible byte.
   void Piece(const char* p, std::size_t n) {
+    if (Marking()) {
+      MarkedPiece(p, n);
+      return;
+    }
     if (Wrap == TWrap::Pending) OpenPendingWrap(p, n);
+    if (n > 0) Visited(p, n);
     Emit(p, n);
   }
+  bool Marking() const { return !PendingMarks.empty() || OpenMarkCount > 0 || !EdgeSpace.empty(); }
+  // Piece while a pair is pending or open, or white space is held.
+  void MarkedPiece(const char* p, std::size_t n);
+  // Before a piece: when it holds a visible byte, counts it, and parts it
+  // from a marker of the same character right before it ("**" and a '*' of
+  // the text would make a longer run).
+  void Visited(const char* p, std::size_t n);
+  // Writes the held white space, then the pending opening markers.
+  void ReleaseEdge();
+  void EmitMarker(std::string_view marker);
   // Holds leading white space; at a visible byte writes the wrap's opening
   // and what it held, and leaves p and n at that byte.
   void OpenPendingWrap(const char*& p, std::size_t& n);
@@ -214,6 +248,22 @@ private:
   std::uint32_t ImageWrapDepth = 0;
   // White space written into a wrap that is not open yet.
   std::string Held;
+
+  // Opening markers not written yet (nothing visible came since), innermost
+  // last; pairs written and not yet closed; white space held at an edge.
+  std::vector<std::string_view> PendingMarks;
+  std::uint32_t OpenMarkCount = 0;
+  // Pairs with markers (not a paragraph's), pending or open.
+  std::uint32_t NamedMarks = 0;
+  std::string EdgeSpace;
+  // Buffer.size right after the last marker.
+  std::size_t MarkEnd = 0;
+  std::size_t Visible = 0;
+  bool CellFresh = false;
+  // A '[' that ended the last text, not written yet.
+  bool HeldBracket = false;
+  // While a list item's indentation is written: a line may start with spaces.
+  bool Indenting = false;
 
   pcre2_code* EscapePattern = nullptr;
   pcre2_match_data* MatchData = nullptr;

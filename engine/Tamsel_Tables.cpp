@@ -72,7 +72,124 @@ struct TTableSpans {
   std::size_t Next = 0;
 };
 
+namespace {
+
+bool IsCell(TidyNode node) {
+  const TidyTagId id = tidyNodeGetId(node);
+  return tidyNodeGetType(node) == TidyNode_Start && (id == TidyTag_TD || id == TidyTag_TH);
+}
+
+// Calls f for every cell of the table itself (not of tables inside it).
+template <class F> void ForEachCell(TidyNode table, F&& f) {
+  ForEachChild(table, [&](TidyNode child) {
+    const TidyTagId id = tidyNodeGetId(child);
+    if (id == TidyTag_TR) {
+      ForEachChild(child, [&](TidyNode cell) {
+        if (IsCell(cell)) f(cell);
+      });
+    } else if (id == TidyTag_THEAD || id == TidyTag_TBODY || id == TidyTag_TFOOT) {
+      ForEachChild(child, [&](TidyNode row) {
+        if (IsStartTag(row, TidyTag_TR))
+          ForEachChild(row, [&](TidyNode cell) {
+            if (IsCell(cell)) f(cell);
+          });
+      });
+    }
+  });
+}
+
+bool EqualsNoCaseAscii(const char* value, const char* word) {
+  if (!value) return false;
+  for (; *value && *word; ++value, ++word)
+    if ((*value | 0x20) != *word) return false;
+  return !*value && !*word;
+}
+
+// What a cell holds that no data cell needs: headings and tables make a
+// table a layout at once; lists and several paragraphs only in a table
+// without header cells.
+struct TCellBlocks {
+  bool Layout = false;
+  bool Loose = false;
+  // Any block at all (a paragraph, a division, a list, ...).
+  bool Block = false;
+};
+
+void ScanCell(TidyNode cell, TCellBlocks& found) {
+  std::vector<TidyNode> stack{cell};
+  std::uint32_t paragraphs = 0;
+  while (!stack.empty() && !found.Layout) {
+    const TidyNode node = stack.back();
+    stack.pop_back();
+    for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
+      if (tidyNodeGetType(child) != TidyNode_Start) continue;
+      if (!IsInlineTag(tidyNodeGetId(child))) found.Block = true;
+      switch (tidyNodeGetId(child)) {
+      case TidyTag_TABLE:
+      case TidyTag_H1:
+      case TidyTag_H2:
+      case TidyTag_H3:
+      case TidyTag_H4:
+      case TidyTag_H5:
+      case TidyTag_H6:
+        found.Layout = true;
+        return;
+      case TidyTag_UL:
+      case TidyTag_OL:
+      case TidyTag_DL:
+      case TidyTag_BLOCKQUOTE:
+        found.Loose = true;
+        break;
+      case TidyTag_P:
+        if (++paragraphs > 1) found.Loose = true;
+        break;
+      default:
+        stack.push_back(child);
+        break;
+      }
+    }
+  }
+}
+
+} // namespace
+
+// A table used for layout: marked so (role presentation or none), a single
+// cell holding blocks (a lone cell of text is a box around it, which a
+// table shows well), or cells holding headings or tables; lists, quotations and several
+// paragraphs in a cell mark one only where no cell is a header cell. Data
+// tables of documentation generators and office exports hold a paragraph per
+// cell, and lists under headers.
+bool IsLayoutTable(TidyNode node) {
+  const char* role = AttrValue(node, TidyAttr_ROLE);
+  if (EqualsNoCaseAscii(role, "presentation") || EqualsNoCaseAscii(role, "none")) return true;
+  std::size_t cells = 0;
+  bool header = false;
+  TCellBlocks found;
+  ForEachCell(node, [&](TidyNode cell) {
+    ++cells;
+    header = header || tidyNodeGetId(cell) == TidyTag_TH;
+    if (!found.Layout) ScanCell(cell, found);
+  });
+  return (cells == 1 && found.Block) || found.Layout || (found.Loose && !header);
+}
+
+// A layout table is its content, cell after cell, block after block.
+void TConverter::WriteLayoutTable(TidyNode node) {
+  ForEachCell(node, [&](TidyNode cell) {
+    std::uint8_t state = kStateBlock;
+    Out.ResetBreaks();
+    Out.NeedBreaks(2);
+    WriteBody(cell, state);
+  });
+  Out.ResetBreaks();
+  Out.NeedBreaks(2);
+}
+
 void TConverter::WriteTable(TidyNode node) {
+  if (Out.TableDepth == 0 && IsLayoutTable(node)) {
+    WriteLayoutTable(node);
+    return;
+  }
   const TScope table(Out.TableDepth);
   Out.NeedBreaks(2);
   // DokuWiki tables have no caption: it goes right before the table.
@@ -104,9 +221,9 @@ void TConverter::WriteTable(TidyNode node) {
 void TConverter::WriteTableCaption(TidyNode node) {
   const std::uint32_t marks = OpenMarks;
   OpenMarks |= MarkBit("**");
-  Out.Write(TContext::Markup, "**");
+  Out.OpenMark("**");
   WriteInline(node, kNoBlocks);
-  Out.Write(TContext::Markup, "**");
+  Out.CloseMark("**");
   OpenMarks = marks;
   Out.ResetBreaks();
   Out.NeedBreaks(1);
@@ -212,7 +329,9 @@ void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowA
   if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
   std::uint8_t state = 0;
+  Out.BeginCell();
   WriteCellContent(node, state);
+  Out.EndCell();
   if (Out.Count() == before) Out.Put(' ');
   if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);

@@ -24,6 +24,12 @@ bool StartsWith(const byte* p, std::size_t m, const char* what, std::size_t len)
   return m >= len && std::memcmp(p, what, len) == 0;
 }
 
+// A dash between spaces (or at an end of the text) is prose; "1–10" keeps
+// its dash, since "1--10" would be kept as it stands.
+bool ProseDash(const byte* text, std::size_t n, std::size_t at, std::size_t used) {
+  return (at == 0 || text[at - 1] == ' ') && (at + used >= n || text[at + used] == ' ');
+}
+
 } // namespace
 
 // The text of a node as Tidy prints it (tidyNodeGetText) is the node's bytes in
@@ -88,7 +94,7 @@ void TConverter::WriteText(TidyNode node) {
       with = "--";
       used = 7;
     } else if (c == 0xE2 && NoDashDepth == 0 && m >= 3 && text[r + 1] == 0x80 &&
-               text[r + 2] == 0x93) {
+               text[r + 2] == 0x93 && ProseDash(text, n, r, 3)) {
       with = "--";
       used = 3;
     }

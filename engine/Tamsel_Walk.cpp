@@ -149,6 +149,8 @@ void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteHeading(node, 3);
     break;
   case TidyTag_H5:
+  case TidyTag_H6:
+    // DokuWiki's smallest heading is h5's: h6 shares it, and stays a heading.
     WriteHeading(node, 2);
     break;
   case TidyTag_HR:
@@ -216,6 +218,13 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   }
 
   const TidyTagId id = tidyNodeGetId(node);
+  if (node != StyledNode && IsInlineTag(id)) {
+    if (TStyleMarks marks; StyleMarks(node, marks)) {
+      WriteStyled(node, state, blocks, marks);
+      state = kStateInline;
+      return;
+    }
+  }
   switch (id) {
   case TidyTag_A:
     WriteLink(node, state, kLinkContent);
@@ -270,6 +279,8 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
+    else if (id == TidyTag_TABLE && QuoteLevel > 0 && Out.TableDepth == 0)
+      QuoteTables.push_back(node);
     else
       WriteSetApart(node, [&] { WriteInlineChildren(node, state, kNoBlocks); });
     return;

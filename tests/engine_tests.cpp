@@ -104,7 +104,6 @@ TEST(Run, Defaults) {
   EXPECT_EQ(t.Options.LineBreak, "\r\n");
   EXPECT_TRUE(t.Options.LocalLinks && t.Options.MailLinks && t.Options.ExternalLinks);
   EXPECT_FALSE(t.Options.FontColor || t.Options.FontSize);
-  EXPECT_EQ(std::string(kEscapePattern).size(), 164u);
 }
 
 TEST(Run, WideAndAnsiAgreeOnNonAscii) {

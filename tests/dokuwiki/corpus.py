@@ -44,14 +44,22 @@ page shows that the HTML does not. Per document and in total:
             it as for permalinks); land: links on the page to a fragment that
             is an id on the page (DokuWiki gives headings their own ids, so
             an HTML id only lands where it is written as DokuWiki's).
+  typo      characters DokuWiki's typography made that the HTML does not
+            show: an arrow, guillemet, (c), (r), (tm) or the x of "640x480"
+            turned into one character, and en or em dashes joined to a
+            letter or digit (an option's "--"). A dash between spaces, "..."
+            and quotation marks are prose and not counted.
   code      inline code spans (code, tt, kbd, samp outside pre) and changed:
             those whose exact characters the page does not show (DokuWiki's
             typography turns "--" into an en dash inside '' too).
   runaway   unformatted stretches (%%...%%, <nowiki>) that DokuWiki's parser
             ran over a line end, and the lines they swallowed.
+  layout    tables used for layout (fidelity.is_layout_table), which the
+            page shows as their content, block after block.
   h li table pre img rowspan
             structure counts, HTML -> rendered: headings, list items (li and
-            definition terms), tables (outermost), code blocks (outermost
+            definition terms), tables (outermost, layout tables not counted:
+            the tables in them are), code blocks (outermost
             pre), images, cells spanning rows.
 
 The HTML side is Tidy's tree of the body, the one the converter walks; on
@@ -98,8 +106,8 @@ STRUCTURE = ("h", "li", "table", "pre", "img", "rowspan")
 LEAK_MIN = 12
 
 # Figures that must not grow; each compared per document.
-FIGURES = ("lost", "added", "garbage", "leaked", "links_lost", "frag_lost", "frag_dangling",
-           "code_changed",
+FIGURES = ("lost", "added", "garbage", "typo", "leaked", "links_lost", "frag_lost",
+           "frag_dangling", "code_changed",
            "runaway", "runaway_lines") + tuple("off_" + s for s in STRUCTURE)
 
 
@@ -270,6 +278,10 @@ def html_view(tree):
             heading = node
         elif tag in ("li", "dt"):
             v.structure["li"] += 1
+        # A table used for layout is its content (fidelity.is_layout_table).
+        elif tag == "table" and not walk.tables and fidelity.is_layout_table(node):
+            tag = "layout-table"
+            v.structure["layout"] += 1
         elif tag == "table" and not walk.tables:
             v.structure["table"] += 1
         elif tag == "pre" and not pre:
@@ -305,7 +317,9 @@ def html_view(tree):
         if tag in CODE_SPAN and not (pre or code):
             span = [v.size, None]
             v.code.append(span)
-        block = tag not in fidelity.HTML_INLINE
+        # A box of its own by CSS (display: block, a float) stands apart.
+        block = tag not in fidelity.HTML_INLINE or fidelity.css_marks(
+            node.attrs.get("style") or "").get("apart", False)
         if block:
             v.put("\n")
         if tag == "q":
@@ -402,6 +416,18 @@ def rendered_view(xhtml):
 # --------------------------------------------------------------- measure
 
 
+TYPO_CHARS = "\u2194\u2192\u2190\u21d4\u21d2\u21d0\u00bb\u00ab\u00a9\u2122\u00ae\u00d7"
+JOINED_DASH = re.compile(r"[\u2013\u2014](?=\w)|(?<=\w)[\u2013\u2014]")
+
+
+def count_typography(want, got):
+    """Characters of the rendering that DokuWiki's typography made out of
+    a word, an option, an arrow or a size: those it shows more often than
+    the HTML does."""
+    n = sum(max(0, got.count(c) - want.count(c)) for c in TYPO_CHARS)
+    return n + max(0, len(JOINED_DASH.findall(got)) - len(JOINED_DASH.findall(want)))
+
+
 def count_garbage(text):
     return collections.Counter({t: text.count(t) for t in GARBAGE if t in text})
 
@@ -457,6 +483,7 @@ def measure(case):
         "lost": sum(lost.values()),
         "added": sum(added.values()),
         "garbage": sum(garbage.values()),
+        "typo": count_typography(want.raw, got.raw),
         "leaked": leaked,
         "links": len(want.link_list),
         "links_kept": kept,
@@ -468,6 +495,7 @@ def measure(case):
         "frag_dangling": got.dangling,
         "code": code_spans,
         "code_changed": len(changed),
+        "layout": want.structure["layout"],
         "runaway": len(case.nowiki),
         "runaway_lines": sum(n for n, _ in case.nowiki),
     }
@@ -485,6 +513,7 @@ def measure(case):
 # ---------------------------------------------------------------- report
 
 COLUMNS = [("words", "words"), ("lost", "lost"), ("added", "added"), ("garbage", "garb"),
+           ("typo", "typo"),
            ("leaked", "leak"), ("links", "links"), ("links_kept", "kept"),
            ("links_cannot", "cannot"), ("links_lost", "l.lost"), ("frag", "frag"),
            ("frag_land", "land"), ("frag_dangling", "dangle"), ("code", "code"),
@@ -510,7 +539,9 @@ def print_table(rows, totals):
     links = totals["links"] - totals["links_cannot"] or 1
     print(f"total: {totals['lost']} of {totals['words']} words lost "
           f"({100 * totals['lost'] / words:.2f}%), {totals['added']} added, "
-          f"{totals['garbage']} garbage tokens, {totals['leaked']} words of scripts and styles; "
+          f"{totals['garbage']} garbage tokens, {totals['typo']} typography changes, "
+          f"{totals['layout']} layout tables written as their content, "
+          f"{totals['leaked']} words of scripts and styles; "
           f"links kept {totals['links_kept']} of {totals['links'] - totals['links_cannot']} "
           f"DokuWiki can hold ({100 * totals['links_kept'] / links:.1f}%; "
           f"{totals['links_cannot']} it cannot); {totals['frag_land']} of {totals['frag']} links "

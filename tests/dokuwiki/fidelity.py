@@ -384,6 +384,7 @@ ALL_CLASSES = set(CHECKS) - {"text"} | {"table"}
 # not expected inside the element, however the HTML nests it.
 ALLOWED_INSIDE = {
     **{h: set() for h in HEADINGS},
+    "h6": set(),
     "pre": set(),
     "li": INLINE_CLASSES | {"pre", "li"},
     "dd": INLINE_CLASSES | {"pre", "li"},
@@ -396,6 +397,7 @@ ALLOWED_INSIDE = {
 }
 HTML_CLASS = {
     **{h: h for h in HEADINGS},
+    "h6": "h5",  # DokuWiki's smallest heading is h5's
     "b": "strong", "strong": "strong", "i": "em", "u": "u", "code": "code", "tt": "code",
     "del": "del", "s": "del", "strike": "del", "sub": "sub", "sup": "sup", "pre": "pre",
     "blockquote": "blockquote", "hr": "hr",
@@ -442,6 +444,9 @@ class Model:
         self.row = None
         self.lists = []  # bullets of the enclosing lists: '*' or '-'
         self.tag_class = tag_class  # HTML element -> checked class
+        self.css_rules = {}  # class -> looks its rules give (css_marks)
+        self.in_quote = False  # tables met in a quotation follow it
+        self.quote_tables = []
         self.quotes = quotes  # show q as browsers do
 
     def open_item(self):
@@ -514,6 +519,125 @@ def contains_image(node):
     return any(isinstance(k, Elem) and (k.tag == "img" or contains_image(k)) for k in node.kids)
 
 
+# ------------------------------------------------- CSS and layout tables
+
+
+def css_marks(declarations):
+    """What CSS declarations say of the looks DokuWiki has: {class: on}."""
+    marks = {}
+    for decl in declarations.split(";"):
+        name, _, value = decl.partition(":")
+        name, value = name.strip().lower(), value.split("!")[0].strip().lower()
+        if name == "font-weight":
+            if value in ("bold", "bolder") or (value.isdigit() and int(value) >= 600):
+                marks["strong"] = True
+            elif value in ("normal", "lighter") or (value.isdigit() and int(value) <= 500):
+                marks["strong"] = False
+        elif name == "font-style":
+            if value == "italic" or value.startswith("oblique"):
+                marks["em"] = True
+            elif value == "normal":
+                marks["em"] = False
+        elif name == "font-family":
+            if any(w in value for w in ("mono", "courier", "consolas", "menlo", "monaco")):
+                marks["code"] = True
+        elif name in ("text-decoration", "text-decoration-line"):
+            if "underline" in value:
+                marks["u"] = True
+            if "line-through" in value:
+                marks["del"] = True
+            if value == "none":
+                marks["u"] = marks["del"] = False
+        elif name == "display":
+            if value in ("block", "flex", "grid", "list-item", "table"):
+                marks["apart"] = True
+        elif name == "float" and value in ("left", "right"):
+            marks["apart"] = True
+    return marks
+
+
+def class_rules(tree, source=""):
+    """Rules ".name" and "element.name" of the page's style elements (the
+    tree is the body's: those of the head are read from the source)."""
+    rules = {}
+
+    def sheets(node):
+        for k in node.kids:
+            if isinstance(k, Elem):
+                if k.tag == "style":
+                    yield "".join(x for x in k.kids if isinstance(x, str))
+                else:
+                    yield from sheets(k)
+
+    head = re.findall(r"<style[^>]*>(.*?)</style>", source.split("<body", 1)[0], re.S | re.I)
+    for sheet in head + (list(sheets(tree)) if tree is not None else []):
+        sheet = re.sub(r"/\*.*?\*/|<!--|-->", "", sheet, flags=re.S)
+        sheet = re.sub(r"@[^{]*\{", "", sheet)
+        for selectors, body in re.findall(r"([^{}]*)\{([^{}]*)\}", sheet):
+            marks = css_marks(body)
+            for sel in selectors.split(","):
+                m = re.fullmatch(r"\s*[\w-]*\.([\w-]+)\s*", sel)
+                if m and marks:
+                    rules.setdefault(m.group(1), {}).update(marks)
+    return rules
+
+
+def element_marks(node, rules):
+    marks = {}
+    for c in (node.attrs.get("class") or "").split():
+        marks.update(rules.get(c, {}))
+    marks.update(css_marks(node.attrs.get("style") or ""))
+    return marks
+
+
+def cells_of(table):
+    for k in table.kids:
+        if not isinstance(k, Elem):
+            continue
+        rows = [k] if k.tag == "tr" else [r for r in k.kids if isinstance(r, Elem) and r.tag == "tr"] \
+            if k.tag in ("thead", "tbody", "tfoot") else []
+        for row in rows:
+            yield from (c for c in row.kids if isinstance(c, Elem) and c.tag in ("td", "th"))
+
+
+def is_layout_table(table):
+    """A table used for layout, as the converter tells it: marked so, one
+    cell holding blocks, or cells holding headings or tables; lists,
+    quotations and several paragraphs only where no cell is a header."""
+    if (table.attrs.get("role") or "").lower() in ("presentation", "none"):
+        return True
+    cells = list(cells_of(table))
+    header = any(c.tag == "th" for c in cells)
+    loose = block = False
+
+    def scan(node):
+        nonlocal loose, block
+        paragraphs = 0
+        for k in node.kids:
+            if not isinstance(k, Elem):
+                continue
+            if k.tag not in HTML_INLINE and k.tag != "br":
+                block = True
+            if k.tag in ("table", "h1", "h2", "h3", "h4", "h5", "h6"):
+                return True
+            if k.tag in ("ul", "ol", "dl", "blockquote"):
+                loose = True
+            elif k.tag == "p":
+                paragraphs += 1
+                loose = loose or paragraphs > 1
+            elif scan(k):
+                return True
+        return False
+
+    if any(scan(c) for c in cells):
+        return True
+    return (len(cells) == 1 and block) or (loose and not header)
+
+
+def has_line_break(node):
+    return any(isinstance(k, Elem) and (k.tag == "br" or has_line_break(k)) for k in node.kids)
+
+
 def walk_html(node, m, allowed, links, in_li=None):
     """The browser's view of Tidy's tree."""
     if isinstance(node, str):
@@ -522,6 +646,49 @@ def walk_html(node, m, allowed, links, in_li=None):
     tag = node.tag
     if tag in HIDDEN or "hidden" in node.attrs or re.search(
             r"display\s*:\s*none", node.attrs.get("style") or "", re.I):
+        return
+    if tag == "table" and "table" in allowed and is_layout_table(node):
+        # Its content, block after block.
+        for cell in cells_of(node):
+            m.put("\n")
+            walk_html(Elem("div", {}, cell.kids), m, allowed, links, in_li)
+            m.put("\n")
+        return
+    if tag == "blockquote" and "table" in allowed and not m.in_quote:
+        # DokuWiki holds no table in a quotation: its tables follow it.
+        m.in_quote, m.quote_tables = True, []
+        walk_html(node, m, allowed, links, in_li)
+        m.in_quote, tables = False, m.quote_tables
+        for t in tables:
+            m.put("\n")
+            walk_html(t, m, allowed, links)
+        return
+    if tag == "table" and m.in_quote:
+        m.quote_tables.append(node)
+        return
+    marks = element_marks(node, m.css_rules) if tag in HTML_INLINE or tag == "p" else {}
+    if tag == "p" and marks.get("code") and has_line_break(node):
+        # Word processors' preformatted text: a code block.
+        walk_html(Elem("pre", {}, node.kids), m, allowed, links, in_li)
+        return
+    if marks:
+        opened = []
+        if marks.get("apart"):
+            m.put(" ")
+        for cls in ("strong", "em", "u", "del", "code"):
+            if (marks.get(cls) and cls in allowed
+                    and not any(r.check == cls for r in m.open_stack)):
+                opened.append(m.open(cls))
+        m.open_stack.extend(opened)
+        off = {cls for cls, on in marks.items() if on is False}
+        shown = Elem("span", {}, node.kids) if m.tag_class.get(tag) in off else Elem(
+            tag, {k: v for k, v in node.attrs.items() if k not in ("style", "class")}, node.kids)
+        walk_html(shown, m, allowed, links, in_li)
+        for r in opened:
+            m.close(r)
+            m.open_stack.remove(r)
+        if marks.get("apart"):
+            m.put(" ")
         return
     if tag == "br":
         m.put("\n")
@@ -645,8 +812,9 @@ def cell_extra(colspan, rowspan, align):
     return extra
 
 
-def html_model(tree, links, browser_styles):
+def html_model(tree, links, browser_styles, source=""):
     m = Model({**HTML_CLASS, **BROWSER_CLASS} if browser_styles else HTML_CLASS, browser_styles)
+    m.css_rules = class_rules(tree, source)
     if tree is not None:
         for k in tree.kids:
             walk_html(k, m, ALL_CLASSES, links)
@@ -747,7 +915,7 @@ def describe_items(a, i1, i2, b, j1, j2):
 
 
 def compare(case):
-    want = html_model(tree_from_json(case.tree), case.links, case.browser_styles)
+    want = html_model(tree_from_json(case.tree), case.links, case.browser_styles, case.html)
     got = xhtml_model(case.xhtml)
     case.counts = {c: len(v) for c, v in want.checked.items() if v}
     case.words = len(want.text.split())

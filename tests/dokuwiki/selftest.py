@@ -67,7 +67,12 @@ MEASURE_ROWS = [
      {"links": 1, "links_cannot": 1, "html_h": 1, "dw_h": 1}),
     ('<h2>T <a href="p.html">p</a></h2>', "===== T p =====",
      {"links": 1, "links_lost": 1, "html_h": 1, "dw_h": 1}),
-    ("<p><code>--x</code></p>", "''--x''", {"code": 1, "code_changed": 1}),
+    ("<p><code>--x</code></p>", "''--x''", {"code": 1, "code_changed": 1, "typo": 1}),
+    # An option's dashes and an arrow that DokuWiki's typography turned into
+    # one character each; a dash between spaces is prose.
+    ("<p>use --check a -> b</p>", "use --check a -> b", {"typo": 2}),
+    ("<p>use --check a -> b</p>", "use %%--check%% a %%->%% b", {}),
+    ("<p>a -- b</p>", "a -- b", {}),
     ("<p><code>--x</code></p>", "''%%--x%%''", {"code": 1}),
     ("<p>a</p><p>b</p>", "%%a\n\nb%%", {"runaway": 1, "runaway_lines": 2}),
     ('<p><a href="#s">go</a></p><h2 id="s">Intro</h2>', "[[#intro|go]]\n\n===== Intro =====",
