@@ -473,9 +473,12 @@ void TOutput::Append(const char* p, std::size_t n) {
 void TOutput::Flush() {
   if (Deferred == 0) return;
   // White space held at the end of a line ends it; a forced line break
-  // there is kept, as it would have been written.
-  if (EdgeSpace.find('\\') != std::string::npos) Append(EdgeSpace.data(), EdgeSpace.size());
-  EdgeSpace.clear();
+  // there is kept, as it would have been written. What was held at the
+  // start of the next line goes on that line, after the breaks.
+  if (!EdgeOnNewLine) {
+    if (EdgeSpace.find('\\') != std::string::npos) Append(EdgeSpace.data(), EdgeSpace.size());
+    EdgeSpace.clear();
+  }
   for (; Deferred > 0; --Deferred)
     Append(LineBreak.data(), LineBreak.size());
   if (QuoteDepth > 0 && CodeDepth == 0) {
@@ -596,6 +599,8 @@ void TOutput::SpaceOnce(char c) {
 
 void TOutput::NeedBreaks(std::uint32_t n) {
   if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
+  // A line that held nothing but white space ends unwritten.
+  if (EdgeOnNewLine) EdgeSpace.clear();
   if (Count() != 0) {
     while (PendingBreaks < n && BreakCount < 2 && Deferred < 2) {
       ++Deferred;
@@ -708,7 +713,7 @@ void TOutput::Visited(const char* p, std::size_t n) {
 
 void TOutput::MarkedPiece(const char* p, std::size_t n) {
   const std::size_t lead = LeadingEdge(p, n);
-  EdgeSpace.append(p, lead);
+  HoldEdge(p, lead);
   if (lead == n) return;
   p += lead;
   n -= lead;
@@ -717,13 +722,20 @@ void TOutput::MarkedPiece(const char* p, std::size_t n) {
   const std::size_t trail = OpenMarkCount > 0 ? TrailingEdge(p, n) : 0;
   Visited(p, n - trail);
   Emit(p, n - trail);
-  EdgeSpace.append(p + n - trail, trail);
+  HoldEdge(p + n - trail, trail);
+}
+
+void TOutput::HoldEdge(const char* p, std::size_t n) {
+  if (n == 0) return;
+  if (EdgeSpace.empty())
+    EdgeOnNewLine = Deferred > 0 || Buffer.size == 0 || Buffer.bp[Buffer.size - 1] == '\n';
+  EdgeSpace.append(p, n);
 }
 
 void TOutput::ForcedBreak() {
   if (TableDepth > 0 && CellFresh) return;
   if (Marking() || TableDepth > 0) {
-    EdgeSpace += "\\\\ ";
+    HoldEdge("\\\\ ", 3);
     return;
   }
   Write(TContext::Markup, "\\\\ ");
@@ -803,7 +815,7 @@ void TOutput::Write(TContext context, std::string_view bytes) {
     if (Wrap == TWrap::None && !HeldBracket && CodeTextDepth == 0 &&
         (Deferred > 0 || Buffer.size == 0 || Buffer.bp[Buffer.size - 1] == '\n') &&
         LeadingEdge(bytes.data(), k) == k) {
-      EdgeSpace.append(bytes);
+      HoldEdge(bytes.data(), bytes.size());
       return;
     }
     BreakCount = 0;

@@ -205,6 +205,8 @@ private:
   void Visited(const char* p, std::size_t n);
   // Writes the held white space, then the pending opening markers.
   void ReleaseEdge();
+  // Holds white space at a pair's edge or a line's start.
+  void HoldEdge(const char* p, std::size_t n);
   void EmitMarker(std::string_view marker);
   // Holds leading white space; at a visible byte writes the wrap's opening
   // and what it held, and leaves p and n at that byte.
@@ -256,6 +258,8 @@ private:
   // Pairs with markers (not a paragraph's), pending or open.
   std::uint32_t NamedMarks = 0;
   std::string EdgeSpace;
+  // EdgeSpace was begun at the start of a line (after breaks were asked).
+  bool EdgeOnNewLine = false;
   // Buffer.size right after the last marker.
   std::size_t MarkEnd = 0;
   std::size_t Visible = 0;

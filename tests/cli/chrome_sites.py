@@ -279,14 +279,23 @@ def measure(name, spec, cli, work):
 PERMALINK = re.compile(r"\s*\[\[#[^|\]]*\|(\u00b6|#|\u00a7)\]\]")
 
 
+# Forced breaks and white space that end a line: at the end of a page they
+# are trimmed, before the chrome that followed them they stay.
+LINE_END = re.compile(r"(?:\s|\\\\)+$")
+
+
+def comparable(line):
+    return LINE_END.sub("", PERMALINK.sub("", line)).strip()
+
+
 def differs_only_in_chrome(before, after):
     """Every line the migration without chrome writes, the one with it writes too
-    (but for the permalinks it leaves out)."""
+    (but for the permalinks it leaves out and the breaks that end a line)."""
     problems = []
     for page, text in after.items():
-        whole = {PERMALINK.sub("", line).strip() for line in before.get(page, "").splitlines()}
+        whole = {comparable(line) for line in before.get(page, "").splitlines()}
         extra = [line for line in text.splitlines()
-                 if line.strip() and PERMALINK.sub("", line).strip() not in whole]
+                 if line.strip() and comparable(line) not in whole]
         if extra:
             problems.append(f"{page}: {len(extra)} lines not in the whole page, first: {extra[0][:120]!r}")
     return problems
