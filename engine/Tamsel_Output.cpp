@@ -3,6 +3,7 @@
 // and the one place where line breaks and prefixes are written (Flush).
 #include "Tamsel_Internal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -308,6 +309,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   LineBreak.assign(lineBreak);
   PendingBreaks = BreakCount = Deferred = 0;
   QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
+  QuoteFlattened = ListFlattened = false;
   CodeSpace.clear();
   LinkTarget.clear();
   LinkIsMedia = AfterLink = false;
@@ -355,13 +357,49 @@ void TOutput::Flush() {
   for (; Deferred > 0; --Deferred)
     Append(LineBreak.data(), LineBreak.size());
   if (QuoteDepth > 0 && CodeDepth == 0) {
-    MakeRoom(Buffer, QuoteDepth + 1);
-    for (std::uint32_t i = 0; i < QuoteDepth; ++i)
+    const std::uint32_t levels = QuoteLevels();
+    MakeRoom(Buffer, levels + 1);
+    for (std::uint32_t i = 0; i < levels; ++i)
       tidyBufPutByte(&Buffer, '>');
     tidyBufPutByte(&Buffer, ' ');
     BreakCount = 0;
   }
 }
+
+namespace {
+
+// The length of the valid UTF-8 character at p (which holds a byte above
+// 0x7F), or, negated, of the longest start of one there, at least 1: a byte
+// sequence that no character continues becomes one U+FFFD, as browsers
+// decode it.
+std::ptrdiff_t Utf8Length(const byte* p, const byte* end) {
+  const byte lead = *p;
+  std::ptrdiff_t length = 0;
+  byte low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;  // overlong
+    if (lead == 0xED) high = 0x9F; // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;  // overlong
+    if (lead == 0xF4) high = 0x8F; // above U+10FFFF
+  } else {
+    return -1;
+  }
+  for (std::ptrdiff_t i = 1; i < length; ++i) {
+    if (p + i >= end) return -i;
+    const byte b = p[i];
+    if (b < low || b > high) return -i;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return length;
+}
+
+} // namespace
 
 void TOutput::Emit(const char* p, std::size_t n) {
   if (!n) return;
@@ -374,21 +412,41 @@ void TOutput::Emit(const char* p, std::size_t n) {
   const char* const end = p + n;
   const char* q = p;
   while (q < end) {
-    // Eight bytes at a time while none of them is below 0x20.
+    // Eight bytes at a time while all of them are printable ASCII.
     if (end - q >= 8) {
       std::uint64_t word;
       std::memcpy(&word, q, 8);
       constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
-      if (((word - 0x20 * kOnes) & ~word & kHigh) == 0) {
+      const std::uint64_t del = word ^ (0x7F * kOnes);
+      if ((((word - 0x20 * kOnes) | (del - kOnes) | word) & kHigh) == 0) {
         q += 8;
         continue;
       }
     }
-    if (kClasses.Control[static_cast<byte>(*q)]) {
-      Append(from, static_cast<std::size_t>(q - from));
-      from = q + 1;
+    const byte c = static_cast<byte>(*q);
+    if (c < 0x80) {
+      if (kClasses.Control[c] || c == 0x7F) {
+        Append(from, static_cast<std::size_t>(q - from));
+        from = q + 1;
+      }
+      ++q;
+      continue;
     }
-    ++q;
+    const std::ptrdiff_t length =
+        Utf8Length(reinterpret_cast<const byte*>(q), reinterpret_cast<const byte*>(end));
+    if (length < 0) {
+      Append(from, static_cast<std::size_t>(q - from));
+      Append("\xEF\xBF\xBD", 3);
+      q -= length;
+      from = q;
+    } else if (c == 0xC2 && static_cast<byte>(q[1]) < 0xA0) {
+      // A C1 control character, U+0080 to U+009F.
+      Append(from, static_cast<std::size_t>(q - from));
+      q += 2;
+      from = q;
+    } else {
+      q += length;
+    }
   }
   Append(from, static_cast<std::size_t>(end - from));
 }
@@ -460,13 +518,20 @@ void TOutput::StartQuoteLine() {
     Flush();
     return;
   }
-  PutRepeated('>', static_cast<std::int32_t>(QuoteDepth));
+  PutRepeated('>', static_cast<std::int32_t>(QuoteLevels()));
   Put(' ');
+}
+
+std::uint32_t TOutput::QuoteLevels() {
+  if (QuoteDepth <= kMaxQuoteLevels) return QuoteDepth;
+  QuoteFlattened = true;
+  return kMaxQuoteLevels;
 }
 
 void TOutput::StartItem(char bullet) {
   NeedBreaks(1);
-  PutRepeated(' ', static_cast<std::int32_t>(2 * IndentDepth));
+  if (IndentDepth > kMaxListLevels) ListFlattened = true;
+  PutRepeated(' ', static_cast<std::int32_t>(2 * std::min(IndentDepth, kMaxListLevels)));
   if (bullet) Put(bullet);
   Put(' ');
   ResetBreaks();
