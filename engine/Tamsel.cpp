@@ -128,7 +128,8 @@ void MakeRoom(TidyBuffer& buffer, std::size_t more) {
   // Refused before the storage grows, not after it has doubled.
   if (need > limit) {
     throw std::length_error(limit == kMaxOutputBytes
-                                ? "tamsel: result larger than 1 GiB"
+                                ? "tamsel: result larger than " +
+                                      std::to_string(kMaxOutputBytes >> 20) + " MiB"
                                 : "tamsel: result more than " + std::to_string(limit >> 20) +
                                       " MB, too large for an input of this size");
   }
@@ -204,13 +205,7 @@ TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int
   tidySetMessageCallback(doc, ChargeMessage);
   tidySetAppData(doc, &heap);
 
-  TidyBuffer input;
-  tidyBufInit(&input);
-  if (size > 0)
-    tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
-  const bool parsed = heap.ParseWithin(doc, &input, static_cast<std::size_t>(size));
-  tidyBufDetach(&input);
-  tidyBufFree(&input);
+  const bool parsed = heap.ParseWithin(doc, bytes, static_cast<std::size_t>(size));
   tidyBufFree(&errors);
   // Tidy's state is broken then: the document goes with the heap, unreleased.
   if (!parsed)

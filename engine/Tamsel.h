@@ -33,13 +33,14 @@ inline constexpr std::int32_t kMaxColSpan = 1000;
 // one input byte; below this size none of them comes near 2^31.
 inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 // Largest storage of the result. Nesting makes markup grow faster than its
-// input (every quotation level writes its '>' again), and the output buffer,
-// a TidyBuffer, would loop for ever when asked to grow past 2^31 bytes.
-inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
+// input (every quotation level writes its '>' again), the output buffer, a
+// TidyBuffer, would loop for ever when asked to grow past 2^31 bytes, and a
+// run with its input, Tidy's tree and the result stays within 1 GB.
+inline constexpr std::size_t kMaxOutputBytes = std::size_t{256} << 20;
 // Within that, the result of one run may take this much plus so many bytes
-// per input byte: only nesting makes markup outgrow its input (a quotation
-// 40,000 levels deep would write a gigabyte of '>'), and the run stops it
-// before it takes far more memory than the page it came from.
+// per input byte: only nesting makes markup outgrow its input (each level of
+// a quotation or list writes its prefix again, up to ten), and the run stops
+// it before it takes far more memory than the page it came from.
 inline constexpr std::size_t kOutputFloorBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kOutputPerInputByte = 16;
 

@@ -290,14 +290,21 @@ TOutput::TOutput() {
                              reinterpret_cast<const char*>(message));
   }
   MatchData = pcre2_match_data_create(3, nullptr);
-  if (!MatchData) {
+  // PCRE2 keeps a frame for every repetition of a group it may go back to:
+  // a run of 64 million '*' took 5 GB before it gave up. Bounded, it gives
+  // up sooner, and the run is protected whole.
+  MatchContext = pcre2_match_context_create(nullptr);
+  if (!MatchData || !MatchContext) {
+    pcre2_match_data_free(MatchData);
     pcre2_code_free(EscapePattern);
     throw std::bad_alloc();
   }
+  pcre2_set_heap_limit(MatchContext, kMatchHeapKiB);
 }
 
 TOutput::~TOutput() {
   Abandon();
+  pcre2_match_context_free(MatchContext);
   pcre2_match_data_free(MatchData);
   pcre2_code_free(EscapePattern);
 }
@@ -846,7 +853,7 @@ void TOutput::WritePatternPass(const byte* p, std::size_t length) {
       continue;
     }
     const int rc = pcre2_match(EscapePattern, p, length, at, PCRE2_NOTEMPTY | PCRE2_ANCHORED,
-                               MatchData, nullptr);
+                               MatchData, MatchContext);
     if (rc == PCRE2_ERROR_NOMATCH) {
       ++at;
       continue;

@@ -209,6 +209,8 @@ private:
 
   pcre2_code* EscapePattern = nullptr;
   pcre2_match_data* MatchData = nullptr;
+  pcre2_match_context* MatchContext = nullptr;
+  static constexpr std::uint32_t kMatchHeapKiB = 16384;
   // The protected form of the text being written; kept to reuse its storage.
   std::string ProtectedText;
   std::string Scratch;
