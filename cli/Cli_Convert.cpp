@@ -95,6 +95,7 @@ TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view 
   converter.Options.SetLinks(options.LinkOptions != 0);
   converter.Options.Emphasis = options.Emphasis;
   result.Text = FinishText(converter.ConvertAnsi(input.Bytes, input.TidyEncoding), options.Newline);
+  result.Notes = std::move(converter.Notes);
   return result;
 }
 

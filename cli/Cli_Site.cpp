@@ -287,6 +287,8 @@ private:
         Report(page.Path, warning);
     if (Options.Verbose) {
       Report(page.Path, "read as " + document.EncodingDescription);
+      for (const std::string& note : document.Notes)
+        Report(page.Path, note);
       for (const std::string& note : notes)
         Report(page.Path, Printable(note));
     }

@@ -176,11 +176,22 @@ std::string TTamsel::ConvertWide(std::u16string_view text) {
 }
 
 void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
-                       const std::function<void(const void*, std::int32_t)>& work) {
+                       const std::function<void(const void*, std::int32_t)>& work,
+                       std::vector<std::string>* notes) {
   if (size < 0) throw std::length_error("tamsel: negative input size");
   if (static_cast<std::size_t>(size) > kMaxInputBytes)
     throw std::length_error("tamsel: input larger than 64 MiB");
   TPrescreen screen = Prescreen(bytes, static_cast<std::size_t>(size), encoding);
+  if (notes && screen.DroppedStartTags > 0)
+    notes->push_back("nesting deeper than " + std::to_string(kMaxOpenBlocks) + " elements (or " +
+                     std::to_string(kMaxOpenInline) + " formatting elements) flattened: " +
+                     std::to_string(screen.DroppedStartTags) + " start tags dropped");
+  if (notes && screen.DroppedEndTags > screen.DroppedStartTags)
+    notes->push_back(std::to_string(screen.DroppedEndTags - screen.DroppedStartTags) +
+                     " end tags that close nothing dropped");
+  if (notes && screen.LoneSurrogates > 0)
+    notes->push_back(std::to_string(screen.LoneSurrogates) +
+                     " UTF-16 surrogates without their other half read as U+FFFD");
   if (screen.Repaired) {
     bytes = screen.Bytes.data();
     size = static_cast<std::int32_t>(std::min(screen.Bytes.size(), kMaxInputBytes));
@@ -216,9 +227,13 @@ TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int
 
 std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int encoding) {
   std::string result;
-  WithStackForInput(bytes, size, encoding, [&](const void* input, std::int32_t length) {
-    result = Impl->Run(input, length, encoding);
-  });
+  Notes.clear();
+  Impl->Notes.clear();
+  WithStackForInput(
+      bytes, size, encoding,
+      [&](const void* input, std::int32_t length) { result = Impl->Run(input, length, encoding); },
+      &Notes);
+  Notes.insert(Notes.end(), Impl->Notes.begin(), Impl->Notes.end());
   return result;
 }
 
@@ -254,6 +269,17 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   std::uint8_t state = 0;
   WriteBody(body, state);
   const std::size_t written = Out.Finish();
+  if (Out.QuotesFlattened())
+    Notes.push_back("quotations nested deeper than " + std::to_string(TOutput::kMaxQuoteLevels) +
+                    " levels written at the " + std::to_string(TOutput::kMaxQuoteLevels) + "th");
+  if (Out.ControlsDropped() > 0)
+    Notes.push_back(std::to_string(Out.ControlsDropped()) + " control characters dropped");
+  if (Out.BytesReplaced() > 0)
+    Notes.push_back(std::to_string(Out.BytesReplaced()) +
+                    " byte sequences that are not UTF-8 written as U+FFFD");
+  if (Out.ListsFlattened())
+    Notes.push_back("lists nested deeper than " + std::to_string(TOutput::kMaxListLevels) +
+                    " levels written at the " + std::to_string(TOutput::kMaxListLevels) + "th");
 
   record.Data.resize(written);
   result = std::move(record.Data);

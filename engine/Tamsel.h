@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamsel {
 
@@ -102,6 +103,11 @@ public:
   std::string ConvertWide(std::u16string_view text);
 
   TOptions Options;
+
+  // What the last run changed to stay within its bounds (nesting too deep
+  // dropped or written shallower, characters that are not text), one
+  // sentence each, for a verbose report; empty for a real page.
+  std::vector<std::string> Notes;
 
   // Extension points for the site migration; see TLinkResolver and
   // TLocalResolver.

@@ -317,6 +317,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   PendingBreaks = BreakCount = Deferred = 0;
   QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
   QuoteFlattened = ListFlattened = false;
+  Controls = Replaced = 0;
   CodeSpace.clear();
   LinkTarget.clear();
   LinkIsMedia = AfterLink = false;
@@ -435,6 +436,7 @@ void TOutput::Emit(const char* p, std::size_t n) {
       if (kClasses.Control[c] || c == 0x7F) {
         Append(from, static_cast<std::size_t>(q - from));
         from = q + 1;
+        ++Controls;
       }
       ++q;
       continue;
@@ -446,11 +448,13 @@ void TOutput::Emit(const char* p, std::size_t n) {
       Append("\xEF\xBF\xBD", 3);
       q -= length;
       from = q;
+      ++Replaced;
     } else if (c == 0xC2 && static_cast<byte>(q[1]) < 0xA0) {
       // A C1 control character, U+0080 to U+009F.
       Append(from, static_cast<std::size_t>(q - from));
       q += 2;
       from = q;
+      ++Controls;
     } else {
       q += length;
     }

@@ -106,6 +106,9 @@ public:
   // Whether a quotation or a list was written shallower than it nests.
   bool QuotesFlattened() const { return QuoteFlattened; }
   bool ListsFlattened() const { return ListFlattened; }
+  // Control characters dropped, and bytes that start no character replaced.
+  std::size_t ControlsDropped() const { return Controls; }
+  std::size_t BytesReplaced() const { return Replaced; }
 
   // Quotations: a line that the channel starts within one begins with one
   // '>' per level and a space. StartQuoteLine writes the prefix of the
@@ -183,6 +186,8 @@ private:
   std::uint32_t Deferred = 0;
   std::uint32_t QuoteDepth = 0;
   std::uint32_t IndentDepth = 0;
+  std::size_t Controls = 0;
+  std::size_t Replaced = 0;
   bool QuoteFlattened = false;
   bool ListFlattened = false;
   std::uint32_t QuoteLevels();
