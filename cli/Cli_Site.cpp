@@ -2,6 +2,7 @@
 #include "Cli_Site.h"
 #include "Cli_DokuId.h"
 #include "Cli_Files.h"
+#include "Cli_MemoryBudget.h"
 #include "Cli_Progress.h"
 
 #include "Tamsel.h"
@@ -166,6 +167,7 @@ public:
     std::string bytes, error;
     try {
       if (ReadWholeFile(Index.Files()[file].Source.string(), bytes, error, kMaxInputBytes, false)) {
+        const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
         Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding).Targets);
       }
@@ -241,6 +243,8 @@ private:
       return;
     }
     Count([&](TSiteSummary& s) { s.PageBytes += bytes.size(); });
+    // Held until the page is written: its text is part of what it takes.
+    const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
     TLinkCounts counts;
     std::vector<std::string> notes;
     std::vector<std::size_t> media;
@@ -317,6 +321,8 @@ private:
   TSiteIndex& Index;
   TSiteWriter& Writer;
   TProgress& Progress;
+  // What the pages converted at the same time may take together.
+  TMemoryBudget Memory;
   std::mutex Lock;
   std::set<std::size_t> Media; // files of pages written
 };

@@ -151,6 +151,15 @@ bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t 
   return false;
 }
 
+std::size_t MemoryBoundFor(std::size_t inputBytes) {
+  const std::size_t n = std::min(inputBytes, kMaxInputBytes);
+  const std::size_t output = std::min(kMaxOutputBytes, kOutputFloorBytes + kOutputPerInputByte * n);
+  // The repaired copy of the input, Tidy's tree and the result while it
+  // grows by half again; the tree is gone before the caller copies the
+  // result.
+  return n + TTidyHeap::MemoryFor(n) + output / 2 * 3;
+}
+
 TTamsel::TTamsel() : Impl(std::make_unique<detail::TConverter>(*this)) {}
 
 TTamsel::~TTamsel() = default;

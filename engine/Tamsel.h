@@ -42,8 +42,13 @@ inline constexpr std::size_t kMaxOutputBytes = std::size_t{256} << 20;
 // per input byte: only nesting makes markup outgrow its input (each level of
 // a quotation or list writes its prefix again, up to ten), and the run stops
 // it before it takes far more memory than the page it came from.
-inline constexpr std::size_t kOutputFloorBytes = std::size_t{64} << 20;
+inline constexpr std::size_t kOutputFloorBytes = std::size_t{16} << 20;
 inline constexpr std::size_t kOutputPerInputByte = 16;
+
+// The most memory one run of a converter may take for an input of so many
+// bytes (its parse, its result and their copies, not the caller's input),
+// so that callers that convert several inputs at once can share a budget.
+std::size_t MemoryBoundFor(std::size_t inputBytes);
 
 // What a conversion writes. Read afresh at the start of every run.
 struct TOptions {

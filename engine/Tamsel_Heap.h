@@ -80,13 +80,13 @@ public:
   static constexpr std::size_t kBudgetPerByte = 1024;
   // Tidy's tree takes up to 110 bytes per input byte for runs of inline
   // elements, far less for real pages.
-  static constexpr std::size_t kMemoryFloor = std::size_t{128} << 20;
+  static constexpr std::size_t kMemoryFloor = std::size_t{32} << 20;
   static constexpr std::size_t kMemoryPerByte = 160;
   // Whatever the input's size, a parse takes no more than this, so that a
   // run with its input, its result and their copies stays within 1 GB
   // (a real page's tree takes 8 to 15 bytes per input byte: pages of up to
-  // some 30 MB convert), and spends no more work than this, some seconds.
-  static constexpr std::size_t kMemoryCeiling = std::size_t{448} << 20;
+  // some 25 MB convert), and spends no more work than this, some seconds.
+  static constexpr std::size_t kMemoryCeiling = std::size_t{400} << 20;
   static constexpr std::size_t kBudgetCeiling = std::size_t{4000} << 20;
   // And no more processor time than this: Tidy does some work between its
   // allocations that grows with the depth of its open elements, which the
