@@ -200,7 +200,7 @@ void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
                      " end tags that close nothing dropped");
   if (notes && screen.LoneSurrogates > 0)
     notes->push_back(std::to_string(screen.LoneSurrogates) +
-                     " UTF-16 surrogates without their other half read as U+FFFD");
+                     " surrogates without their other half read as U+FFFD");
   if (screen.Repaired) {
     bytes = screen.Bytes.data();
     size = static_cast<std::int32_t>(std::min(screen.Bytes.size(), kMaxInputBytes));

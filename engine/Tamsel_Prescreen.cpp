@@ -32,6 +32,7 @@ bool IsByteEncoding(int encoding) {
     return false;
   }
 }
+constexpr int kUtf8 = 4;
 constexpr int kUtf16le = 9;
 
 bool IsLetter(char32_t c) {
@@ -528,27 +529,71 @@ private:
 
 namespace {
 
-// Replaces every UTF-16LE surrogate without its other half by U+FFFD;
-// false when there is none.
-bool MendSurrogates(const unsigned char* b, std::size_t size, std::string& mended,
-                    std::size_t& count) {
+// Replaces every UTF-16LE surrogate without its other half by U+FFFD, and
+// drops the C1 control characters (Tidy would read them as Windows-1252,
+// which browsers do only for references); false when there is neither.
+bool MendUtf16(const unsigned char* b, std::size_t size, std::string& mended, std::size_t& count) {
   const std::size_t units = size / 2;
   const auto at = [&](std::size_t i) {
     return static_cast<char32_t>(b[2 * i] | b[2 * i + 1] << 8);
   };
   count = 0;
+  std::size_t copied = 0;
+  bool changed = false;
+  const auto change = [&](std::size_t i) {
+    if (!changed) mended.reserve(size);
+    changed = true;
+    mended.append(reinterpret_cast<const char*>(b) + copied, 2 * i - copied);
+    copied = 2 * i + 2;
+  };
   for (std::size_t i = 0; i < units; ++i) {
     const char32_t u = at(i);
+    if (u >= 0x80 && u <= 0x9F) {
+      change(i);
+      continue;
+    }
     if (u < 0xD800 || u > 0xDFFF) continue;
     if (u <= 0xDBFF && i + 1 < units && at(i + 1) >= 0xDC00 && at(i + 1) <= 0xDFFF) {
       ++i;
       continue;
     }
+    ++count;
+    change(i);
+    mended += "\xFD\xFF";
+  }
+  if (changed) mended.append(reinterpret_cast<const char*>(b) + copied, size - copied);
+  return changed;
+}
+
+// Replaces every surrogate encoded in UTF-8 (ED A0 80 to ED BF BF, which
+// Tidy reads as half a pair and completes with the next character) by
+// U+FFFD, of the same length; false when there is none.
+bool MendUtf8(const unsigned char* b, std::size_t size, std::string& mended, std::size_t& count) {
+  count = 0;
+  for (const unsigned char* p = b; (p = static_cast<const unsigned char*>(std::memchr(
+                                        p, 0xED, static_cast<std::size_t>(b + size - p))));
+       ++p) {
+    if (b + size - p < 3 || p[1] < 0xA0 || p[1] > 0xBF || (p[2] & 0xC0) != 0x80) continue;
     if (count++ == 0) mended.assign(reinterpret_cast<const char*>(b), size);
-    mended[2 * i] = static_cast<char>(0xFD);
-    mended[2 * i + 1] = static_cast<char>(0xFF);
+    const std::size_t i = static_cast<std::size_t>(p - b);
+    mended[i] = static_cast<char>(0xEF);
+    mended[i + 1] = static_cast<char>(0xBF);
+    mended[i + 2] = static_cast<char>(0xBD);
+    p += 2;
   }
   return count > 0;
+}
+
+// Scans the mended copy in place of the input.
+template <int Width> TPrescreen ScanMended(std::string& mended, std::size_t lone) {
+  TPrescreen result =
+      TScanner<Width>(reinterpret_cast<const unsigned char*>(mended.data()), mended.size()).Run();
+  result.LoneSurrogates = lone;
+  if (!result.Repaired) {
+    result.Repaired = true;
+    result.Bytes = std::move(mended);
+  }
+  return result;
 }
 
 } // namespace
@@ -558,19 +603,15 @@ TPrescreen Prescreen(const void* bytes, std::size_t size, int encoding) {
   // A byte order mark that Tidy would follow into another encoding.
   const bool swapped = size >= 2 && b[0] == 0xFE && b[1] == 0xFF;
   const bool reversed = size >= 2 && b[0] == 0xFF && b[1] == 0xFE;
-  if (IsByteEncoding(encoding) && !swapped && !reversed) return TScanner<1>(b, size).Run();
+  std::string mended;
+  std::size_t lone = 0;
+  if (IsByteEncoding(encoding) && !swapped && !reversed) {
+    if (encoding == kUtf8 && MendUtf8(b, size, mended, lone)) return ScanMended<1>(mended, lone);
+    return TScanner<1>(b, size).Run();
+  }
   if (encoding == kUtf16le && !swapped && size % 2 == 0) {
-    std::string mended;
-    std::size_t lone = 0;
-    if (!MendSurrogates(b, size, mended, lone)) return TScanner<2>(b, size).Run();
-    TPrescreen result =
-        TScanner<2>(reinterpret_cast<const unsigned char*>(mended.data()), size).Run();
-    result.LoneSurrogates = lone;
-    if (!result.Repaired) {
-      result.Repaired = true;
-      result.Bytes = std::move(mended);
-    }
-    return result;
+    if (MendUtf16(b, size, mended, lone)) return ScanMended<2>(mended, lone);
+    return TScanner<2>(b, size).Run();
   }
   TPrescreen result;
   result.StartTags = size ? static_cast<std::size_t>(std::count(b, b + size, '<')) : 0;

@@ -56,7 +56,8 @@ struct TPrescreen {
   // them or for closing nothing.
   std::size_t DroppedStartTags = 0;
   std::size_t DroppedEndTags = 0;
-  // UTF-16 surrogates without their other half, replaced by U+FFFD.
+  // Surrogates without their other half (in UTF-16) or encoded on their own
+  // (in UTF-8), replaced by U+FFFD.
   std::size_t LoneSurrogates = 0;
   // Whether Bytes holds a repaired copy of the input, to be parsed instead.
   bool Repaired = false;
@@ -64,9 +65,10 @@ struct TPrescreen {
 };
 
 // Reads size bytes in Tidy's input encoding; repairs only in encodings in
-// which ASCII characters are single bytes or UTF-16LE units. In UTF-16LE a
-// surrogate without its other half becomes U+FFFD: Tidy would pair it with
-// the next character, which would be lost.
+// which ASCII characters are single bytes or UTF-16LE units. A surrogate
+// without its other half in UTF-16LE, or encoded on its own in UTF-8,
+// becomes U+FFFD: Tidy would pair it with the next character, which would
+// be lost. C1 control characters in UTF-16LE are dropped.
 TPrescreen Prescreen(const void* bytes, std::size_t size, int encoding);
 
 } // namespace tamsel
