@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include <spawn.h>
@@ -160,7 +161,8 @@ class TMigration {
 public:
   TMigration(const TSiteOptions& options, TSiteIndex& index, TSiteWriter& writer,
              TProgress& progress)
-      : Options(options), Index(index), Writer(writer), Progress(progress) {}
+      : Options(options), Index(index), Writer(writer), Progress(progress),
+        Refusals(index.Files().size()) {}
 
   // Reads a page's anchors, before any page converts.
   void FindPageAnchors(std::size_t file) {
@@ -171,14 +173,27 @@ public:
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
         Index.SetAnchors(file, FindAnchors(input.Bytes, input.TidyEncoding).Targets);
       }
+    } catch (const std::runtime_error& e) {
+      // The converter's refusal, reported by the conversion, which does not
+      // parse the page again: a page takes one parse's bounded time to be
+      // refused, not two.
+      Refusals[file] = e.what();
+    } catch (const std::length_error& e) {
+      Refusals[file] = e.what();
     } catch (const std::exception&) {
-      // The conversion meets the same trouble and reports it.
+      // Out of memory, most likely: the conversion may fit.
     }
     Progress.Step();
   }
 
   void Convert(std::size_t file) {
     const TSiteFile& page = Index.Files()[file];
+    if (!Refusals[file].empty()) {
+      Report(page.Path, "cannot convert: " + Refusals[file]);
+      Count([](TSiteSummary& s) { ++s.Failed; });
+      Progress.Step();
+      return;
+    }
     try {
       ConvertPage(page);
     } catch (const std::exception& e) { // out of memory, most likely: the next may fit
@@ -323,6 +338,8 @@ private:
   TProgress& Progress;
   // What the pages converted at the same time may take together.
   TMemoryBudget Memory;
+  // Why the parse for its anchors refused a page, by file.
+  std::vector<std::string> Refusals;
   std::mutex Lock;
   std::set<std::size_t> Media; // files of pages written
 };

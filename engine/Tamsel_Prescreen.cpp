@@ -320,6 +320,9 @@ private:
       Fonts += font;
       return end;
     }
+    // A script or style that closes itself ("<script src=x />") holds
+    // nothing, for Tidy too.
+    if (c.Kind == kRawKind && end >= 2 && At(end - 2) == '/' && At(end - 1) == '>') return end;
     ImpliedEnds(h, c);
     if (Open.size() >= kMaxOpenBlocks) {
       DropStart(open, end, info);
@@ -570,6 +573,7 @@ bool MendUtf16(const unsigned char* b, std::size_t size, std::string& mended, st
 // U+FFFD, of the same length; false when there is none.
 bool MendUtf8(const unsigned char* b, std::size_t size, std::string& mended, std::size_t& count) {
   count = 0;
+  if (size == 0) return false;
   for (const unsigned char* p = b; (p = static_cast<const unsigned char*>(std::memchr(
                                         p, 0xED, static_cast<std::size_t>(b + size - p))));
        ++p) {
