@@ -195,8 +195,8 @@ void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
     notes->push_back("nesting deeper than " + std::to_string(kMaxOpenBlocks) + " elements (or " +
                      std::to_string(kMaxOpenInline) + " formatting elements) flattened: " +
                      std::to_string(screen.DroppedStartTags) + " start tags dropped");
-  if (notes && screen.DroppedEndTags > screen.DroppedStartTags)
-    notes->push_back(std::to_string(screen.DroppedEndTags - screen.DroppedStartTags) +
+  if (notes && screen.DroppedStrayTags > 0)
+    notes->push_back(std::to_string(screen.DroppedStrayTags) +
                      " end tags that close nothing dropped");
   if (notes && screen.LoneSurrogates > 0)
     notes->push_back(std::to_string(screen.LoneSurrogates) +

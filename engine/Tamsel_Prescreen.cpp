@@ -104,7 +104,7 @@ constexpr std::uint64_t kP = HashOf("p"), kLi = HashOf("li"), kDt = HashOf("dt")
                         kFont = HashOf("font"), kScript = HashOf("script"),
                         kStyle = HashOf("style"), kOption = HashOf("option"),
                         kOptgroup = HashOf("optgroup"), kSelect = HashOf("select"),
-                        kTemplate = HashOf("template");
+                        kTemplate = HashOf("template"), kBr = HashOf("br");
 
 enum TKind : std::uint8_t { kBlock, kVoidKind, kInlineKind, kRawKind };
 
@@ -349,7 +349,7 @@ private:
     TName& info = Names.Get(h);
     if (info.Dropped > 0) {
       --info.Dropped;
-      DropEnd(open, end);
+      Drop(open, end);
       return end;
     }
     const TClass& c = info.Class;
@@ -365,7 +365,10 @@ private:
       return end;
     }
     // Closes nothing: "</p>" and "</br>" still make an element.
-    if (h != kP && HashOf("br") != h && ++Strays > kMaxStrayEndTags) DropEnd(open, end);
+    if (h != kP && h != kBr && ++Strays > kMaxStrayEndTags) {
+      Drop(open, end);
+      ++Result.DroppedStrayTags;
+    }
     return end;
   }
 
@@ -451,11 +454,6 @@ private:
     Drop(open, end);
     ++info.Dropped;
     ++Result.DroppedStartTags;
-  }
-
-  void DropEnd(std::size_t open, std::size_t end) {
-    Drop(open, end);
-    ++Result.DroppedEndTags;
   }
 
   void TrimAttributes(std::size_t from, std::size_t end) {

@@ -52,10 +52,10 @@ struct TPrescreen {
   // Start tags ('<' and a letter) in the input; when the encoding is one the
   // pass cannot read, every byte 0x3C.
   std::size_t StartTags = 0;
-  // Start tags dropped for nesting too deep, and end tags dropped with
-  // them or for closing nothing.
+  // Start tags dropped for nesting too deep, and end tags dropped for
+  // closing nothing.
   std::size_t DroppedStartTags = 0;
-  std::size_t DroppedEndTags = 0;
+  std::size_t DroppedStrayTags = 0;
   // Surrogates without their other half (in UTF-16) or encoded on their own
   // (in UTF-8), replaced by U+FFFD.
   std::size_t LoneSurrogates = 0;
