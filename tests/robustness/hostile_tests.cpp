@@ -277,3 +277,27 @@ TEST(Hostile, NoByteThatIsNotTextReachesThePage) {
             "a\uFFFDb\uFFFDc\uFFFD");
   EXPECT_EQ(converter.ConvertWide(u"<p>\xD83D\xDE00\x0085\x007F</p>"), "\U0001F600");
 }
+
+// Sloppy real HTML, however long, nests nothing past the bound: no tag of it
+// is dropped.
+TEST(Hostile, SloppyPagesLoseNoTag) {
+  const std::string pages[] = {
+      Repeat("<p>para", 3000),
+      "<ul>" + Repeat("<li>item<p>more", 3000) + "</ul>",
+      "<ol>" + Repeat("<li><ul><li>a</ul>", 3000) + "</ol>",
+      "<dl>" + Repeat("<dt>term<dd>data<div>x</div>", 3000) + "</dl>",
+      "<table>" + Repeat("<tr><td><b>bold<td><i>it<span>x", 3000) + "</table>",
+      "<table><tbody>" + Repeat("<tr><th>h<td><div><p>x", 3000) + "</table>",
+      "<select>" + Repeat("<option>o<optgroup>g", 3000) + "</select>",
+      Repeat("<div><b>x</b><br><img src=a.png><input></div>", 3000),
+      Repeat("<section><h2>t</h2><p>x</section>", 3000),
+      Repeat("<script>document.write('<div><b>')</script><p>x", 3000),
+      Repeat("<p><a href=x>link</a> <i>it</i></p>\n", 3000),
+  };
+  for (const std::string& page : pages) {
+    TTamsel converter;
+    RunWithLargeStack([&] { converter.ConvertAnsi(page, kEncUtf8); });
+    EXPECT_TRUE(converter.Notes.empty())
+        << page.substr(0, 60) << ": " << (converter.Notes.empty() ? "" : converter.Notes[0]);
+  }
+}
