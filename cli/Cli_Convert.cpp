@@ -24,6 +24,7 @@ TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view 
   result.Text = converter.ConvertAnsi(input.Bytes, input.TidyEncoding);
   // A text file ends with a line end.
   if (!result.Text.empty()) result.Text += converter.Options.LineBreak;
+  result.Notes = std::move(converter.Notes);
   return result;
 }
 

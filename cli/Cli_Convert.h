@@ -38,6 +38,8 @@ struct TDocumentResult {
   std::string Text;
   std::string EncodingDescription;
   std::vector<std::string> Warnings;
+  // What the converter changed to stay within its bounds (for -v).
+  std::vector<std::string> Notes;
 };
 
 // Decodes bytes and converts them with converter (whose link resolvers the

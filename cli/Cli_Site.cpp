@@ -3,6 +3,7 @@
 #include "Cli_Chrome.h"
 #include "Cli_DokuId.h"
 #include "Cli_Files.h"
+#include "Cli_MemoryBudget.h"
 #include "Cli_Progress.h"
 
 #include "Tamsel.h"
@@ -19,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -213,13 +215,14 @@ public:
              const std::map<std::string, TSourceFile>& sources, TSiteWriter& writer,
              TProgress& progress, TChromeFinder& chrome)
       : Options(options), Index(index), Sources(sources), Writer(writer), Progress(progress),
-        Chrome(chrome) {}
+        Chrome(chrome), Refusals(index.Files().size()) {}
 
   // Records a page's blocks, before any page's chrome is chosen.
   void SurveyChrome(std::size_t file) {
     std::string bytes, error;
     try {
       if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
+        const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
         Chrome.Survey(OutlineDocument(input.Bytes, input.TidyEncoding), Index.Files()[file].Path);
       }
@@ -244,6 +247,7 @@ public:
     std::string bytes, error;
     try {
       if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
+        const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         thread_local TTamsel converter;
         struct TReport {
           TTamsel& Converter;
@@ -258,14 +262,27 @@ public:
         ConvertDocumentOnThisStack(converter, bytes, PageOptions());
         Index.SetAnchors(file, converter.Anchors());
       }
+    } catch (const std::runtime_error& e) {
+      // The converter's refusal, reported by the conversion, which does not
+      // parse the page again: a page takes one parse's bounded time to be
+      // refused, not two.
+      Refusals[file] = e.what();
+    } catch (const std::length_error& e) {
+      Refusals[file] = e.what();
     } catch (const std::exception&) {
-      // The conversion meets the same trouble and reports it.
+      // Out of memory, most likely: the conversion may fit.
     }
     Progress.Step();
   }
 
   void Convert(std::size_t file) {
     const TSiteFile& page = Index.Files()[file];
+    if (!Refusals[file].empty()) {
+      Report(page.Path, "cannot convert: " + Refusals[file]);
+      Count([](TSiteSummary& s) { ++s.Failed; });
+      Progress.Step();
+      return;
+    }
     try {
       ConvertPage(page);
     } catch (const std::exception& e) { // out of memory, most likely: the next may fit
@@ -342,6 +359,8 @@ private:
       return;
     }
     Count([&](TSiteSummary& s) { s.PageBytes += bytes.size(); });
+    // Held until the page is written: its text is part of what it takes.
+    const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
     TLinkCounts counts;
     std::vector<std::string> notes;
     std::vector<std::size_t> media;
@@ -396,6 +415,8 @@ private:
         Report(page.Path, warning);
     if (Options.Verbose) {
       Report(page.Path, "read as " + document.EncodingDescription);
+      for (const std::string& note : document.Notes)
+        Report(page.Path, note);
       for (const std::string& note : notes)
         Report(page.Path, Printable(note));
       for (const std::string& out : chrome.LeftOut)
@@ -430,6 +451,10 @@ private:
   TSiteWriter& Writer;
   TProgress& Progress;
   TChromeFinder& Chrome;
+  // What the pages converted at the same time may take together.
+  TMemoryBudget Memory;
+  // Why the parse for its anchors refused a page, by file.
+  std::vector<std::string> Refusals;
   std::mutex Lock;
   std::set<std::size_t> Media; // files of pages written
 };

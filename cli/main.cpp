@@ -104,6 +104,9 @@ int ConvertOne(const TOptions& options) {
     for (const std::string& warning : document.Warnings)
       Say(shownName + ": " + warning);
   if (options.Verbose) Say(shownName + ": read as " + document.EncodingDescription);
+  if (options.Verbose)
+    for (const std::string& note : document.Notes)
+      Say(shownName + ": " + note);
   if (!options.WikiUrl.empty()) return WriteToWiki(options, document.Text);
 
   if (!options.Output.empty()) {

@@ -305,6 +305,20 @@ const TBom kBoms[] = {
 };
 
 void Decode(TPreparedInput& result, std::string_view bytes, const TEncoding& encoding) {
+  // Tidy pairs a lone surrogate of UTF-16 with the character after it, and
+  // the converter screens its input for nesting only as bytes or UTF-16LE:
+  // big-endian input (Tidy's "utf16" without a byte order mark is too) goes
+  // to it as UTF-16LE, where lone surrogates become U+FFFD.
+  if ((encoding.Tidy == kTidyUtf16be || encoding.Tidy == kTidyUtf16) && bytes.size() % 2 == 0) {
+    result.Converted.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+      result.Converted[i] = bytes[i + 1];
+      result.Converted[i + 1] = bytes[i];
+    }
+    result.Bytes = result.Converted;
+    result.TidyEncoding = kTidyUtf16le;
+    return;
+  }
   if (encoding.Tidy >= 0) {
     result.Bytes = bytes;
     result.TidyEncoding = encoding.Tidy;

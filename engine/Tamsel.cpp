@@ -128,7 +128,8 @@ void MakeRoom(TidyBuffer& buffer, std::size_t more) {
   // Refused before the storage grows, not after it has doubled.
   if (need > limit) {
     throw std::length_error(limit == kMaxOutputBytes
-                                ? "tamsel: result larger than 1 GiB"
+                                ? "tamsel: result larger than " +
+                                      std::to_string(kMaxOutputBytes >> 20) + " MiB"
                                 : "tamsel: result more than " + std::to_string(limit >> 20) +
                                       " MB, too large for an input of this size");
   }
@@ -148,6 +149,15 @@ bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t 
   for (std::uint32_t i = from; i < to; ++i)
     if (buffer.bp[i] > 0x20) return true;
   return false;
+}
+
+std::size_t MemoryBoundFor(std::size_t inputBytes) {
+  const std::size_t n = std::min(inputBytes, kMaxInputBytes);
+  const std::size_t output = std::min(kMaxOutputBytes, kOutputFloorBytes + kOutputPerInputByte * n);
+  // The repaired copy of the input, Tidy's tree and the result while it
+  // grows by half again; the tree is gone before the caller copies the
+  // result.
+  return n + TTidyHeap::MemoryFor(n) + output / 2 * 3;
 }
 
 TTamsel::TTamsel() : Impl(std::make_unique<detail::TConverter>(*this)) {}
@@ -179,11 +189,22 @@ std::string TTamsel::ConvertWide(std::u16string_view text) {
 }
 
 void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
-                       const std::function<void(const void*, std::int32_t)>& work) {
+                       const std::function<void(const void*, std::int32_t)>& work,
+                       std::vector<std::string>* notes) {
   if (size < 0) throw std::length_error("tamsel: negative input size");
   if (static_cast<std::size_t>(size) > kMaxInputBytes)
     throw std::length_error("tamsel: input larger than 64 MiB");
   TPrescreen screen = Prescreen(bytes, static_cast<std::size_t>(size), encoding);
+  if (notes && screen.DroppedStartTags > 0)
+    notes->push_back("nesting deeper than " + std::to_string(kMaxOpenBlocks) + " elements (or " +
+                     std::to_string(kMaxOpenInline) + " formatting elements) flattened: " +
+                     std::to_string(screen.DroppedStartTags) + " start tags dropped");
+  if (notes && screen.DroppedStrayTags > 0)
+    notes->push_back(std::to_string(screen.DroppedStrayTags) +
+                     " end tags that close nothing dropped");
+  if (notes && screen.LoneSurrogates > 0)
+    notes->push_back(std::to_string(screen.LoneSurrogates) +
+                     " surrogates without their other half read as U+FFFD");
   if (screen.Repaired) {
     bytes = screen.Bytes.data();
     size = static_cast<std::int32_t>(std::min(screen.Bytes.size(), kMaxInputBytes));
@@ -208,13 +229,7 @@ TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int
   tidySetMessageCallback(doc, ChargeMessage);
   tidySetAppData(doc, &heap);
 
-  TidyBuffer input;
-  tidyBufInit(&input);
-  if (size > 0)
-    tidyBufAttach(&input, static_cast<byte*>(const_cast<void*>(bytes)), static_cast<uint>(size));
-  const bool parsed = heap.ParseWithin(doc, &input, static_cast<std::size_t>(size));
-  tidyBufDetach(&input);
-  tidyBufFree(&input);
+  const bool parsed = heap.ParseWithin(doc, bytes, static_cast<std::size_t>(size));
   tidyBufFree(&errors);
   // Tidy's state is broken then: the document goes with the heap, unreleased.
   if (!parsed)
@@ -225,9 +240,13 @@ TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int
 
 std::string TTamsel::ConvertBuffer(const void* bytes, std::int32_t size, int encoding) {
   std::string result;
-  WithStackForInput(bytes, size, encoding, [&](const void* input, std::int32_t length) {
-    result = Impl->Run(input, length, encoding);
-  });
+  Notes.clear();
+  Impl->Notes.clear();
+  WithStackForInput(
+      bytes, size, encoding,
+      [&](const void* input, std::int32_t length) { result = Impl->Run(input, length, encoding); },
+      &Notes);
+  Notes.insert(Notes.end(), Impl->Notes.begin(), Impl->Notes.end());
   return result;
 }
 
@@ -278,6 +297,17 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   std::uint8_t state = 0;
   WriteBody(body, state);
   const std::size_t written = Out.Finish();
+  if (Out.QuotesFlattened())
+    Notes.push_back("quotations nested deeper than " + std::to_string(TOutput::kMaxQuoteLevels) +
+                    " levels written at the " + std::to_string(TOutput::kMaxQuoteLevels) + "th");
+  if (Out.ControlsDropped() > 0)
+    Notes.push_back(std::to_string(Out.ControlsDropped()) + " control characters dropped");
+  if (Out.BytesReplaced() > 0)
+    Notes.push_back(std::to_string(Out.BytesReplaced()) +
+                    " byte sequences that are not UTF-8 written as U+FFFD");
+  if (Out.ListsFlattened())
+    Notes.push_back("lists nested deeper than " + std::to_string(TOutput::kMaxListLevels) +
+                    " levels written at the " + std::to_string(TOutput::kMaxListLevels) + "th");
 
   record.Data.resize(written);
   result = std::move(record.Data);

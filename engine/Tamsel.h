@@ -36,15 +36,21 @@ inline constexpr std::int32_t kMaxColSpan = 1000;
 // one input byte; below this size none of them comes near 2^31.
 inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 // Largest storage of the result. Nesting makes markup grow faster than its
-// input (every quotation level writes its '>' again), and the output buffer,
-// a TidyBuffer, would loop for ever when asked to grow past 2^31 bytes.
-inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
+// input (every quotation level writes its '>' again), the output buffer, a
+// TidyBuffer, would loop for ever when asked to grow past 2^31 bytes, and a
+// run with its input, Tidy's tree and the result stays within 1 GB.
+inline constexpr std::size_t kMaxOutputBytes = std::size_t{256} << 20;
 // Within that, the result of one run may take this much plus so many bytes
-// per input byte: only nesting makes markup outgrow its input (a quotation
-// 40,000 levels deep would write a gigabyte of '>'), and the run stops it
-// before it takes far more memory than the page it came from.
-inline constexpr std::size_t kOutputFloorBytes = std::size_t{64} << 20;
+// per input byte: only nesting makes markup outgrow its input (each level of
+// a quotation or list writes its prefix again, up to ten), and the run stops
+// it before it takes far more memory than the page it came from.
+inline constexpr std::size_t kOutputFloorBytes = std::size_t{16} << 20;
 inline constexpr std::size_t kOutputPerInputByte = 16;
+
+// The most memory one run of a converter may take for an input of so many
+// bytes (its parse, its result and their copies, not the caller's input),
+// so that callers that convert several inputs at once can share a budget.
+std::size_t MemoryBoundFor(std::size_t inputBytes);
 
 // What a conversion writes. Read afresh at the start of every run.
 struct TOptions {
@@ -174,6 +180,11 @@ public:
 
   // The anchors of the last run's page; filled with Options.ReportAnchors.
   const TDocumentAnchors& Anchors() const;
+
+  // What the last run changed to stay within its bounds (nesting too deep
+  // dropped or written shallower, characters that are not text), one
+  // sentence each, for a verbose report; empty for a real page.
+  std::vector<std::string> Notes;
 
   // Extension points for the site migration; see TLinkResolver and
   // TLocalResolver.

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include <sys/mman.h>
+#include <time.h>
 
 namespace tamsel {
 
@@ -203,11 +204,30 @@ TTidyHeap::~TTidyHeap() {
 }
 
 std::size_t TTidyHeap::BudgetFor(std::size_t inputBytes) {
-  return kBudgetFloor + kBudgetPerByte * inputBytes;
+  return std::min(kBudgetFloor + kBudgetPerByte * inputBytes, kBudgetCeiling);
 }
 
 std::size_t TTidyHeap::MemoryFor(std::size_t inputBytes) {
-  return kMemoryFloor + kMemoryPerByte * inputBytes;
+  return std::min(kMemoryFloor + kMemoryPerByte * inputBytes, kMemoryCeiling);
+}
+
+namespace {
+
+std::uint64_t ThreadNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
+         static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// Sanitized builds run several times slower; the bound is for the work.
+constexpr double kSlowdown = kSanitized ? 10 : 1;
+
+} // namespace
+
+void TTidyHeap::CheckClock() {
+  UntilClock = kClockInterval;
+  if (Exit && ThreadNanoseconds() > Deadline) std::longjmp(*Exit, 1);
 }
 
 void TTidyHeap::ChargeMessage(int code, int line, int column) {
@@ -337,20 +357,45 @@ void TTidyHeap::Free(void* p) {
   std::free(block);
 }
 
+int TIDY_CALL TTidyHeap::GetByte(void* data) {
+  auto* source = static_cast<TSource*>(data);
+  if (source->Next >= source->End) return -1; // Tidy's EndOfStream
+  if (--source->UntilClock == 0) {
+    source->UntilClock = kClockBytes;
+    source->Heap->CheckClock();
+  }
+  return *source->Next++;
+}
+
+void TIDY_CALL TTidyHeap::UngetByte(void* data, byte) {
+  auto* source = static_cast<TSource*>(data);
+  if (source->Next > source->Begin) --source->Next;
+}
+
+Bool TIDY_CALL TTidyHeap::AtEnd(void* data) {
+  auto* source = static_cast<TSource*>(data);
+  return source->Next >= source->End ? yes : no;
+}
+
 // No object with a destructor lives in this frame, which the budget jumps to.
-bool TTidyHeap::ParseWithin(TidyDoc doc, TidyBuffer* input, std::size_t inputBytes) {
+bool TTidyHeap::ParseWithin(TidyDoc doc, const void* bytes, std::size_t inputBytes) {
+  const auto* begin = static_cast<const unsigned char*>(bytes);
+  TSource data{begin, begin, begin + inputBytes, this, kClockBytes};
+  TidyInputSource source;
+  tidyInitSource(&source, &data, GetByte, UngetByte, AtEnd);
   std::jmp_buf exit;
   Budget = Work + BudgetFor(inputBytes);
   MemoryBudget = Taken + MemoryFor(inputBytes);
+  Deadline = ThreadNanoseconds() + static_cast<std::uint64_t>(kParseSeconds * kSlowdown * 1e9);
   Exit = &exit;
   if (setjmp(exit) != 0) {
     Exit = nullptr;
-    Budget = MemoryBudget = ~std::uint64_t{0};
+    Budget = MemoryBudget = Deadline = ~std::uint64_t{0};
     return false;
   }
-  tidyParseBuffer(doc, input);
+  tidyParseSource(doc, &source);
   Exit = nullptr;
-  Budget = MemoryBudget = ~std::uint64_t{0};
+  Budget = MemoryBudget = Deadline = ~std::uint64_t{0};
   return true;
 }
 

@@ -38,9 +38,10 @@ namespace tamsel {
 // between its row and definition-list parsers) and spends time and memory
 // quadratic in the input on some misnestings. Every allocation and every
 // message is charged to the parse, in bytes; a real page costs a small
-// multiple of its size. Once a parse has spent its budget, the heap jumps out
-// of Tidy back to ParseWithin, past C frames only; the run then drops the
-// document unreleased and the heap frees all of it.
+// multiple of its size. The work, the memory and the processor time of a
+// parse are bounded as well whatever the size of the input. Once a parse has spent its budget, the
+// heap jumps out of Tidy back to ParseWithin, past C frames only; the run then drops the document
+// unreleased and the heap frees all of it.
 class TTidyHeap : public TidyAllocator {
 public:
   // inputBytes: the size of the input to be parsed, which sizes the first
@@ -59,10 +60,10 @@ public:
   static std::size_t BudgetFor(std::size_t inputBytes);
   static std::size_t MemoryFor(std::size_t inputBytes);
 
-  // Parses input (inputBytes long) into doc within the budgets. False when
+  // Parses the size bytes at input into doc within the budgets. False when
   // one ran out: Tidy's state is then broken, and doc must not be touched
   // again.
-  bool ParseWithin(TidyDoc doc, TidyBuffer* input, std::size_t inputBytes);
+  bool ParseWithin(TidyDoc doc, const void* input, std::size_t size);
 
   // Work charged so far: allocations, memory taken and messages.
   std::uint64_t Spent() const { return Work; }
@@ -79,8 +80,23 @@ public:
   static constexpr std::size_t kBudgetPerByte = 1024;
   // Tidy's tree takes up to 110 bytes per input byte for runs of inline
   // elements, far less for real pages.
-  static constexpr std::size_t kMemoryFloor = std::size_t{128} << 20;
+  static constexpr std::size_t kMemoryFloor = std::size_t{32} << 20;
   static constexpr std::size_t kMemoryPerByte = 160;
+  // Whatever the input's size, a parse takes no more than this, so that a
+  // run with its input, its result and their copies stays within 1 GB
+  // (a real page's tree takes 8 to 15 bytes per input byte: pages of up to
+  // some 25 MB convert), and spends no more work than this, some seconds.
+  static constexpr std::size_t kMemoryCeiling = std::size_t{400} << 20;
+  static constexpr std::size_t kBudgetCeiling = std::size_t{4000} << 20;
+  // And no more processor time than this: Tidy does some work between its
+  // allocations that grows with the depth of its open elements, which the
+  // work charged does not see. Checked every kClockInterval charges.
+  // Tidy reads its input through the heap too, which looks at the clock
+  // every kClockBytes bytes: a page of text alone allocates little, and
+  // Tidy looks each named reference up among two thousand names.
+  static constexpr double kParseSeconds = 2.5;
+  static constexpr std::uint32_t kClockInterval = 512;
+  static constexpr std::uint32_t kClockBytes = 1 << 16;
 
   struct TChunk;
   struct TLarge;
@@ -93,7 +109,9 @@ private:
   void Charge(std::size_t units) {
     Work += units;
     if (Work > Budget && Exit) std::longjmp(*Exit, 1);
+    if (--UntilClock == 0) CheckClock();
   }
+  void CheckClock();
   void Take(std::size_t bytes) {
     Work += bytes;
     Taken += bytes;
@@ -104,6 +122,20 @@ private:
   std::uint64_t Budget = ~std::uint64_t{0};
   std::uint64_t Taken = 0;
   std::uint64_t MemoryBudget = ~std::uint64_t{0};
+  // Thread processor time, in nanoseconds, at which the parse is abandoned.
+  std::uint64_t Deadline = ~std::uint64_t{0};
+  std::uint32_t UntilClock = kClockInterval;
+  // The input Tidy reads.
+  struct TSource {
+    const unsigned char* Begin;
+    const unsigned char* Next;
+    const unsigned char* End;
+    TTidyHeap* Heap;
+    std::uint32_t UntilClock;
+  };
+  static int TIDY_CALL GetByte(void* source);
+  static void TIDY_CALL UngetByte(void* source, byte b);
+  static Bool TIDY_CALL AtEnd(void* source);
   int LastCode = -1;
   int LastLine = 0;
   int LastColumn = 0;

@@ -51,8 +51,10 @@ class TTidyHeap;
 // their nesting (a thread of its own when this one's is too small). Throws
 // std::length_error for an input over kMaxInputBytes or nesting no stack
 // can hold.
+// Notes on what the pre-screen repaired go to notes when given.
 void WithStackForInput(const void* bytes, std::int32_t size, int encoding,
-                       const std::function<void(const void*, std::int32_t)>& work);
+                       const std::function<void(const void*, std::int32_t)>& work,
+                       std::vector<std::string>* notes = nullptr);
 
 // Parses bytes into a new document whose memory is heap's, within heap's
 // budget. Throws std::runtime_error when Tidy cannot make a document or the
@@ -141,6 +143,8 @@ public:
 
   // The run itself, once ConvertBuffer has made sure of the stack.
   std::string Run(const void* bytes, std::int32_t size, int encoding);
+  // What the walk wrote shallower than it nests, for TTamsel::Notes.
+  std::vector<std::string> Notes;
 
 private:
   // Walks and dispatch.

@@ -384,14 +384,21 @@ TOutput::TOutput() {
                              reinterpret_cast<const char*>(message));
   }
   MatchData = pcre2_match_data_create(3, nullptr);
-  if (!MatchData) {
+  // PCRE2 keeps a frame for every repetition of a group it may go back to:
+  // a run of 64 million '*' took 5 GB before it gave up. Bounded, it gives
+  // up sooner, and the run is protected whole.
+  MatchContext = pcre2_match_context_create(nullptr);
+  if (!MatchData || !MatchContext) {
+    pcre2_match_data_free(MatchData);
     pcre2_code_free(EscapePattern);
     throw std::bad_alloc();
   }
+  pcre2_set_heap_limit(MatchContext, kMatchHeapKiB);
 }
 
 TOutput::~TOutput() {
   Abandon();
+  pcre2_match_context_free(MatchContext);
   pcre2_match_data_free(MatchData);
   pcre2_code_free(EscapePattern);
 }
@@ -403,6 +410,8 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   LineBreak.assign(lineBreak);
   PendingBreaks = BreakCount = Deferred = 0;
   QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
+  QuoteFlattened = ListFlattened = false;
+  Controls = Replaced = 0;
   CodeSpace.clear();
   LinkTarget.clear();
   LinkIsMedia = AfterLink = false;
@@ -482,13 +491,49 @@ void TOutput::Flush() {
   for (; Deferred > 0; --Deferred)
     Append(LineBreak.data(), LineBreak.size());
   if (QuoteDepth > 0 && CodeDepth == 0) {
-    MakeRoom(Buffer, QuoteDepth + 1);
-    for (std::uint32_t i = 0; i < QuoteDepth; ++i)
+    const std::uint32_t levels = QuoteLevels();
+    MakeRoom(Buffer, levels + 1);
+    for (std::uint32_t i = 0; i < levels; ++i)
       tidyBufPutByte(&Buffer, '>');
     tidyBufPutByte(&Buffer, ' ');
     BreakCount = 0;
   }
 }
+
+namespace {
+
+// The length of the valid UTF-8 character at p (which holds a byte above
+// 0x7F), or, negated, of the longest start of one there, at least 1: a byte
+// sequence that no character continues becomes one U+FFFD, as browsers
+// decode it.
+std::ptrdiff_t Utf8Length(const byte* p, const byte* end) {
+  const byte lead = *p;
+  std::ptrdiff_t length = 0;
+  byte low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;  // overlong
+    if (lead == 0xED) high = 0x9F; // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;  // overlong
+    if (lead == 0xF4) high = 0x8F; // above U+10FFFF
+  } else {
+    return -1;
+  }
+  for (std::ptrdiff_t i = 1; i < length; ++i) {
+    if (p + i >= end) return -i;
+    const byte b = p[i];
+    if (b < low || b > high) return -i;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return length;
+}
+
+} // namespace
 
 void TOutput::Emit(const char* p, std::size_t n) {
   if (!n) return;
@@ -516,21 +561,44 @@ void TOutput::Emit(const char* p, std::size_t n) {
   const char* const end = p + n;
   const char* q = p;
   while (q < end) {
-    // Eight bytes at a time while none of them is below 0x20.
+    // Eight bytes at a time while all of them are printable ASCII.
     if (end - q >= 8) {
       std::uint64_t word;
       std::memcpy(&word, q, 8);
       constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = 0x8080808080808080;
-      if (((word - 0x20 * kOnes) & ~word & kHigh) == 0) {
+      const std::uint64_t del = word ^ (0x7F * kOnes);
+      if ((((word - 0x20 * kOnes) | (del - kOnes) | word) & kHigh) == 0) {
         q += 8;
         continue;
       }
     }
-    if (kClasses.Control[static_cast<byte>(*q)]) {
-      Append(from, static_cast<std::size_t>(q - from));
-      from = q + 1;
+    const byte c = static_cast<byte>(*q);
+    if (c < 0x80) {
+      if (kClasses.Control[c] || c == 0x7F) {
+        Append(from, static_cast<std::size_t>(q - from));
+        from = q + 1;
+        ++Controls;
+      }
+      ++q;
+      continue;
     }
-    ++q;
+    const std::ptrdiff_t length =
+        Utf8Length(reinterpret_cast<const byte*>(q), reinterpret_cast<const byte*>(end));
+    if (length < 0) {
+      Append(from, static_cast<std::size_t>(q - from));
+      Append("\xEF\xBF\xBD", 3);
+      q -= length;
+      from = q;
+      ++Replaced;
+    } else if (c == 0xC2 && static_cast<byte>(q[1]) < 0xA0) {
+      // A C1 control character, U+0080 to U+009F.
+      Append(from, static_cast<std::size_t>(q - from));
+      q += 2;
+      from = q;
+      ++Controls;
+    } else {
+      q += length;
+    }
   }
   Append(from, static_cast<std::size_t>(end - from));
 }
@@ -617,8 +685,14 @@ void TOutput::StartQuoteLine() {
     Flush();
     return;
   }
-  PutRepeated('>', static_cast<std::int32_t>(QuoteDepth));
+  PutRepeated('>', static_cast<std::int32_t>(QuoteLevels()));
   Put(' ');
+}
+
+std::uint32_t TOutput::QuoteLevels() {
+  if (QuoteDepth <= kMaxQuoteLevels) return QuoteDepth;
+  QuoteFlattened = true;
+  return kMaxQuoteLevels;
 }
 
 void TOutput::StartItem(char bullet) {
@@ -627,7 +701,8 @@ void TOutput::StartItem(char bullet) {
   // its indentation, which no pair's edge may take.
   Flush();
   EdgeSpace.clear();
-  Scratch.assign(static_cast<std::size_t>(2 * IndentDepth), ' ');
+  if (IndentDepth > kMaxListLevels) ListFlattened = true;
+  Scratch.assign(static_cast<std::size_t>(2 * std::min(IndentDepth, kMaxListLevels)), ' ');
   if (bullet) Scratch += bullet;
   Scratch += ' ';
   Indenting = true;
@@ -1114,7 +1189,7 @@ void TOutput::WritePatternPass(const byte* p, std::size_t length) {
       continue;
     }
     const int rc = pcre2_match(EscapePattern, p, length, at, PCRE2_NOTEMPTY | PCRE2_ANCHORED,
-                               MatchData, nullptr);
+                               MatchData, MatchContext);
     if (rc == PCRE2_ERROR_NOMATCH) {
       ++at;
       continue;

@@ -98,6 +98,19 @@ public:
   // After a rule or a code block: the next block's blank line is written in full.
   void ClearBreakCount() { BreakCount = 0; }
 
+  // Deepest levels written: each level of a quotation or list writes its
+  // prefix again on every line, so that the markup of deep nesting grows
+  // with the square of its depth; deeper levels are written as the deepest.
+  // DokuWiki pages rarely show more than a few.
+  static constexpr std::uint32_t kMaxQuoteLevels = 10;
+  static constexpr std::uint32_t kMaxListLevels = 10;
+  // Whether a quotation or a list was written shallower than it nests.
+  bool QuotesFlattened() const { return QuoteFlattened; }
+  bool ListsFlattened() const { return ListFlattened; }
+  // Control characters dropped, and bytes that start no character replaced.
+  std::size_t ControlsDropped() const { return Controls; }
+  std::size_t BytesReplaced() const { return Replaced; }
+
   // Quotations: a line that the channel starts within one begins with one
   // '>' per level and a space. StartQuoteLine writes the prefix of the
   // current line now, also when it holds nothing else.
@@ -180,8 +193,9 @@ public:
   void EndCell();
 
 private:
-  // The lowest level: pending breaks and prefix first, then the bytes
-  // without C0 control characters.
+  // The lowest level: pending breaks and prefix first, then the bytes as
+  // valid UTF-8 without control characters other than tab, LF and CR (no
+  // C0, DEL or C1); a byte that starts no valid character becomes U+FFFD.
   void Emit(const char* p, std::size_t n);
   void Append(const char* p, std::size_t n);
   void Flush();
@@ -227,6 +241,11 @@ private:
   std::uint32_t Deferred = 0;
   std::uint32_t QuoteDepth = 0;
   std::uint32_t IndentDepth = 0;
+  std::size_t Controls = 0;
+  std::size_t Replaced = 0;
+  bool QuoteFlattened = false;
+  bool ListFlattened = false;
+  std::uint32_t QuoteLevels();
   std::uint32_t CodeDepth = 0;
   // White space at the end of code, written only when more code follows.
   std::string CodeSpace;
@@ -271,6 +290,8 @@ private:
 
   pcre2_code* EscapePattern = nullptr;
   pcre2_match_data* MatchData = nullptr;
+  pcre2_match_context* MatchContext = nullptr;
+  static constexpr std::uint32_t kMatchHeapKiB = 16384;
   // The protected form of the text being written; kept to reuse its storage.
   std::string ProtectedText;
   std::string Scratch;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tamsel {
@@ -31,6 +32,7 @@ bool IsByteEncoding(int encoding) {
     return false;
   }
 }
+constexpr int kUtf8 = 4;
 constexpr int kUtf16le = 9;
 
 bool IsLetter(char32_t c) {
@@ -47,6 +49,112 @@ char32_t Lower(char32_t c) {
 constexpr std::array<std::string_view, 12> kReadAttributes = {
     "href",    "src",     "alt",   "width", "height", "align",
     "colspan", "rowspan", "color", "size",  "id",     "name"};
+
+// Element names as FNV-1a hashes of their lower-case letters.
+constexpr std::uint64_t kHashBasis = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kHashPrime = 0x100000001b3ULL;
+constexpr std::uint64_t HashStep(std::uint64_t h, char32_t c) {
+  return (h ^ static_cast<std::uint64_t>(c)) * kHashPrime;
+}
+constexpr std::uint64_t HashOf(std::string_view name) {
+  std::uint64_t h = kHashBasis;
+  for (char c : name)
+    h = HashStep(h, static_cast<unsigned char>(c));
+  return h;
+}
+
+template <std::size_t N> constexpr bool In(std::uint64_t h, const std::string_view (&names)[N]) {
+  for (std::string_view name : names)
+    if (HashOf(name) == h) return true;
+  return false;
+}
+
+// Elements without content.
+constexpr std::string_view kVoid[] = {"area",    "base",    "basefont", "bgsound", "br",    "col",
+                                      "command", "embed",   "frame",    "hr",      "image", "img",
+                                      "input",   "isindex", "keygen",   "link",    "meta",  "param",
+                                      "source",  "spacer",  "track",    "wbr"};
+// Formatting that a browser, and Tidy, carry into the blocks that follow
+// until it is closed.
+constexpr std::string_view kInline[] = {
+    "a",      "abbr", "acronym", "b",    "bdi", "bdo",  "big",   "blink", "cite",
+    "code",   "data", "del",     "dfn",  "em",  "font", "i",     "ins",   "kbd",
+    "label",  "mark", "nobr",    "q",    "s",   "samp", "small", "span",  "strike",
+    "strong", "sub",  "sup",     "time", "tt",  "u",    "var"};
+// Elements whose start closes an open paragraph.
+constexpr std::string_view kClosesParagraph[] = {
+    "address", "article", "aside",   "blockquote", "center",   "dd",         "details", "dialog",
+    "dir",     "div",     "dl",      "dt",         "fieldset", "figcaption", "figure",  "footer",
+    "form",    "h1",      "h2",      "h3",         "h4",       "h5",         "h6",      "header",
+    "hgroup",  "li",      "listing", "main",       "menu",     "nav",        "ol",      "p",
+    "pre",     "section", "summary", "table",      "ul",       "xmp"};
+// Elements out of which nothing closes what was opened before them.
+constexpr std::string_view kScopes[] = {"applet", "button", "caption", "html",     "marquee",
+                                        "object", "table",  "td",      "template", "th"};
+// Of those, the ones out of which no formatting is carried.
+constexpr std::string_view kFormattingScopes[] = {"applet", "caption", "marquee", "object",
+                                                  "td",     "th",      "template"};
+
+constexpr std::uint64_t kP = HashOf("p"), kLi = HashOf("li"), kDt = HashOf("dt"),
+                        kDd = HashOf("dd"), kTd = HashOf("td"), kTh = HashOf("th"),
+                        kTr = HashOf("tr"), kTbody = HashOf("tbody"), kThead = HashOf("thead"),
+                        kTfoot = HashOf("tfoot"), kTable = HashOf("table"), kOl = HashOf("ol"),
+                        kUl = HashOf("ul"), kMenu = HashOf("menu"), kDir = HashOf("dir"),
+                        kDl = HashOf("dl"), kDiv = HashOf("div"), kAddress = HashOf("address"),
+                        kFont = HashOf("font"), kScript = HashOf("script"),
+                        kStyle = HashOf("style"), kOption = HashOf("option"),
+                        kOptgroup = HashOf("optgroup"), kSelect = HashOf("select"),
+                        kTemplate = HashOf("template"), kBr = HashOf("br");
+
+enum TKind : std::uint8_t { kBlock, kVoidKind, kInlineKind, kRawKind };
+
+struct TClass {
+  TKind Kind = kBlock;
+  bool ClosesParagraph = false;
+  bool Scope = false;
+  bool FormattingScope = false;
+};
+
+TClass ClassOf(std::uint64_t h) {
+  TClass c;
+  if (In(h, kVoid))
+    c.Kind = kVoidKind;
+  else if (In(h, kInline))
+    c.Kind = kInlineKind;
+  else if (h == kScript || h == kStyle)
+    c.Kind = kRawKind;
+  c.ClosesParagraph = In(h, kClosesParagraph);
+  c.Scope = In(h, kScopes);
+  c.FormattingScope = In(h, kFormattingScopes);
+  return c;
+}
+
+// What the pass knows of a name: its class, how many elements of it are
+// open, and how many of its start tags were dropped whose end tags are still
+// to come.
+struct TName {
+  TClass Class;
+  std::size_t Open = 0;
+  std::size_t Dropped = 0;
+};
+
+// The names met so far, a few dozen on a page; entries stay where they are.
+class TNames {
+public:
+  TName& Get(std::uint64_t h) {
+    auto at = Known.find(h);
+    if (at == Known.end()) at = Known.emplace(h, TName{ClassOf(h)}).first;
+    return at->second;
+  }
+
+private:
+  std::unordered_map<std::uint64_t, TName> Known;
+};
+
+// How far down the open elements an implied or explicit end is looked for.
+// A search that gives up leaves the element open, so that the pass counts
+// more open elements than a browser would, never fewer.
+constexpr std::size_t kSearchDepth = 64;
 
 // The input as code units of Width bytes (1, or 2 little-endian).
 template <int Width> class TScanner {
@@ -185,36 +293,167 @@ private:
     return i;
   }
 
+  std::uint64_t NameHash(std::size_t from, std::size_t to) const {
+    std::uint64_t h = kHashBasis;
+    for (std::size_t k = from; k < to; ++k)
+      h = HashStep(h, Lower(At(k)));
+    return h;
+  }
+
   std::size_t StartTag(std::size_t open, std::size_t name) {
     const std::size_t nameEnd = NameEnd(name);
     std::size_t count = 0;
     const std::size_t end = Attributes(nameEnd, count, nullptr);
-    if (TCapped* capped = CappedOf(name, nameEnd)) {
-      if (capped->Open >= capped->Cap) {
-        Drop(open, end);
-        ++capped->Dropped;
+    if (count > kMaxAttributes) TrimAttributes(nameEnd, end);
+    if (Raw) return end;
+    const std::uint64_t h = NameHash(name, nameEnd);
+    TName& info = Names.Get(h);
+    const TClass& c = info.Class;
+    if (c.Kind == kVoidKind) return end;
+    if (c.Kind == kInlineKind) {
+      const bool font = h == kFont;
+      if (Formatting.size() >= kMaxOpenInline || (font && Fonts >= kMaxOpenFonts)) {
+        DropStart(open, end, info);
         return end;
       }
-      ++capped->Open;
+      Formatting.push_back(h);
+      Fonts += font;
+      return end;
     }
-    if (count > kMaxAttributes) TrimAttributes(nameEnd, end);
-    // The content of scripts and styles is read as markup too: where Tidy
-    // ends it is its own affair, and no writer shows it.
+    // A script or style that closes itself ("<script src=x />") holds
+    // nothing, for Tidy too.
+    if (c.Kind == kRawKind && end >= 2 && At(end - 2) == '/' && At(end - 1) == '>') return end;
+    ImpliedEnds(h, c);
+    if (Open.size() >= kMaxOpenBlocks) {
+      DropStart(open, end, info);
+      return end;
+    }
+    // A self-closed element ("<x/>") of an unknown kind stays open for
+    // Tidy too, except in XML, which this pass does not tell apart.
+    Open.push_back({h, &info, c.FormattingScope ? Formatting.size() : kNoScope});
+    ++info.Open;
+    Paragraphs += h == kP;
+    // Tidy reads no markup in a script or a style, up to its end tag.
+    if (c.Kind == kRawKind) Raw = h;
     return end;
   }
 
   std::size_t EndTag(std::size_t open, std::size_t name) {
     const std::size_t nameEnd = NameEnd(name);
     const std::size_t end = FindUnit('>', nameEnd);
-    if (TCapped* capped = CappedOf(name, nameEnd)) {
-      if (capped->Dropped > 0) {
-        --capped->Dropped;
-        Drop(open, end);
-      } else if (capped->Open > 0) {
-        --capped->Open;
+    const std::uint64_t h = NameHash(name, nameEnd);
+    if (Raw) {
+      if (h != Raw) return end;
+      Raw = 0;
+    }
+    TName& info = Names.Get(h);
+    if (info.Dropped > 0) {
+      --info.Dropped;
+      Drop(open, end);
+      return end;
+    }
+    const TClass& c = info.Class;
+    if (c.Kind == kInlineKind) {
+      for (std::size_t k = Formatting.size(); k-- > 0 && Formatting.size() - k <= kSearchDepth;) {
+        if (Formatting[k] != h) continue;
+        Formatting.erase(Formatting.begin() + static_cast<std::ptrdiff_t>(k));
+        Fonts -= h == kFont;
+        return end;
       }
+    } else if (c.Kind != kVoidKind &&
+               PopThrough(h, info, TableScope(h) ? kTableScope : kAnyScope)) {
+      return end;
+    }
+    // Closes nothing: "</p>" and "</br>" still make an element.
+    if (h != kP && h != kBr && ++Strays > kMaxStrayEndTags) {
+      Drop(open, end);
+      ++Result.DroppedStrayTags;
     }
     return end;
+  }
+
+  static bool TableScope(std::uint64_t h) {
+    return h == kTr || h == kTd || h == kTh || h == kTbody || h == kThead || h == kTfoot;
+  }
+
+  // What a start tag of h closes first, as in a browser: a paragraph, and
+  // an item, term, cell, row or option of the same kind.
+  void ImpliedEnds(std::uint64_t h, const TClass& c) {
+    if (c.ClosesParagraph && Paragraphs > 0) PopThrough(kP, Names.Get(kP), kAnyScope);
+    if (h == kLi) {
+      PopSibling({kLi}, {kOl, kUl, kMenu, kDir});
+    } else if (h == kDt || h == kDd) {
+      PopSibling({kDt, kDd}, {kDl});
+    } else if (h == kTd || h == kTh) {
+      PopSibling({kTd, kTh}, {kTr, kTable});
+    } else if (h == kTr) {
+      PopSibling({kTr}, {kTbody, kThead, kTfoot, kTable});
+    } else if (h == kTbody || h == kThead || h == kTfoot) {
+      PopSibling({kTbody, kThead, kTfoot}, {kTable});
+    } else if (h == kOption || h == kOptgroup) {
+      PopSibling({kOption, kOptgroup}, {kSelect});
+    }
+  }
+
+  // Closes the nearest open element of siblings unless a container, or an
+  // element other than a div, paragraph or address, comes first.
+  void PopSibling(std::initializer_list<std::uint64_t> siblings,
+                  std::initializer_list<std::uint64_t> containers) {
+    const bool table =
+        *siblings.begin() == kTd || *siblings.begin() == kTr || *siblings.begin() == kTbody;
+    for (std::size_t k = Open.size(); k-- > 0 && Open.size() - k <= kSearchDepth;) {
+      const std::uint64_t at = Open[k].Name;
+      if (std::find(siblings.begin(), siblings.end(), at) != siblings.end()) {
+        PopTo(k);
+        return;
+      }
+      if (std::find(containers.begin(), containers.end(), at) != containers.end()) return;
+      // A cell or row closes whatever its predecessor left open.
+      if (table) {
+        if (at == kTemplate) return;
+        continue;
+      }
+      if (at != kDiv && at != kP && at != kAddress) return;
+    }
+  }
+
+  enum TScope { kAnyScope, kTableScope };
+
+  // Closes the nearest open h and everything opened after it, unless a
+  // scope boundary comes first. False when h is not found.
+  bool PopThrough(std::uint64_t h, const TName& info, TScope scope) {
+    if (info.Open == 0) return false;
+    for (std::size_t k = Open.size(); k-- > 0 && Open.size() - k <= kSearchDepth;) {
+      const std::uint64_t at = Open[k].Name;
+      if (at == h) {
+        PopTo(k);
+        return true;
+      }
+      const bool boundary =
+          scope == kTableScope ? at == kTable || at == kTemplate : Open[k].Info->Class.Scope;
+      if (boundary) return false;
+    }
+    return false;
+  }
+
+  void PopTo(std::size_t k) {
+    while (Open.size() > k) {
+      const TOpen& top = Open.back();
+      --top.Info->Open;
+      Paragraphs -= top.Name == kP;
+      if (top.FormattingBase != kNoScope && top.FormattingBase < Formatting.size()) {
+        for (std::size_t f = top.FormattingBase; f < Formatting.size(); ++f)
+          Fonts -= Formatting[f] == kFont;
+        Formatting.resize(top.FormattingBase);
+      }
+      Open.pop_back();
+    }
+  }
+
+  void DropStart(std::size_t open, std::size_t end, TName& info) {
+    Drop(open, end);
+    ++info.Dropped;
+    ++Result.DroppedStartTags;
   }
 
   void TrimAttributes(std::size_t from, std::size_t end) {
@@ -267,21 +506,97 @@ private:
   const std::size_t Units;
   const std::size_t Size;
   std::size_t Copied = 0;
-  // Elements of which only so many may be open at a time.
-  struct TCapped {
-    std::string_view Name;
-    std::size_t Cap;
-    std::size_t Open = 0;
-    std::size_t Dropped = 0;
+  // The open elements other than formatting, each with the number of open
+  // formatting elements where it ends their reach (kNoScope: it does not).
+  static constexpr std::size_t kNoScope = ~std::size_t{0};
+  struct TOpen {
+    std::uint64_t Name;
+    TName* Info;
+    std::size_t FormattingBase;
   };
-  TCapped Capped[2] = {{"font", kMaxOpenFonts}, {"div", kMaxOpenDivs}};
-  TCapped* CappedOf(std::size_t from, std::size_t to) {
-    for (TCapped& capped : Capped)
-      if (NameIs(from, to, capped.Name)) return &capped;
-    return nullptr;
-  }
+  std::vector<TOpen> Open;
+  std::size_t Paragraphs = 0;
+  // The open formatting elements, in the order they were opened.
+  std::vector<std::uint64_t> Formatting;
+  std::size_t Fonts = 0;
+  std::size_t Strays = 0;
+  // Inside a script or style: the name whose end tag ends it.
+  std::uint64_t Raw = 0;
+  TNames Names;
   TPrescreen Result;
 };
+
+} // namespace
+
+namespace {
+
+// Replaces every UTF-16LE surrogate without its other half by U+FFFD, and
+// drops the C1 control characters (Tidy would read them as Windows-1252,
+// which browsers do only for references); false when there is neither.
+bool MendUtf16(const unsigned char* b, std::size_t size, std::string& mended, std::size_t& count) {
+  const std::size_t units = size / 2;
+  const auto at = [&](std::size_t i) {
+    return static_cast<char32_t>(b[2 * i] | b[2 * i + 1] << 8);
+  };
+  count = 0;
+  std::size_t copied = 0;
+  bool changed = false;
+  const auto change = [&](std::size_t i) {
+    if (!changed) mended.reserve(size);
+    changed = true;
+    mended.append(reinterpret_cast<const char*>(b) + copied, 2 * i - copied);
+    copied = 2 * i + 2;
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    const char32_t u = at(i);
+    if (u >= 0x80 && u <= 0x9F) {
+      change(i);
+      continue;
+    }
+    if (u < 0xD800 || u > 0xDFFF) continue;
+    if (u <= 0xDBFF && i + 1 < units && at(i + 1) >= 0xDC00 && at(i + 1) <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    ++count;
+    change(i);
+    mended += "\xFD\xFF";
+  }
+  if (changed) mended.append(reinterpret_cast<const char*>(b) + copied, size - copied);
+  return changed;
+}
+
+// Replaces every surrogate encoded in UTF-8 (ED A0 80 to ED BF BF, which
+// Tidy reads as half a pair and completes with the next character) by
+// U+FFFD, of the same length; false when there is none.
+bool MendUtf8(const unsigned char* b, std::size_t size, std::string& mended, std::size_t& count) {
+  count = 0;
+  if (size == 0) return false;
+  for (const unsigned char* p = b; (p = static_cast<const unsigned char*>(std::memchr(
+                                        p, 0xED, static_cast<std::size_t>(b + size - p))));
+       ++p) {
+    if (b + size - p < 3 || p[1] < 0xA0 || p[1] > 0xBF || (p[2] & 0xC0) != 0x80) continue;
+    if (count++ == 0) mended.assign(reinterpret_cast<const char*>(b), size);
+    const std::size_t i = static_cast<std::size_t>(p - b);
+    mended[i] = static_cast<char>(0xEF);
+    mended[i + 1] = static_cast<char>(0xBF);
+    mended[i + 2] = static_cast<char>(0xBD);
+    p += 2;
+  }
+  return count > 0;
+}
+
+// Scans the mended copy in place of the input.
+template <int Width> TPrescreen ScanMended(std::string& mended, std::size_t lone) {
+  TPrescreen result =
+      TScanner<Width>(reinterpret_cast<const unsigned char*>(mended.data()), mended.size()).Run();
+  result.LoneSurrogates = lone;
+  if (!result.Repaired) {
+    result.Repaired = true;
+    result.Bytes = std::move(mended);
+  }
+  return result;
+}
 
 } // namespace
 
@@ -290,8 +605,16 @@ TPrescreen Prescreen(const void* bytes, std::size_t size, int encoding) {
   // A byte order mark that Tidy would follow into another encoding.
   const bool swapped = size >= 2 && b[0] == 0xFE && b[1] == 0xFF;
   const bool reversed = size >= 2 && b[0] == 0xFF && b[1] == 0xFE;
-  if (IsByteEncoding(encoding) && !swapped && !reversed) return TScanner<1>(b, size).Run();
-  if (encoding == kUtf16le && !swapped && size % 2 == 0) return TScanner<2>(b, size).Run();
+  std::string mended;
+  std::size_t lone = 0;
+  if (IsByteEncoding(encoding) && !swapped && !reversed) {
+    if (encoding == kUtf8 && MendUtf8(b, size, mended, lone)) return ScanMended<1>(mended, lone);
+    return TScanner<1>(b, size).Run();
+  }
+  if (encoding == kUtf16le && !swapped && size % 2 == 0) {
+    if (MendUtf16(b, size, mended, lone)) return ScanMended<2>(mended, lone);
+    return TScanner<2>(b, size).Run();
+  }
   TPrescreen result;
   result.StartTags = size ? static_cast<std::size_t>(std::count(b, b + size, '<')) : 0;
   return result;

@@ -67,8 +67,48 @@ inline std::u16string DecodeLenient(std::string_view s) {
   return out;
 }
 
+// Whether text could be a DokuWiki page: valid UTF-8 (no surrogates, no
+// overlong forms) without control characters other than tab, LF and CR (no
+// C0, DEL or C1).
+inline bool IsPageText(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+      if (c == 0xC2) low = 0xA0; // C1 controls
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char b = static_cast<unsigned char>(text[i + k]);
+      if (b < low || b > high) return false;
+      low = 0x80;
+      high = 0xBF;
+    }
+    i += length;
+  }
+  return true;
+}
+
 // Converts twice on one converter; returns false when the two results differ,
-// which no input may cause: every run is independent of the one before. The
+// or a result is no page text (IsPageText), which no input may cause: every
+// run is independent of the one before. The
 // converter's refusals (std::length_error for sizes, std::runtime_error when
 // Tidy gets stuck) count as results; any other exception escapes.
 inline bool RunOne(const std::uint8_t* data, std::size_t size) {
@@ -105,7 +145,8 @@ inline bool RunOne(const std::uint8_t* data, std::size_t size) {
     first = refused([&] { return converter.ConvertAnsi(rest, encoding); });
     second = refused([&] { return converter.ConvertAnsi(rest, encoding); });
   }
-  return first == second;
+  const bool refusal = !first.empty() && first[0] == '\0';
+  return first == second && (refusal || IsPageText(first));
 }
 
 } // namespace tamsel::fuzz
