@@ -73,7 +73,9 @@ class WikiServer:
         self.prepend = os.path.join(self.root, "prepend.php")
         with open(self.prepend, "w") as f:
             f.write("<?php\ndefine('DOKU_CONF', %s);\n" % php_string(self.conf + "/"))
+        self.title = "tamsel-" + os.path.basename(self.root)
         settings_ = {
+            "title": php_string(self.title),
             "savedir": php_string(self.data),
             "useacl": "1",
             "authtype": "'authplain'",
@@ -93,10 +95,22 @@ class WikiServer:
             f.write("writer:%s:Writer:writer@example.org:writer\n" % digest)
         with open(os.path.join(self.conf, "acl.auth.php"), "w") as f:
             f.write(acl or ACL)
+        self.remote = remote
+        self.workers = workers
+        # Another test may take the free port between our look and php's
+        # bind, and would then answer for us: each wiki knows its own title.
+        for _ in range(5):
+            self.start()
+            if self.is_ours():
+                return
+            self.stop()
+        raise RuntimeError("DokuWiki did not start on a port of its own")
+
+    def start(self):
         self.port = free_port()
         self.url = "http://127.0.0.1:%d/" % self.port
-        env = dict(os.environ, PHP_CLI_SERVER_WORKERS=str(workers))
-        self.log = open(os.path.join(self.root, "server.log"), "wb")
+        env = dict(os.environ, PHP_CLI_SERVER_WORKERS=str(self.workers))
+        self.log = open(os.path.join(self.root, "server.log"), "ab")
         self.process = subprocess.Popen(
             ["php", "-d", "auto_prepend_file=" + self.prepend,
              "-d", "session.save_path=" + os.path.join(self.root, "sessions"),
@@ -115,6 +129,18 @@ class WikiServer:
                     self.stop()
                     raise RuntimeError("DokuWiki did not start")
                 time.sleep(0.1)
+
+    def is_ours(self):
+        if self.remote:
+            proxy = self.client()
+            for method in ("dokuwiki.getTitle", "core.getWikiTitle"):
+                try:
+                    return getattr(proxy, method)() == self.title
+                except xmlrpc.client.Fault:
+                    continue
+        # Without the API: php exits at once when it cannot listen.
+        time.sleep(0.3)
+        return self.process.poll() is None
 
     def client(self, user=None, password=PASSWORD, url=None):
         """An XML-RPC proxy that keeps DokuWiki's login cookies; logged in as user."""
