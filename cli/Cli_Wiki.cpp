@@ -4,9 +4,11 @@
 #include "Cli_Files.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 #include <map>
 #include <set>
 
@@ -485,17 +487,38 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
     List((exists ? "replace media :" : "create media :") + id);
     return TWriteResult::Written;
   }
-  const TRpcResult put = CoreApi() ? Call("core.saveMedia",
-                                          {TRpcValue::String(id), TRpcValue::String(Base64(bytes)),
-                                           TRpcValue::Boolean(exists)},
-                                          ReadBackMedia(id, bytes))
-                                   : Call("wiki.putAttachment",
-                                          {TRpcValue::String(id), TRpcValue::Bytes(bytes),
-                                           TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})},
-                                          ReadBackMedia(id, bytes));
-  if (put.Status == TStatus::Value &&
-      (put.Value.Kind == TRpcValue::TKind::String || (CoreApi() && put.Value.IsTrue())))
-    return TWriteResult::Written;
+  const auto upload = [&] {
+    return CoreApi() ? Call("core.saveMedia",
+                            {TRpcValue::String(id), TRpcValue::String(Base64(bytes)),
+                             TRpcValue::Boolean(exists)},
+                            ReadBackMedia(id, bytes))
+                     : Call("wiki.putAttachment",
+                            {TRpcValue::String(id), TRpcValue::Bytes(bytes),
+                             TRpcValue::Struct({{"ow", TRpcValue::Boolean(exists)}})},
+                            ReadBackMedia(id, bytes));
+  };
+  const auto landed = [&](const TRpcResult& r) {
+    return r.Status == TStatus::Value &&
+           (r.Value.Kind == TRpcValue::TKind::String || (CoreApi() && r.Value.IsTrue()));
+  };
+  TRpcResult put = upload();
+  if (landed(put)) return TWriteResult::Written;
+  // DokuWiki makes a new namespace's folders without a lock: of two uploads
+  // that make the same new parent at once, one is refused. Once more, when
+  // the file is not there after all, before the refusal is believed.
+  if (!Forbidden(put) && (put.Status == TStatus::Fault || SilentRefusal(put))) {
+    switch (same()) {
+    case 1:
+      return TWriteResult::Written;
+    case 0:
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      put = upload();
+      if (landed(put)) return TWriteResult::Written;
+      break;
+    default:
+      return TWriteResult::Failed;
+    }
+  }
   if (Forbidden(put)) {
     error = ExplainMediaRefusal(NamespaceOf(id), exists);
     return TWriteResult::Failed;
