@@ -275,12 +275,12 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
       // exact characters ("--version" is no en dash).
       const TScope codeText(Out.CodeTextDepth);
       WriteInlineChildren(node, state, kNoBlocks);
-    } else if (blocks.Contains(id))
+    } else if ((id == TidyTag_TABLE || id == TidyTag_PRE) && QuoteLevel > 0 && Out.TableDepth == 0)
+      QuoteBlocks.push_back(node);
+    else if (blocks.Contains(id))
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
-    else if (id == TidyTag_TABLE && QuoteLevel > 0 && Out.TableDepth == 0)
-      QuoteTables.push_back(node);
     else
       WriteSetApart(node, [&] { WriteInlineChildren(node, state, kNoBlocks); });
     return;
