@@ -288,7 +288,7 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   Places = {};
   PlacesFound = false;
   Deferred.clear();
-  QuoteTables.clear();
+  QuoteBlocks.clear();
   QuoteLevel = 0;
   DefinitionStart = 0;
   StyledNode = nullptr;

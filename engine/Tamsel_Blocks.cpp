@@ -217,14 +217,21 @@ void TConverter::WriteQuote(TidyNode node) {
     const TScope level(QuoteLevel);
     WriteQuoteLines(node);
   }
-  if (QuoteLevel > 0 || QuoteTables.empty()) return;
-  // DokuWiki holds no table in a quotation: its tables follow it.
-  const std::vector<TidyNode> tables = std::move(QuoteTables);
-  QuoteTables.clear();
-  for (TidyNode table : tables) {
+  if (QuoteLevel > 0 || QuoteBlocks.empty()) return;
+  // DokuWiki holds no table in a quotation, and no code block that both of
+  // its parsers read alike (the newer one ends the quotation at the line's
+  // end, the older one keeps a "> " in the code): they follow it.
+  const std::vector<TidyNode> blocks = std::move(QuoteBlocks);
+  QuoteBlocks.clear();
+  for (TidyNode block : blocks) {
     Out.ResetBreaks();
     Out.NeedBreaks(2);
-    WriteTable(table);
+    if (tidyNodeGetId(block) == TidyTag_TABLE) {
+      WriteTable(block);
+    } else {
+      std::uint8_t state = 0;
+      WriteBlock(block, state);
+    }
   }
 }
 

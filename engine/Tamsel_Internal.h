@@ -296,9 +296,9 @@ private:
   // Inside a definition term: a permalink mark there goes with its link, as
   // in a heading.
   bool InTerm = false;
-  // Tables met inside a quotation, which DokuWiki cannot hold there: they
-  // follow the outermost quotation.
-  std::vector<TidyNode> QuoteTables;
+  // Tables and code blocks met inside a quotation, which DokuWiki cannot
+  // hold there alike in its parsers: they follow the outermost quotation.
+  std::vector<TidyNode> QuoteBlocks;
   std::uint32_t QuoteLevel = 0;
   // Class rules of the document's style sheets.
   TClassRules ClassRules;

@@ -11,12 +11,15 @@
 
 namespace tamsel {
 
+// Browsers keep these in the line of the text around them (HTML5's phrase
+// elements among them): set apart, "a<mark>b</mark>c" would split a word.
 bool IsInlineTag(TidyTagId id) {
   switch (id) {
   case TidyTag_A:
   case TidyTag_ABBR:
   case TidyTag_ACRONYM:
   case TidyTag_B:
+  case TidyTag_BDI:
   case TidyTag_BDO:
   case TidyTag_BIG:
   case TidyTag_BR:
@@ -34,7 +37,10 @@ bool IsInlineTag(TidyTagId id) {
   case TidyTag_KBD:
   case TidyTag_LABEL:
   case TidyTag_MAP:
+  case TidyTag_MARK:
+  case TidyTag_NOBR:
   case TidyTag_OBJECT:
+  case TidyTag_OUTPUT:
   case TidyTag_Q:
   case TidyTag_S:
   case TidyTag_SAMP:
@@ -47,6 +53,7 @@ bool IsInlineTag(TidyTagId id) {
   case TidyTag_SUB:
   case TidyTag_SUP:
   case TidyTag_TEXTAREA:
+  case TidyTag_TIME:
   case TidyTag_TT:
   case TidyTag_U:
   case TidyTag_VAR:
@@ -275,12 +282,12 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
       // exact characters ("--version" is no en dash).
       const TScope codeText(Out.CodeTextDepth);
       WriteInlineChildren(node, state, kNoBlocks);
-    } else if (blocks.Contains(id))
+    } else if ((id == TidyTag_TABLE || id == TidyTag_PRE) && QuoteLevel > 0 && Out.TableDepth == 0)
+      QuoteBlocks.push_back(node);
+    else if (blocks.Contains(id))
       WriteBlock(node, state);
     else if (IsInlineTag(id))
       WriteInlineChildren(node, state, kNoBlocks);
-    else if (id == TidyTag_TABLE && QuoteLevel > 0 && Out.TableDepth == 0)
-      QuoteTables.push_back(node);
     else
       WriteSetApart(node, [&] { WriteInlineChildren(node, state, kNoBlocks); });
     return;

@@ -80,17 +80,6 @@ TEST(BlockSet, RoomForIdsUpTo143) {
   EXPECT_FALSE(set.Contains(static_cast<TidyTagId>(144)));
 }
 
-TEST(IsInlineTag, TheThirtySevenInlineElements) {
-  int count = 0;
-  for (int id = 0; id < N_TIDY_TAGS; ++id)
-    count += IsInlineTag(static_cast<TidyTagId>(id));
-  EXPECT_EQ(count, 37);
-  EXPECT_TRUE(IsInlineTag(TidyTag_SPAN));
-  EXPECT_FALSE(IsInlineTag(TidyTag_MARK));
-  EXPECT_FALSE(IsInlineTag(TidyTag_NOBR));
-  EXPECT_FALSE(IsInlineTag(TidyTag_DIV));
-}
-
 TEST(Run, EmptyInputs) {
   TTamsel t;
   EXPECT_EQ(t.ConvertBuffer(nullptr, 0, kEncUtf8), "");

@@ -655,7 +655,8 @@ def walk_html(node, m, allowed, links, in_li=None):
             m.put("\n")
         return
     if tag == "blockquote" and "table" in allowed and not m.in_quote:
-        # DokuWiki holds no table in a quotation: its tables follow it.
+        # DokuWiki holds no table in a quotation: its tables (and code
+        # blocks) follow it.
         m.in_quote, m.quote_tables = True, []
         walk_html(node, m, allowed, links, in_li)
         m.in_quote, tables = False, m.quote_tables
@@ -663,7 +664,8 @@ def walk_html(node, m, allowed, links, in_li=None):
             m.put("\n")
             walk_html(t, m, allowed, links)
         return
-    if tag == "table" and m.in_quote:
+    if tag in ("table", "pre") and m.in_quote:
+        # Nor a code block that both its parsers read alike.
         m.quote_tables.append(node)
         return
     marks = element_marks(node, m.css_rules) if tag in HTML_INLINE or tag == "p" else {}
