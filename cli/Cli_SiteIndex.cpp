@@ -10,27 +10,6 @@ namespace tamsel::cli {
 
 namespace {
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
-std::string WithoutExtension(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-    return std::string(path);
-  return std::string(path.substr(0, dot));
-}
-
-std::string ColonPath(std::string_view path) {
-  std::string out(path);
-  std::replace(out.begin(), out.end(), '/', ':');
-  return out;
-}
-
 bool Contains(const std::vector<std::string>& list, const std::string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
 }

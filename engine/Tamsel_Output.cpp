@@ -163,6 +163,23 @@ bool IsTypographyDigit(byte c) {
   return c >= '0' && c <= '9';
 }
 
+// Whether the 'x' at p[i] stands between the numbers of a size ("640x480"),
+// which DokuWiki's typography writes with a multiplication sign; "0x1F" is
+// a hexadecimal number and stays.
+bool IsSizeAt(const byte* p, std::size_t n, std::size_t i) {
+  if (i == 0 || i + 1 >= n || !IsTypographyDigit(p[i - 1]) || !IsTypographyDigit(p[i + 1]))
+    return false;
+  std::size_t first = i;
+  while (first > 0 && IsTypographyDigit(p[first - 1]))
+    --first;
+  if (first > 0 && IsWordByte(p[first - 1])) return false;
+  if (i - first == 1 && p[first] == '0') return false;
+  std::size_t last = i + 1;
+  while (last < n && IsTypographyDigit(p[last]))
+    ++last;
+  return last == n || !IsWordByte(p[last]);
+}
+
 // Whether DokuWiki's typography would change something in p[0, n): its
 // entities ("--", "->", "<=>", "(c)", "..."), quotation marks and the
 // multiplication sign of "640x480".
@@ -193,19 +210,9 @@ bool HasTypography(const byte* p, std::size_t n) {
         return true;
       break;
     case 'x':
-    case 'X': {
-      if (i == 0 || !IsTypographyDigit(p[i - 1]) || !IsTypographyDigit(next)) break;
-      std::size_t first = i;
-      while (first > 0 && IsTypographyDigit(p[first - 1]))
-        --first;
-      if (first > 0 && IsWordByte(p[first - 1])) break;
-      if (i - first == 1 && p[first] == '0') break;
-      std::size_t last = i + 1;
-      while (last < n && IsTypographyDigit(p[last]))
-        ++last;
-      if (last == n || !IsWordByte(p[last])) return true;
+    case 'X':
+      if (IsSizeAt(p, n, i)) return true;
       break;
-    }
     default:
       break;
     }
@@ -246,19 +253,9 @@ bool HasWordTypography(const byte* p, std::size_t n) {
         return true;
       break;
     case 'x':
-    case 'X': {
-      if (i == 0 || !IsTypographyDigit(p[i - 1]) || !IsTypographyDigit(next)) break;
-      std::size_t first = i;
-      while (first > 0 && IsTypographyDigit(p[first - 1]))
-        --first;
-      if (first > 0 && IsWordByte(p[first - 1])) break;
-      if (i - first == 1 && p[first] == '0') break;
-      std::size_t last = i + 1;
-      while (last < n && IsTypographyDigit(p[last]))
-        ++last;
-      if (last == n || !IsWordByte(p[last])) return true;
+    case 'X':
+      if (IsSizeAt(p, n, i)) return true;
       break;
-    }
     default:
       break;
     }

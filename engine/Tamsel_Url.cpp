@@ -20,27 +20,6 @@ bool IsLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
-std::string WithoutExtension(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-    return std::string(path);
-  return std::string(path.substr(0, dot));
-}
-
-std::string ColonPath(std::string_view path) {
-  std::string out(path);
-  std::replace(out.begin(), out.end(), '/', ':');
-  return out;
-}
-
 std::string WithFragment(std::string out, const TReference& ref) {
   if (ref.HasFragment && !ref.Fragment.empty()) out += "#" + ref.Fragment;
   return out;
@@ -111,6 +90,27 @@ std::string RemoveDots(std::string_view path) {
 }
 
 } // namespace
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+std::string WithoutExtension(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+    return std::string(path);
+  return std::string(path.substr(0, dot));
+}
+
+std::string ColonPath(std::string_view path) {
+  std::string out(path);
+  std::replace(out.begin(), out.end(), '/', ':');
+  return out;
+}
 
 std::string_view SchemeOf(std::string_view s) {
   if (s.empty() || !IsLetter(s[0])) return {};

@@ -51,6 +51,13 @@ std::string LocalPageTarget(const TReference& ref, std::string_view startPage = 
 // document (a page at the root, or of a namespace), and the site migration
 // for the links that lead to none of its files.
 
+// ASCII letters lower-cased, every other byte as it is.
+std::string LowerAscii(std::string_view s);
+// path without the extension of its last name ("a.b/c.html" gives "a.b/c").
+std::string WithoutExtension(std::string_view path);
+// path with its '/' as ':' ("a/b" gives "a:b").
+std::string ColonPath(std::string_view path);
+
 // True for *.html and *.htm in any letter case.
 bool IsPageName(std::string_view path);
 // namespace + ":" + id, or id alone when there is no namespace.
