@@ -865,10 +865,11 @@ void TOutput::CloseLinkWrap() {
     AfterLink = !LinkIsMedia;
   } else if (was == TWrap::Pending && !Held.empty()) {
     // Only white space was written: it stays, without a link around it,
-    // which would show the target's name instead.
-    Scratch.swap(Held);
-    Held.clear();
-    Emit(Scratch.data(), Scratch.size());
+    // which would show the target's name instead. Not through Scratch: a
+    // text being written may stand there (an image title's does).
+    std::string held;
+    held.swap(Held);
+    Emit(held.data(), held.size());
   }
 }
 
