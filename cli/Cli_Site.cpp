@@ -687,9 +687,24 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
     RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.SurveyChrome(pages[n]); });
   // Every page's anchors first: a link to "page.html#x" needs them.
   RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.FindPageAnchors(pages[n]); });
-  RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.Convert(pages[n]); });
-  const std::vector<std::size_t> media = migration.MediaUsed();
-  RunParallel(jobs, media.size(), [&](std::size_t n) { migration.CopyMedia(media[n]); });
+  // The first file of each namespace alone, where the writer needs it, then
+  // the others side by side.
+  const auto inTurn = [&](const std::vector<std::size_t>& files,
+                          const std::function<void(std::size_t)>& write) {
+    std::vector<std::size_t> first, rest;
+    std::set<std::string> seen;
+    for (std::size_t file : files) {
+      const std::string& id = index.Files()[file].Id;
+      const std::size_t colon = id.rfind(':');
+      const bool opens = writer.NewNamespacesOneAtATime() &&
+                         seen.insert(colon == std::string::npos ? "" : id.substr(0, colon)).second;
+      (opens ? first : rest).push_back(file);
+    }
+    RunParallel(1, first.size(), [&](std::size_t n) { write(first[n]); });
+    RunParallel(jobs, rest.size(), [&](std::size_t n) { write(rest[n]); });
+  };
+  inTurn(pages, [&](std::size_t file) { migration.Convert(file); });
+  inTurn(migration.MediaUsed(), [&](std::size_t file) { migration.CopyMedia(file); });
   progress.Finish();
 
   const TSiteSummary& done = migration.Summary;

@@ -46,6 +46,12 @@ public:
   // the converter's form.
   virtual bool TakesMedia() const { return true; }
 
+  // Whether the first write into each namespace must go alone: DokuWiki
+  // makes a new namespace's folders without a lock, and of two writes that
+  // make the same folder at once one fails (a refused upload, a page saved
+  // without its history line).
+  virtual bool NewNamespacesOneAtATime() const { return false; }
+
   // Folders of this machine that the writer writes into: the migration never
   // reads a file from them, and refuses a source that overlaps one.
   virtual std::vector<std::filesystem::path> Folders() const { return {}; }

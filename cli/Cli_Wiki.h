@@ -54,6 +54,7 @@ public:
   // the first right missing.
   bool Prepare(const std::vector<std::string>& pages, const std::vector<std::string>& media,
                std::string& error) override;
+  bool NewNamespacesOneAtATime() const override { return true; }
 
   // The version the wiki reports, after Connect.
   const std::string& WikiVersion() const { return Version; }
