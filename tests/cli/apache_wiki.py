@@ -288,18 +288,5 @@ class ApacheWiki:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-class SafeCookieTransport(xmlrpc.client.SafeTransport):
-    def __init__(self, context):
-        super().__init__(context=context)
-        self.cookies = {}
-
-    def send_headers(self, connection, headers):
-        if self.cookies:
-            connection.putheader("Cookie", "; ".join("%s=%s" % kv for kv in self.cookies.items()))
-        super().send_headers(connection, headers)
-
-    def parse_response(self, response):
-        for header in response.msg.get_all("Set-Cookie") or []:
-            name, _, value = header.split(";", 1)[0].partition("=")
-            self.cookies[name.strip()] = value
-        return super().parse_response(response)
+class SafeCookieTransport(wiki_server.CookieJar, xmlrpc.client.SafeTransport):
+    pass

@@ -15,6 +15,7 @@ import sys
 import tempfile
 
 import dokuwiki
+from checks import check, report  # noqa: E402
 
 DOCUMENTS = [
     ("duplicates", "<h2>Intro</h2><p>a</p><h2>Intro</h2><h3>Intro</h3><h2>Intro 1</h2>", {}),
@@ -77,7 +78,6 @@ def main():
         return 77
     work = tempfile.mkdtemp(prefix="tamsel-anchors-")
     wiki = dokuwiki.Wiki(os.path.join(work, "wiki"))
-    failures, checks = [], 0
     try:
         paths = []
         for n, (_, html, _) in enumerate(DOCUMENTS):
@@ -89,26 +89,18 @@ def main():
             headings, targets = predicted[path]
             text = subprocess.run([cli, path], capture_output=True, check=True).stdout
             rendered = HEADING.findall(wiki.render(text))
-            checks += 1
-            if rendered != headings:
-                failures.append("%s: DokuWiki %s, predicted %s" % (name, rendered, headings))
+            check(rendered == headings,
+                  "%s: DokuWiki %s, predicted %s" % (name, rendered, headings))
             for element, (section, _) in targets.items():
-                checks += 1
-                if section and section not in rendered:
-                    failures.append("%s: %s lands on %r, which DokuWiki lacks" %
-                                    (name, element, section))
+                check(not section or section in rendered,
+                      "%s: %s lands on %r, which DokuWiki lacks" % (name, element, section))
             for element, want in expected.items():
-                checks += 1
-                if targets.get(element) != want:
-                    failures.append("%s: %s lands on %s, not %s" %
-                                    (name, element, targets.get(element), want))
+                check(targets.get(element) == want,
+                      "%s: %s lands on %s, not %s" % (name, element, targets.get(element), want))
     finally:
         wiki.close()
         shutil.rmtree(work, ignore_errors=True)
-    for message in failures:
-        print("FAIL:", message)
-    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

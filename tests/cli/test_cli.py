@@ -8,24 +8,12 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
+
+import checks
 
 CLI = sys.argv[1]
-WORK = tempfile.mkdtemp(prefix="tamsel-cli-")
-failures = []
-checks = 0
-
-
-def path(name):
-    return os.path.join(WORK, name)
-
-
-def write(name, data):
-    p = path(name)
-    os.makedirs(os.path.dirname(p), exist_ok=True)
-    with open(p, "wb") as f:
-        f.write(data if isinstance(data, bytes) else data.encode())
-    return p
+SCRATCH = checks.Scratch("tamsel-cli-")
+WORK, path, write = SCRATCH.root, SCRATCH.path, SCRATCH.write
 
 
 def run(args, stdin=b""):
@@ -33,8 +21,6 @@ def run(args, stdin=b""):
 
 
 def check(name, result, code, out=None, out_has=(), err_has=(), err_lacks=()):
-    global checks
-    checks += 1
     problems = []
     if result.returncode != code:
         problems.append("exit %d, not %d" % (result.returncode, code))
@@ -50,8 +36,7 @@ def check(name, result, code, out=None, out_has=(), err_has=(), err_lacks=()):
     for part in err_lacks:
         if part in err:
             problems.append("stderr has %r: %r" % (part, err))
-    if problems:
-        failures.append("%s: %s" % (name, "; ".join(problems)))
+    checks.check(not problems, "%s: %s" % (name, "; ".join(problems)))
 
 
 USAGE = "Try 'tamsel-cli --help'."
@@ -282,7 +267,4 @@ try:
 finally:
     shutil.rmtree(WORK, ignore_errors=True)
 
-for message in failures:
-    print("FAIL:", message)
-print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-sys.exit(1 if failures else 0)
+sys.exit(checks.report())

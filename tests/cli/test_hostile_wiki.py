@@ -15,20 +15,12 @@ import threading
 import time
 
 import hostile_wiki
+from checks import check, report  # noqa: E402
 
 CLI = sys.argv[1]
-failures = []
-checks = 0
 # Generous bounds: a hang or an unbounded answer is far beyond them.
 SECONDS = 60
 MEGABYTES = 700
-
-
-def check(ok, message):
-    global checks
-    checks += 1
-    if not ok:
-        failures.append(message)
 
 
 def run(args):
@@ -144,10 +136,7 @@ def main():
                 wiki.close()
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    for message in failures:
-        print("FAIL:", message)
-    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

@@ -24,6 +24,7 @@ import sys
 import tempfile
 
 import wiki_server
+from checks import check, report, tiny_png  # noqa: E402
 
 CLI = sys.argv[1]
 NS = "ns"
@@ -91,28 +92,6 @@ FILES = {
 }
 
 
-def png():
-    """A 1x1 image the wiki takes for one."""
-    import struct
-    import zlib
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data
-                + struct.pack(">I", zlib.crc32(kind + data)))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 0, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(b"\0\0")) + chunk(b"IEND", b""))
-
-failures = []
-checks = 0
-
-
-def check(ok, message):
-    global checks
-    checks += 1
-    if not ok:
-        failures.append(message)
-
-
 def run(args, stdin=None):
     env = dict(os.environ, TAMSEL_WIKI_PASSWORD=wiki_server.PASSWORD)
     result = subprocess.run([CLI] + args, input=stdin, capture_output=True, text=True, env=env,
@@ -143,7 +122,7 @@ def main():
                 f.write(text)
         os.makedirs(os.path.join(src, "img"))
         with open(os.path.join(src, "img", "a.png"), "wb") as f:
-            f.write(png())
+            f.write(tiny_png())
         page = os.path.join(src, "docs", "page.html")
         modes = {
             "window": cases_of(run(["--no-emphasis"], stdin=PAGE)),
@@ -190,10 +169,7 @@ def main():
         if wiki:
             wiki.close()
         shutil.rmtree(work, ignore_errors=True)
-    for message in failures:
-        print("FAIL:", message)
-    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

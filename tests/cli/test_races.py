@@ -15,38 +15,18 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import termios
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wiki_server  # noqa: E402
+import checks  # noqa: E402
+from checks import check, report  # noqa: E402
 
 CLI = sys.argv[1]
-WORK = tempfile.mkdtemp(prefix="tamsel-races-")
-os.chmod(WORK, 0o755)
+SCRATCH = checks.Scratch("tamsel-races-")
+WORK, path, write = SCRATCH.root, SCRATCH.path, SCRATCH.write
 SECRET = "tamsel-secret-4711"
-failures = []
-checks = 0
-
-
-def check(ok, message):
-    global checks
-    checks += 1
-    if not ok:
-        failures.append(message)
-
-
-def path(*names):
-    return os.path.join(WORK, *names)
-
-
-def write(name, data):
-    p = path(name)
-    os.makedirs(os.path.dirname(p), exist_ok=True)
-    with open(p, "wb") as f:
-        f.write(data if isinstance(data, bytes) else data.encode())
-    return p
 
 
 def everything_in(root):
@@ -207,12 +187,7 @@ def test_unreadable_entries_are_counted():
     write("s5/closed/page.html", "<p>closed</p>")
     write("s5/closed/sub/inner.html", "<p>inner</p>")
     os.chmod(path("s5/closed"), 0o444)
-    as_user = {}
-    if os.geteuid() == 0:
-        def drop():
-            os.setgid(65534)
-            os.setuid(65534)
-        as_user = {"preexec_fn": drop}
+    as_user = checks.as_nobody()
     os.makedirs(path("o5"))
     os.chmod(path("o5"), 0o777)
     r = subprocess.run([CLI, "--site", path("s5"), "--out", path("o5")], capture_output=True,
@@ -248,18 +223,12 @@ def test_echo_back_after_ctrl_c_at_the_prompt():
 
 
 try:
-    for test in [test_folder_swapped_for_a_link, test_files_swapped_after_the_scan,
-                 test_media_swapped_before_an_upload, test_deep_tree_loses_no_page,
-                 test_unreadable_entries_are_counted, test_echo_back_after_ctrl_c_at_the_prompt]:
-        try:
-            test()
-        except Exception as e:  # a crash of one probe must not hide the others
-            failures.append("%s: %r" % (test.__name__, e))
+    checks.run_parts([test_folder_swapped_for_a_link, test_files_swapped_after_the_scan,
+                      test_media_swapped_before_an_upload, test_deep_tree_loses_no_page,
+                      test_unreadable_entries_are_counted,
+                      test_echo_back_after_ctrl_c_at_the_prompt])
 finally:
     # Deeper than shutil.rmtree can go.
     subprocess.run(["rm", "-rf", WORK])
 
-for message in failures:
-    print("FAIL:", message)
-print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-sys.exit(1 if failures else 0)
+sys.exit(report())

@@ -14,34 +14,14 @@ import signal
 import stat
 import subprocess
 import sys
-import tempfile
 import threading
 import time
+import checks  # noqa: E402
+from checks import check, report  # noqa: E402
 
 CLI = sys.argv[1]
-WORK = tempfile.mkdtemp(prefix="tamsel-safety-")
-os.chmod(WORK, 0o755)
-failures = []
-checks = 0
-
-
-def check(ok, message):
-    global checks
-    checks += 1
-    if not ok:
-        failures.append(message)
-
-
-def path(*names):
-    return os.path.join(WORK, *names)
-
-
-def write(name, data):
-    p = path(name)
-    os.makedirs(os.path.dirname(p), exist_ok=True)
-    with open(p, "wb") as f:
-        f.write(data if isinstance(data, bytes) else data.encode())
-    return p
+SCRATCH = checks.Scratch("tamsel-safety-")
+WORK, path, write = SCRATCH.root, SCRATCH.path, SCRATCH.write
 
 
 def run(args, stdin=b"", **kw):
@@ -185,12 +165,7 @@ def test_read_only_folder():
     os.makedirs(path("o6/ro"))
     os.chmod(out, 0o777)
     os.chmod(path("o6/ro"), 0o555)
-    as_user = {}
-    if os.geteuid() == 0:
-        def drop():
-            os.setgid(65534)
-            os.setuid(65534)
-        as_user = {"preexec_fn": drop}
+    as_user = checks.as_nobody()
     r = run(["--site", path("s6"), "--out", out], **as_user)
     err = r.stderr.decode()
     check(r.returncode == 1 and "ro/page.html: cannot write %s/ro/page.txt: Permission denied"
@@ -240,17 +215,11 @@ def test_index_and_hint():
 
 
 try:
-    for test in [test_nothing_outside_the_source, test_output_of_one_document, test_bounded_reading,
-                 test_closed_standard_error, test_names_are_escaped, test_killed_run_leaves_nothing,
-                 test_read_only_folder, test_links_inside_the_output, test_index_and_hint]:
-        try:
-            test()
-        except Exception as e:  # a crash of one probe must not hide the others
-            failures.append("%s: %r" % (test.__name__, e))
+    checks.run_parts([test_nothing_outside_the_source, test_output_of_one_document,
+                      test_bounded_reading, test_closed_standard_error, test_names_are_escaped,
+                      test_killed_run_leaves_nothing, test_read_only_folder,
+                      test_links_inside_the_output, test_index_and_hint])
 finally:
     shutil.rmtree(WORK, ignore_errors=True)
 
-for message in failures:
-    print("FAIL:", message)
-print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-sys.exit(1 if failures else 0)
+sys.exit(report())

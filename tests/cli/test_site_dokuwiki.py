@@ -19,6 +19,7 @@ import tempfile
 
 import dokuwiki
 import site_links
+from checks import check, report  # noqa: E402
 
 PNG = bytes.fromhex(
     "89504e470d0a1a0a0000000d4948445200000001000000010806000000"
@@ -76,15 +77,6 @@ def main():
         return 77
     work = tempfile.mkdtemp(prefix="tamsel-site-")
     wiki = dokuwiki.Wiki(os.path.join(work, "wiki"))
-    failures = []
-    checks = 0
-
-    def check(ok, message):
-        nonlocal checks
-        checks += 1
-        if not ok:
-            failures.append(message)
-
     try:
         src = os.path.join(work, "site")
         build_site(src)
@@ -134,10 +126,7 @@ def main():
         wiki.close()
         shutil.rmtree(work, ignore_errors=True)
 
-    for message in failures:
-        print("FAIL:", message)
-    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

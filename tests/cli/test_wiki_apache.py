@@ -36,16 +36,7 @@ import test_site_dokuwiki as site
 import test_wiki_dokuwiki as wikitest
 import test_wiki_valgrind as valgrind
 import wiki_server
-
-failures = []
-checks = 0
-
-
-def check(ok, message):
-    global checks
-    checks += 1
-    if not ok:
-        failures.append(message)
+from checks import check, report, run_parts  # noqa: E402
 
 
 def run(args, env=None, password=wiki_server.PASSWORD, timeout=900):
@@ -293,21 +284,14 @@ def main():
         tests += [lambda: test_body_limit(wiki, work)]
         if speed:
             tests += [lambda s=s, n=n: measure_speed(wiki, s, n) for s, n in sources[1:]]
-        for test in tests:
-            try:
-                test()
-            except Exception as e:  # the other parts still run, and every failure shows
-                failures.append("%s: %r" % (test, e))
+        run_parts(tests)
         errors = [line for line in wiki.error_log().splitlines()
                   if "PHP Fatal" in line or "segfault" in line.lower()]
         check(not errors, "Apache's error log: %s" % errors[:5])
     finally:
         wiki.close()
         shutil.rmtree(work, ignore_errors=True)
-    for message in failures:
-        print("FAIL:", message)
-    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

@@ -29,17 +29,9 @@ import dokuwiki
 import site_links
 import test_site_dokuwiki as site
 import wiki_server
+from checks import check, report, run_parts  # noqa: E402
 
 CLI = sys.argv[1]
-failures = []
-checks = 0
-
-
-def check(ok, message):
-    global checks
-    checks += 1
-    if not ok:
-        failures.append(message)
 
 
 def run(args, password=wiki_server.PASSWORD, timeout=120):
@@ -416,21 +408,13 @@ def main():
     work = tempfile.mkdtemp(prefix="tamsel-wiki-test-")
     wiki = wiki_server.WikiServer()
     try:
-        for test in (lambda: test_site(wiki, work), lambda: test_one_document(wiki, work),
-                     lambda: test_api_off(work), lambda: test_no_media_revisions(work),
-                     lambda: test_core_only(work),
-                     lambda: test_dropped_connection(wiki, work)):
-            try:
-                test()
-            except Exception as e:  # the other parts still run, and every failure shows
-                failures.append("%s: %r" % (test, e))
+        run_parts([lambda: test_site(wiki, work), lambda: test_one_document(wiki, work),
+                   lambda: test_api_off(work), lambda: test_no_media_revisions(work),
+                   lambda: test_core_only(work), lambda: test_dropped_connection(wiki, work)])
     finally:
         wiki.close()
         shutil.rmtree(work, ignore_errors=True)
-    for message in failures:
-        print("FAIL:", message)
-    print("%d passed, %d failed" % (checks - len(failures), len(failures)))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

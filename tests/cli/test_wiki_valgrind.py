@@ -27,6 +27,7 @@ import dokuwiki
 import site_links
 import test_wiki_dokuwiki as wikitest
 import wiki_server
+from checks import check, failures, report  # noqa: E402
 
 IMG = re.compile(rb"<img\s[^>]*?src=\"([^\"]+)\"", re.I)
 
@@ -87,12 +88,6 @@ def main():
         return 77
     wikitest.CLI = cli
     run = wikitest.run
-    failures = []
-
-    def check(ok, message):
-        if not ok:
-            failures.append(message)
-
     work = tempfile.mkdtemp(prefix="tamsel-valgrind-")
     wiki = wiki_server.WikiServer()
     try:
@@ -178,10 +173,7 @@ def main():
     finally:
         wiki.close()
         shutil.rmtree(work, ignore_errors=True)
-    for message in failures:
-        print("FAIL:", message)
-    print("%d failed" % len(failures))
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

@@ -170,9 +170,12 @@ class WikiServer:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-class CookieTransport(xmlrpc.client.Transport):
-    def __init__(self):
-        super().__init__()
+class CookieJar:
+    """Keeps DokuWiki's session cookie between calls, as a browser would;
+    mixed into a transport of xmlrpc.client."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
         self.cookies = {}
 
     def send_headers(self, connection, headers):
@@ -185,6 +188,10 @@ class CookieTransport(xmlrpc.client.Transport):
             name, _, value = header.split(";", 1)[0].partition("=")
             self.cookies[name.strip()] = value
         return super().parse_response(response)
+
+
+class CookieTransport(CookieJar, xmlrpc.client.Transport):
+    pass
 
 
 class CuttingProxy:
