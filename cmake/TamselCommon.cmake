@@ -1,5 +1,19 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Shared by the main build and the separate sanitizer/fuzzer build in fuzz/.
+# Shared by the main build and the separate clang builds (fuzz/, tests/tsan/).
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+# The sanitizer and fuzzer flags are clang's.
+function(tamsel_require_clang what)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "${what} need clang: -DCMAKE_CXX_COMPILER=clang++-14")
+  endif()
+endfunction()
 
 # One place for warnings, applied PRIVATE to every target of ours.
 function(tamsel_warnings target)

@@ -79,18 +79,6 @@ constexpr std::size_t kAllocationCost = 64;
 // again; no parse that gets anywhere does that so often.
 constexpr std::uint32_t kMaxRepeats = 10000;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 constexpr std::size_t kSmallestChunk = std::size_t{256} << 10;
 // Tidy's tree of a real page takes 8 to 15 bytes per input byte.
 constexpr std::size_t kTreePerInputByte = 12;

@@ -12,6 +12,20 @@
 
 namespace tamsel {
 
+// AddressSanitizer's allocator and checks slow a parse and change what memory
+// figures mean: bounds and measures that depend on them ask this.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // Allocators run inside Tidy's C frames, so no exception may leave them, and
 // Tidy writes through the pointers they return without checking them for null.
 // A failure there cannot be reported to the caller; like Tidy's own default

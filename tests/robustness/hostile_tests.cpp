@@ -5,6 +5,7 @@
 // machine does not), on the byte path and on the window's UTF-16 path.
 #include "Robust_Input.h"
 #include "Tamsel_FuzzDriver.h"
+#include "Tamsel_Heap.h"
 
 #include <gtest/gtest.h>
 
@@ -22,17 +23,7 @@ using tamsel::fuzz::IsPageText;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using tamsel::kSanitized;
 
 struct THostile {
   const char* Name;
