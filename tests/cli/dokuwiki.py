@@ -79,24 +79,25 @@ class Wiki:
         """The XHTML DokuWiki renders for a page's text."""
         return self.php([os.path.join(DOKU_INC, "bin", "render.php")], text).decode("utf-8")
 
+    def hex_lines(self, name, template, values):
+        """Runs one of the PHP scripts below on values (bytes) sent one per
+        line in hex, which no byte of a name can break; its answer's lines."""
+        script = os.path.join(self.root, name)
+        with open(script, "w") as f:
+            f.write(template % php_string(DOKU_INC + "/"))
+        stdin = b"".join(v.hex().encode() + b"\n" for v in values)
+        return self.php([script], stdin).decode().split("\n")
+
     def clean_ids(self, names):
         """DokuWiki's (cleanID, sectionID) for each name (bytes)."""
-        script = os.path.join(self.root, "ids.php")
-        with open(script, "w") as f:
-            f.write(IDS_PHP % php_string(DOKU_INC + "/"))
-        stdin = b"".join(n.hex().encode() + b"\n" for n in names)
-        out = self.php([script], stdin).decode().split("\n")
+        out = self.hex_lines("ids.php", IDS_PHP, names)
         pairs = [tuple(bytes.fromhex(x) for x in line.split("\t")) for line in out if line]
         assert len(pairs) == len(names), (len(pairs), len(names))
         return pairs
 
     def section_ids(self, titles):
         """The anchors DokuWiki's renderer gives headings with these titles (bytes), in order."""
-        script = os.path.join(self.root, "sections.php")
-        with open(script, "w") as f:
-            f.write(SECTIONS_PHP % php_string(DOKU_INC + "/"))
-        stdin = b"".join(t.hex().encode() + b"\n" for t in titles)
-        out = self.php([script], stdin).decode().split("\n")
+        out = self.hex_lines("sections.php", SECTIONS_PHP, titles)
         return [bytes.fromhex(line) for line in out[:len(titles)]]
 
     def close(self):

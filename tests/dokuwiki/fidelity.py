@@ -469,6 +469,14 @@ class Model:
     def close(self, r):
         r.segments[-1][1] = self.size
 
+    def end_element(self, opened, block):
+        """Closes the records an element opened; a block ends its line."""
+        for r in opened:
+            self.close(r)
+            self.open_stack.remove(r)
+        if block:
+            self.put("\n")
+
     def mark_image(self):
         """An image's place in the flow; the records open around it hold one."""
         self.put(IMG_MARK)
@@ -770,11 +778,7 @@ def walk_html(node, m, allowed, links, in_li=None):
         m.put('"')
     if is_list:
         m.lists.pop()
-    for r in opened:
-        m.close(r)
-        m.open_stack.remove(r)
-    if block:
-        m.put("\n")
+    m.end_element(opened, block)
 
 
 def walk_definitions(dl, m, inner, links):
@@ -879,11 +883,7 @@ def walk_xhtml(node, m):
             walk_xhtml(k, m)
     if tag in ("ul", "ol"):
         m.lists.pop()
-    for r in opened:
-        m.close(r)
-        m.open_stack.remove(r)
-    if block:
-        m.put("\n")
+    m.end_element(opened, block)
 
 
 def xhtml_model(xhtml):
