@@ -259,7 +259,7 @@ public:
         converter.Options.ReportAnchors = true;
         // The anchors of what converts: chrome left out takes its headings along.
         converter.ChooseRegion = ChromeChooser(Index.Files()[file], nullptr);
-        ConvertDocumentOnThisStack(converter, bytes, PageOptions());
+        ConvertDocument(converter, bytes, PageOptions());
         Index.SetAnchors(file, converter.Anchors());
       }
     } catch (const std::runtime_error& e) {
@@ -404,7 +404,7 @@ private:
     };
     TDocumentResult document;
     try {
-      document = ConvertDocumentOnThisStack(converter, bytes, documentOptions);
+      document = ConvertDocument(converter, bytes, documentOptions);
     } catch (const std::exception& e) {
       Report(page.Path, std::string("cannot convert: ") + e.what());
       Count([](TSiteSummary& s) { ++s.Failed; });

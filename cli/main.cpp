@@ -95,7 +95,7 @@ int ConvertOne(const TOptions& options) {
     }
     // The converter finds a large enough stack itself; on this thread, whose
     // stack main lets grow, nearly every page converts without a thread.
-    document = ConvertDocumentOnThisStack(converter, bytes, options.Document);
+    document = ConvertDocument(converter, bytes, options.Document);
   } catch (const std::exception& e) {
     Say("cannot convert " + shownName + ": " + e.what());
     return 1;
