@@ -245,21 +245,22 @@ TEST(Output, LineEnds) {
 }
 
 TEST(Options, ReadsTheCommandLine) {
-  const TOptions site = ParseOptions({"--site", "src", "--out=pages", "--media", "m", "-j", "3",
-                                      "--force", "--encoding", "latin1", "--newline", "crlf"});
+  const TCommandLine site =
+      ParseCommandLine({"--site", "src", "--out=pages", "--media", "m", "-j", "3", "--force",
+                        "--encoding", "latin1", "--newline", "crlf"});
   EXPECT_EQ(site.Mode, TMode::Site);
-  EXPECT_EQ(site.PagesDir, "pages");
-  EXPECT_EQ(site.Jobs, 3u);
-  EXPECT_TRUE(site.Force);
-  EXPECT_EQ(site.Document.Encoding->Tidy, 3);
-  EXPECT_EQ(site.Document.Newline, TNewline::CrLf);
+  EXPECT_EQ(site.Site.Pages, "pages");
+  EXPECT_EQ(site.Site.Jobs, 3u);
+  EXPECT_TRUE(site.Site.Force);
+  EXPECT_EQ(site.Site.Document.Encoding->Tidy, 3);
+  EXPECT_EQ(site.Site.Document.Newline, TNewline::CrLf);
 
-  const TOptions one = ParseOptions({"--no-links", "--", "-odd-name.html"});
+  const TCommandLine one = ParseCommandLine({"--no-links", "--", "-odd-name.html"});
   EXPECT_EQ(one.Mode, TMode::Document);
   EXPECT_EQ(one.Input, "-odd-name.html");
-  EXPECT_EQ(one.Document.LinkOptions, 0);
-  EXPECT_EQ(ParseOptions({"-"}).Input, "-");
-  EXPECT_EQ(ParseOptions({"x", "--help"}).Mode, TMode::Help);
+  EXPECT_EQ(one.Site.Document.LinkOptions, 0);
+  EXPECT_EQ(ParseCommandLine({"-"}).Input, "-");
+  EXPECT_EQ(ParseCommandLine({"x", "--help"}).Mode, TMode::Help);
 
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"--jobs", "0"},
@@ -269,22 +270,23 @@ TEST(Options, ReadsTheCommandLine) {
                                              {"--output", ""},
                                              {"-x"},
                                              {"a", "b"}})
-    EXPECT_THROW(ParseOptions(bad), TUsageError) << bad.front();
+    EXPECT_THROW(ParseCommandLine(bad), TUsageError) << bad.front();
 }
 
 TEST(Options, WikiModes) {
-  const TOptions site = ParseOptions({"--site", "src", "--wiki", "https://w.example/", "--user",
-                                      "ann", "--summary", "Moved", "--dry-run", "--timeout", "5"});
+  const TCommandLine site =
+      ParseCommandLine({"--site", "src", "--wiki", "https://w.example/", "--user", "ann",
+                        "--summary", "Moved", "--dry-run", "--timeout", "5"});
   EXPECT_EQ(site.Mode, TMode::Site);
-  EXPECT_EQ(site.WikiUser, "ann");
-  EXPECT_EQ(site.Summary, "Moved");
-  EXPECT_TRUE(site.DryRun);
-  EXPECT_EQ(site.TimeoutSeconds, 5);
-  const TOptions one =
-      ParseOptions({"a.html", "--wiki", "http://w/", "--user", "ann", "--page", "Docs:My Page"});
+  EXPECT_EQ(site.Site.Wiki.User, "ann");
+  EXPECT_EQ(site.Site.Wiki.Summary, "Moved");
+  EXPECT_TRUE(site.Site.Wiki.DryRun);
+  EXPECT_EQ(site.Site.Wiki.TimeoutSeconds, 5);
+  const TCommandLine one = ParseCommandLine(
+      {"a.html", "--wiki", "http://w/", "--user", "ann", "--page", "Docs:My Page"});
   EXPECT_EQ(one.Mode, TMode::Document);
   EXPECT_EQ(one.WikiPage, "docs:my_page");
-  EXPECT_EQ(one.Summary, "Imported with tamsel");
+  EXPECT_EQ(one.Site.Wiki.Summary, "Imported with tamsel");
 
   const std::vector<std::string> wiki = {"--wiki", "http://w/", "--user", "ann"};
   const auto with = [&](std::vector<std::string> more) {
@@ -304,7 +306,7 @@ TEST(Options, WikiModes) {
            {"a.html", "--user", "ann"}, // wiki options without --wiki
            {"a.html", "--dry-run"},
            {"a.html", "--force"}})
-    EXPECT_THROW(ParseOptions(bad), TUsageError) << bad.front() << " " << bad.back();
+    EXPECT_THROW(ParseCommandLine(bad), TUsageError) << bad.front() << " " << bad.back();
 }
 
 TEST(Wiki, EndpointFromTheBaseAddress) {
