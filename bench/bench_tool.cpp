@@ -11,7 +11,6 @@
 //   tamsel-bench-tool wide FILE...        the same through ConvertWide, as the
 //                                         window converts (ASCII files only)
 #include "Tamsel.h"
-#include "Tamsel_Stack.h"
 #include "bench_doc.h"
 
 #include <cstdio>
@@ -66,9 +65,7 @@ int main(int argc, char** argv) {
     try {
       if (command == "wide") {
         const std::u16string text(html.begin(), html.end());
-        std::string out;
-        tamsel::RunWithLargeStack([&] { out = converter.ConvertWide(text); });
-        std::cout << out;
+        std::cout << converter.ConvertWide(text);
       } else {
         std::cout << converter.ConvertAnsi(html, tamsel::kEncUtf8);
       }

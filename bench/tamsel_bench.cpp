@@ -12,7 +12,6 @@
 #include "Tamsel.h"
 #include "bench_doc.h"
 #include "bench_tidy.h"
-#include "Tamsel_Stack.h"
 
 #include <benchmark/benchmark.h>
 
@@ -135,21 +134,6 @@ void BM_ConvertWide(benchmark::State& state, const std::string& input) {
   for (auto _ : state) {
     tamsel::TTamsel converter;
     std::string result = converter.ConvertWide(wide);
-    benchmark::DoNotOptimize(result.data());
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
-}
-
-// As the window and the command line run it: on a thread of its own with a
-// large stack (Tamsel_Stack.h).
-void BM_ConvertOnLargeStack(benchmark::State& state, const std::string& input) {
-  const std::string& html = Document(input);
-  for (auto _ : state) {
-    std::string result;
-    tamsel::RunWithLargeStack([&] {
-      tamsel::TTamsel converter;
-      result = converter.ConvertAnsi(html, tamsel::kEncUtf8);
-    });
     benchmark::DoNotOptimize(result.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * html.size()));
@@ -280,10 +264,6 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMicrosecond)
       ->MeasureProcessCPUTime();
   benchmark::RegisterBenchmark("ConvertWide/1MB", BM_ConvertWide, std::string("1MB"))
-      ->Unit(benchmark::kMillisecond)
-      ->MeasureProcessCPUTime();
-  benchmark::RegisterBenchmark("ConvertOnLargeStack/1MB", BM_ConvertOnLargeStack,
-                               std::string("1MB"))
       ->Unit(benchmark::kMillisecond)
       ->MeasureProcessCPUTime();
   benchmark::RegisterBenchmark("NewConverter", BM_NewConverter)->Unit(benchmark::kMicrosecond);

@@ -3,12 +3,11 @@
 #include "Cli_DokuId.h"
 
 #include "Tamsel.h"
-#include "Tamsel_Stack.h"
 
 namespace tamsel::cli {
 
-TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view bytes,
-                                           const TDocumentOptions& options) {
+TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
+                                const TDocumentOptions& options) {
   TDocumentResult result;
   TPreparedInput input = PrepareInput(bytes, options.Encoding);
   result.EncodingDescription = std::move(input.Description);
@@ -25,13 +24,6 @@ TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view 
   // A text file ends with a line end.
   if (!result.Text.empty()) result.Text += converter.Options.LineBreak;
   result.Notes = std::move(converter.Notes);
-  return result;
-}
-
-TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
-                                const TDocumentOptions& options) {
-  TDocumentResult result;
-  RunWithLargeStack([&] { result = ConvertDocumentOnThisStack(converter, bytes, options); });
   return result;
 }
 

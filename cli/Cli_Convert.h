@@ -42,17 +42,11 @@ struct TDocumentResult {
   std::vector<std::string> Notes;
 };
 
-// Decodes bytes and converts them with converter (whose link resolvers the
-// caller has set), on a thread with a stack large enough for deep nesting.
-// Exceptions of the converter pass to the caller.
+// Decodes bytes and converts them with converter, whose link resolvers the
+// caller has set. Deep nesting needs no stack from the caller: the converter
+// moves such input onto a stack of its own. Exceptions of the converter pass
+// to the caller.
 TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
                                 const TDocumentOptions& options);
-
-// The same on the caller's thread, for callers that already run on a large
-// stack (the site's workers, each of which runs inside RunWithLargeStack:
-// a fresh 1 GiB stack for every page would make the workers queue on the
-// kernel's address space lock).
-TDocumentResult ConvertDocumentOnThisStack(TTamsel& converter, std::string_view bytes,
-                                           const TDocumentOptions& options);
 
 } // namespace tamsel::cli

@@ -4,13 +4,238 @@
 #include "Cli_DokuId.h"
 #include "Cli_Wiki.h"
 
+#include <algorithm>
 #include <charconv>
+#include <optional>
 
 namespace tamsel::cli {
 
 namespace {
 
-const char* const kUsage =
+// What an option works only with; the first option given without it is named
+// in the refusal.
+enum class TNeeds { Nothing, Site, Wiki };
+
+struct TOption {
+  const char* Long;
+  const char* Short; // nullptr: none
+  const char* Value; // the value's name in --help; nullptr: a flag
+  TNeeds Needs;
+  void (*Set)(TCommandLine& line, const std::string& value);
+  const char* Help; // its lines in --help
+};
+
+// A folder or file name that must not be empty.
+template <auto Field>
+void SetPath(TCommandLine& line, const std::string& value, const char* refusal) {
+  if (value.empty()) throw TUsageError{refusal};
+  line.Site.*Field = value;
+}
+
+// A whole number from 1 to most, or the refusal with the value appended.
+template <typename T> T Number(const std::string& value, T most, const std::string& refusal) {
+  T number = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (ec != std::errc() || end != value.data() + value.size() || number < 1 || number > most)
+    throw TUsageError{refusal + ", not '" + value + "'"};
+  return number;
+}
+
+void SetEncoding(TCommandLine& line, const std::string& value) {
+  std::string lower = value;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  if (lower == "auto") {
+    line.Site.Document.Encoding.reset();
+  } else if (auto encoding = ParseEncodingName(value)) {
+    line.Site.Document.Encoding = std::move(encoding);
+  } else {
+    throw TUsageError{"unknown encoding '" + value + "'"};
+  }
+}
+
+void SetNewline(TCommandLine& line, const std::string& value) {
+  if (value == "lf")
+    line.Site.Document.Newline = TNewline::Lf;
+  else if (value == "crlf")
+    line.Site.Document.Newline = TNewline::CrLf;
+  else
+    throw TUsageError{"--newline takes lf or crlf, not '" + value + "'"};
+}
+
+void SetNamespace(TCommandLine& line, const std::string& value) {
+  line.Site.Document.Namespace = CleanId(value);
+  if (line.Site.Document.Namespace.empty())
+    throw TUsageError{"--namespace '" + value + "' leaves no DokuWiki id"};
+}
+
+void SetStartPage(TCommandLine& line, const std::string& value) {
+  std::string& page = line.Site.Document.StartPage;
+  page = CleanId(value);
+  if (page.empty() || page.find(':') != std::string::npos)
+    throw TUsageError{"--start-page takes a page name, not '" + value + "'"};
+}
+
+void SetBaseUrl(TCommandLine& line, const std::string& url) {
+  const std::size_t colon = url.find("://");
+  if (colon == std::string::npos || colon == 0 || url.size() == colon + 3 ||
+      url.find_first_of(" \t\r\n") != std::string::npos)
+    throw TUsageError{"--base-url takes an absolute address (https://host/path/), not '" + url +
+                      "'"};
+  line.Site.Document.BaseUrl = url;
+}
+
+void SetWiki(TCommandLine& line, const std::string& url) {
+  if (url.empty()) throw TUsageError{"--wiki needs the wiki's address"};
+  // A password inside the address would show in the process list and in
+  // every message that names the address; it is not repeated here either.
+  const std::size_t scheme = url.find("://");
+  const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t at = url.find('@', host);
+  if (at != std::string::npos && at < url.find_first_of("/?#", host))
+    throw TUsageError{"--wiki takes the address without a user or password in it; give "
+                      "--user NAME, and the password in TAMSEL_WIKI_PASSWORD"};
+  if (XmlRpcEndpoint(url).empty())
+    throw TUsageError{"--wiki takes the wiki's http:// or https:// address, not '" + url + "'"};
+  line.Site.Wiki.Url = url;
+}
+
+void SetPage(TCommandLine& line, const std::string& value) {
+  line.WikiPage = CleanId(value);
+  if (line.WikiPage.empty()) throw TUsageError{"--page '" + value + "' gives no page id"};
+}
+
+void SetContent(TCommandLine& line, const std::string& value) {
+  TSelector selector;
+  std::string error;
+  if (!selector.Parse(value, error)) throw TUsageError{error};
+  line.Site.Content = value;
+}
+
+// Parsing and --help both come from this table, and the man page and the
+// shell completion are checked against --help: an option is added here only.
+// --help shows the options in this order.
+const TOption kOptions[] = {
+    {"--encoding", nullptr, "NAME", TNeeds::Nothing, SetEncoding,
+     "how to read the HTML: auto (default) or an encoding, see below"},
+    {"--newline", nullptr, "lf|crlf", TNeeds::Nothing, SetNewline,
+     "line ends written (default lf, as DokuWiki stores pages)"},
+    {"--no-links", nullptr, nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Site.Document.LinkOptions = 0; },
+     "write link texts without wiki links"},
+    {"--no-emphasis", nullptr, nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Site.Document.Emphasis = false; },
+     "write em, cite, var, dfn, ins, kbd, samp and q as plain\n"
+     "text, as the window does (by default they become\n"
+     "//italic//, __underlined__, ''monospace'' and \"quoted\")"},
+    {"--output", "-o", "FILE", TNeeds::Nothing,
+     [](TCommandLine& line, const std::string& value) {
+       if (value.empty()) throw TUsageError{"--output needs a file name"};
+       line.Output = value;
+     },
+     "write to FILE instead of standard output"},
+    {"--site", nullptr, "SRC_DIR", TNeeds::Nothing,
+     [](TCommandLine& line, const std::string& value) {
+       SetPath<&TSiteOptions::Source>(line, value, "--site needs a folder");
+     },
+     "migrate every *.html and *.htm file below SRC_DIR; nothing\n"
+     "outside it is read, symbolic links to elsewhere are skipped"},
+    {"--out", nullptr, "PAGES_DIR", TNeeds::Site,
+     [](TCommandLine& line, const std::string& value) {
+       SetPath<&TSiteOptions::Pages>(line, value, "--out needs a folder");
+     },
+     "where the pages go (a wiki's data/pages)"},
+    {"--media", nullptr, "MEDIA_DIR", TNeeds::Site,
+     [](TCommandLine& line, const std::string& value) {
+       SetPath<&TSiteOptions::Media>(line, value, "--media needs a folder");
+     },
+     "where the site's images and linked files (PDF, archives)\n"
+     "go (a wiki's data/media); media files up to 1 GiB"},
+    {"--jobs", "-j", "N", TNeeds::Site,
+     [](TCommandLine& line, const std::string& value) {
+       line.Site.Jobs = Number(value, 1024u, "--jobs takes a number from 1 to 1024");
+     },
+     "pages converted at once (default: one per core)"},
+    {"--force", nullptr, nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Site.Force = true; },
+     "overwrite existing pages and media files"},
+    {"--namespace", nullptr, "NS", TNeeds::Nothing, SetNamespace,
+     "put every page and media file under the namespace NS (a:b),\n"
+     "with links and images to match; for one FILE too"},
+    {"--start-page", nullptr, "NAME", TNeeds::Nothing, SetStartPage,
+     "what a folder's index.html becomes (default start, as in\n"
+     "DokuWiki)"},
+    {"--base-url", nullptr, "URL", TNeeds::Nothing, SetBaseUrl,
+     "the address the HTML was published at (with --site, that\n"
+     "of SRC_DIR): links that lead to no page of the site, and\n"
+     "such images, become absolute addresses below it"},
+    {"--index", nullptr, "DOKUWIKI_DIR", TNeeds::Site,
+     [](TCommandLine& line, const std::string& value) {
+       SetPath<&TSiteOptions::IndexDir>(line, value, "--index needs a folder");
+     },
+     "run DokuWiki's indexer (DOKUWIKI_DIR/bin/indexer.php)\n"
+     "after the migration, so that its search finds the pages"},
+    {"--wiki", nullptr, "URL", TNeeds::Nothing, SetWiki,
+     "write into the DokuWiki at URL (its base address) through\n"
+     "its XML-RPC API; the password comes from the environment\n"
+     "variable TAMSEL_WIKI_PASSWORD, or is asked for on a terminal"},
+    {"--user", nullptr, "NAME", TNeeds::Wiki,
+     [](TCommandLine& line, const std::string& value) {
+       if (value.empty()) throw TUsageError{"--user needs a name"};
+       line.Site.Wiki.User = value;
+     },
+     "the wiki user to log in as (with --wiki)"},
+    {"--page", nullptr, "ID", TNeeds::Wiki, SetPage,
+     "the page a single FILE goes to (with --wiki; under\n"
+     "--namespace NS when given)"},
+    {"--summary", nullptr, "TEXT", TNeeds::Wiki,
+     [](TCommandLine& line, const std::string& value) { line.Site.Wiki.Summary = value; },
+     "the change summary (default \"Imported with tamsel\")"},
+    {"--dry-run", nullptr, nullptr, TNeeds::Wiki,
+     [](TCommandLine& line, const std::string&) { line.Site.Wiki.DryRun = true; },
+     "list what would be written into the wiki, write nothing"},
+    {"--insecure", nullptr, nullptr, TNeeds::Wiki,
+     [](TCommandLine& line, const std::string&) { line.Site.Wiki.Insecure = true; },
+     "do not verify the wiki's TLS certificate"},
+    {"--cacert", nullptr, "FILE", TNeeds::Wiki,
+     [](TCommandLine& line, const std::string& value) {
+       if (value.empty()) throw TUsageError{"--cacert takes a file of PEM certificates"};
+       line.Site.Wiki.CaCert = value;
+     },
+     "trust the CA certificates in FILE (PEM) for the wiki's\n"
+     "certificate, besides the system's"},
+    {"--timeout", nullptr, "SECONDS", TNeeds::Wiki,
+     [](TCommandLine& line, const std::string& value) {
+       line.Site.Wiki.TimeoutSeconds =
+           Number(value, 86400L, "--timeout takes seconds from 1 to 86400");
+     },
+     "give up on a wiki request that moves no byte this long\n"
+     "(default 60)"},
+    {"--content", nullptr, "SELECTOR", TNeeds::Nothing, SetContent,
+     "convert only the elements SELECTOR names (tag, #id, .class,\n"
+     "[attr=value], descendants, ','); a page where it matches\n"
+     "nothing converts whole. Without it a site's pages lose their\n"
+     "navigation, sidebars, headers, footers and generated tables\n"
+     "of contents, and a document converts whole"},
+    {"--keep-chrome", nullptr, nullptr, TNeeds::Site,
+     [](TCommandLine& line, const std::string&) { line.Site.KeepChrome = true; },
+     "convert a site's pages whole, navigation and all"},
+    {"--verbose", "-v", nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Site.Verbose = true; },
+     "tell the encoding chosen, every link left unresolved, and\n"
+     "what of each page was left out as the site's chrome"},
+    {"--quiet", "-q", nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Site.Quiet = true; },
+     "no progress bar and no summary, only errors"},
+    {"--help", "-h", nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Mode = TMode::Help; },
+     "show this help and exit"},
+    {"--version", nullptr, nullptr, TNeeds::Nothing,
+     [](TCommandLine& line, const std::string&) { line.Mode = TMode::Version; },
+     "show the version and exit"},
+};
+
+const char* const kUsageHead =
     "Usage: tamsel-cli [OPTIONS] [FILE | -]\n"
     "       tamsel-cli --site SRC_DIR --out PAGES_DIR [--media MEDIA_DIR] [OPTIONS]\n"
     "       tamsel-cli --site SRC_DIR --wiki URL --user NAME [OPTIONS]\n"
@@ -19,54 +244,9 @@ const char* const kUsage =
     "tree of HTML files into DokuWiki's page and media folders, or either into a\n"
     "running DokuWiki through its remote API.\n"
     "With no FILE, or when FILE is -, reads standard input.\n"
-    "\n"
-    "  --encoding NAME   how to read the HTML: auto (default) or an encoding, see below\n"
-    "  --newline lf|crlf line ends written (default lf, as DokuWiki stores pages)\n"
-    "  --no-links        write link texts without wiki links\n"
-    "  --no-emphasis     write em, cite, var, dfn, ins, kbd, samp and q as plain\n"
-    "                    text, as the window does (by default they become\n"
-    "                    //italic//, __underlined__, ''monospace'' and \"quoted\")\n"
-    "  -o, --output FILE write to FILE instead of standard output\n"
-    "  --site SRC_DIR    migrate every *.html and *.htm file below SRC_DIR; nothing\n"
-    "                    outside it is read, symbolic links to elsewhere are skipped\n"
-    "  --out PAGES_DIR   where the pages go (a wiki's data/pages)\n"
-    "  --media MEDIA_DIR where the site's images and linked files (PDF, archives)\n"
-    "                    go (a wiki's data/media); media files up to 1 GiB\n"
-    "  --jobs N          pages converted at once (default: one per core)\n"
-    "  --force           overwrite existing pages and media files\n"
-    "  --namespace NS    put every page and media file under the namespace NS (a:b),\n"
-    "                    with links and images to match; for one FILE too\n"
-    "  --start-page NAME what a folder's index.html becomes (default start, as in\n"
-    "                    DokuWiki)\n"
-    "  --base-url URL    the address the HTML was published at (with --site, that\n"
-    "                    of SRC_DIR): links that lead to no page of the site, and\n"
-    "                    such images, become absolute addresses below it\n"
-    "  --index DOKUWIKI_DIR  run DokuWiki's indexer (DOKUWIKI_DIR/bin/indexer.php)\n"
-    "                    after the migration, so that its search finds the pages\n"
-    "  --wiki URL        write into the DokuWiki at URL (its base address) through\n"
-    "                    its XML-RPC API; the password comes from the environment\n"
-    "                    variable TAMSEL_WIKI_PASSWORD, or is asked for on a terminal\n"
-    "  --user NAME       the wiki user to log in as (with --wiki)\n"
-    "  --page ID         the page a single FILE goes to (with --wiki; under\n"
-    "                    --namespace NS when given)\n"
-    "  --summary TEXT    the change summary (default \"Imported with tamsel\")\n"
-    "  --dry-run         list what would be written into the wiki, write nothing\n"
-    "  --insecure        do not verify the wiki's TLS certificate\n"
-    "  --cacert FILE     trust the CA certificates in FILE (PEM) for the wiki's\n"
-    "                    certificate, besides the system's\n"
-    "  --timeout SECONDS give up on a wiki request that moves no byte this long\n"
-    "                    (default 60)\n"
-    "  --content SELECTOR convert only the elements SELECTOR names (tag, #id, .class,\n"
-    "                    [attr=value], descendants, ','); a page where it matches\n"
-    "                    nothing converts whole. Without it a site's pages lose their\n"
-    "                    navigation, sidebars, headers, footers and generated tables\n"
-    "                    of contents, and a document converts whole\n"
-    "  --keep-chrome     convert a site's pages whole, navigation and all\n"
-    "  -v, --verbose     tell the encoding chosen, every link left unresolved, and\n"
-    "                    what of each page was left out as the site's chrome\n"
-    "  -q, --quiet       no progress bar and no summary, only errors\n"
-    "  -h, --help        show this help and exit\n"
-    "  --version         show the version and exit\n"
+    "\n";
+
+const char* const kUsageTail =
     "\n"
     "Encodings: utf8, win1252, latin1, latin0, ascii, mac, ibm858, utf16le, utf16be,\n"
     "utf16, big5, shiftjis, iso2022, raw, or any name iconv knows (koi8-r, cp1251).\n"
@@ -80,238 +260,126 @@ const char* const kUsage =
     "Exit status: 0 success, 1 a file could not be read, converted or written (or\n"
     "the wiki refused), 2 bad usage.\n";
 
+// Where the descriptions in --help begin.
+constexpr std::size_t kHelpColumn = 20;
+
+std::string MakeUsage() {
+  std::string text = kUsageHead;
+  for (const TOption& option : kOptions) {
+    std::string names = "  ";
+    if (option.Short) names += std::string(option.Short) + ", ";
+    names += option.Long;
+    if (option.Value) names += std::string(" ") + option.Value;
+    names.resize(std::max(names.size() + 1, kHelpColumn), ' ');
+    text += names;
+    for (const char* help = option.Help; *help; ++help) {
+      text += *help;
+      if (*help == '\n') text.append(kHelpColumn, ' ');
+    }
+    text += '\n';
+  }
+  return text + kUsageTail;
+}
+
+const TOption* FindOption(const std::string& name) {
+  for (const TOption& option : kOptions)
+    if (name == option.Long || (option.Short && name == option.Short)) return &option;
+  return nullptr;
+}
+
 bool IsOption(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
 }
 
-} // namespace
-
-const char* UsageText() {
-  return kUsage;
+// The mode the options given add up to, and the refusals of those that do
+// not go together. siteOnly and wikiOnly name the first option given that
+// needs --site or --wiki.
+void ChooseMode(TCommandLine& line, const std::vector<std::string>& inputs,
+                const std::string& siteOnly, const std::string& wikiOnly) {
+  const TSiteOptions& site = line.Site;
+  const bool wiki = !site.Wiki.Url.empty();
+  if (!wiki && !wikiOnly.empty()) throw TUsageError{wikiOnly + " works only with --wiki"};
+  if (wiki && site.Wiki.User.empty()) throw TUsageError{"--wiki needs --user NAME"};
+  if (wiki && site.Document.Newline == TNewline::CrLf)
+    throw TUsageError{"--newline crlf does not go with --wiki: DokuWiki keeps LF line ends"};
+  if (!site.Source.empty() && wiki) {
+    line.Mode = TMode::Site;
+    if (!site.Pages.empty() || !site.Media.empty())
+      throw TUsageError{"--wiki writes into the wiki, not into --out or --media folders"};
+    if (!site.IndexDir.empty())
+      throw TUsageError{"--index is for pages written into a data folder; the wiki indexes "
+                        "what its API saves"};
+    if (!line.WikiPage.empty())
+      throw TUsageError{"--page is for one FILE; --site takes page ids from file names"};
+    if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};
+    if (!line.Output.empty()) throw TUsageError{"--wiki writes into the wiki, not to --output"};
+  } else if (wiki) {
+    if (!siteOnly.empty()) throw TUsageError{siteOnly + " works only with --site"};
+    if (line.WikiPage.empty()) throw TUsageError{"--wiki with a FILE needs --page ID"};
+    if (!line.Output.empty()) throw TUsageError{"--wiki writes into the wiki, not to --output"};
+    if (inputs.size() > 1)
+      throw TUsageError{"one FILE at a time ('" + inputs[1] + "' is one too many)"};
+    if (!inputs.empty()) line.Input = inputs.front();
+  } else if (!site.Source.empty()) {
+    line.Mode = TMode::Site;
+    if (site.Pages.empty()) throw TUsageError{"--site needs --out PAGES_DIR"};
+    if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};
+    if (!line.Output.empty()) throw TUsageError{"--site writes to --out, not to --output"};
+  } else {
+    if (!siteOnly.empty()) throw TUsageError{siteOnly + " works only with --site"};
+    if (site.Force) throw TUsageError{"--force works only with --site or --wiki"};
+    if (inputs.size() > 1)
+      throw TUsageError{"one FILE at a time ('" + inputs[1] +
+                        "' is one too many); --site converts many"};
+    if (!inputs.empty()) line.Input = inputs.front();
+  }
 }
 
-TOptions ParseOptions(const std::vector<std::string>& args) {
-  TOptions options;
+} // namespace
+
+const std::string& UsageText() {
+  static const std::string text = MakeUsage();
+  return text;
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  TCommandLine line;
   std::vector<std::string> inputs;
   bool onlyFiles = false;
-  bool sawSiteOption = false;
-  std::string siteOnly; // the first option that needs --site
-  std::string wikiOnly; // the first option that needs --wiki
-
+  std::string siteOnly, wikiOnly;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (onlyFiles || !IsOption(arg)) {
       inputs.push_back(arg);
       continue;
     }
-    std::string inlineValue;
-    bool hasInline = false;
-    if (arg.rfind("--", 0) == 0) {
-      if (auto eq = arg.find('='); eq != std::string::npos) {
-        inlineValue = arg.substr(eq + 1);
+    // --name=value; a short option takes its value from the next argument.
+    std::optional<std::string> value;
+    if (arg.starts_with("--"))
+      if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+        value = arg.substr(eq + 1);
         arg.resize(eq);
-        hasInline = true;
       }
-    }
-    const auto value = [&]() -> std::string {
-      if (hasInline) return inlineValue;
-      if (i + 1 >= args.size()) throw TUsageError{"option '" + arg + "' needs a value"};
-      return args[++i];
-    };
-    const auto flag = [&] {
-      if (hasInline) throw TUsageError{"option '" + arg + "' takes no value"};
-    };
-
     if (arg == "--") {
       onlyFiles = true;
-    } else if (arg == "--help" || arg == "-h") {
-      flag();
-      options.Mode = TMode::Help;
-      return options;
-    } else if (arg == "--version") {
-      flag();
-      options.Mode = TMode::Version;
-      return options;
-    } else if (arg == "--no-links") {
-      flag();
-      options.Document.LinkOptions = 0;
-    } else if (arg == "--no-emphasis") {
-      flag();
-      options.Document.Emphasis = false;
-    } else if (arg == "--encoding") {
-      options.EncodingName = value();
-      std::string lower = options.EncodingName;
-      for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-      if (lower == "auto") {
-        options.Document.Encoding.reset();
-      } else if (auto encoding = ParseEncodingName(options.EncodingName)) {
-        options.Document.Encoding = std::move(encoding);
-      } else {
-        throw TUsageError{"unknown encoding '" + options.EncodingName + "'"};
-      }
-    } else if (arg == "--newline") {
-      const std::string v = value();
-      if (v == "lf") {
-        options.Document.Newline = TNewline::Lf;
-      } else if (v == "crlf") {
-        options.Document.Newline = TNewline::CrLf;
-      } else {
-        throw TUsageError{"--newline takes lf or crlf, not '" + v + "'"};
-      }
-    } else if (arg == "--output" || arg == "-o") {
-      options.Output = value();
-      if (options.Output.empty()) throw TUsageError{"--output needs a file name"};
-    } else if (arg == "--site") {
-      options.SiteDir = value();
-      sawSiteOption = true;
-      if (options.SiteDir.empty()) throw TUsageError{"--site needs a folder"};
-    } else if (arg == "--out") {
-      options.PagesDir = value();
-      if (siteOnly.empty()) siteOnly = arg;
-      if (options.PagesDir.empty()) throw TUsageError{"--out needs a folder"};
-    } else if (arg == "--media") {
-      options.MediaDir = value();
-      if (siteOnly.empty()) siteOnly = arg;
-      if (options.MediaDir.empty()) throw TUsageError{"--media needs a folder"};
-    } else if (arg == "--jobs" || arg == "-j") {
-      const std::string v = value();
-      unsigned jobs = 0;
-      auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), jobs);
-      if (ec != std::errc() || end != v.data() + v.size() || jobs == 0 || jobs > 1024)
-        throw TUsageError{"--jobs takes a number from 1 to 1024, not '" + v + "'"};
-      options.Jobs = jobs;
-      if (siteOnly.empty()) siteOnly = "--jobs";
-    } else if (arg == "--force") {
-      flag();
-      options.Force = true;
-    } else if (arg == "--namespace") {
-      const std::string ns = value();
-      options.Document.Namespace = CleanId(ns);
-      if (options.Document.Namespace.empty())
-        throw TUsageError{"--namespace '" + ns + "' leaves no DokuWiki id"};
-    } else if (arg == "--start-page") {
-      const std::string name = value();
-      options.Document.StartPage = CleanId(name);
-      if (options.Document.StartPage.empty() ||
-          options.Document.StartPage.find(':') != std::string::npos)
-        throw TUsageError{"--start-page takes a page name, not '" + name + "'"};
-    } else if (arg == "--base-url") {
-      options.Document.BaseUrl = value();
-      const std::string& url = options.Document.BaseUrl;
-      const std::size_t colon = url.find("://");
-      if (colon == std::string::npos || colon == 0 || url.size() == colon + 3 ||
-          url.find_first_of(" \t\r\n") != std::string::npos)
-        throw TUsageError{"--base-url takes an absolute address (https://host/path/), not '" + url +
-                          "'"};
-    } else if (arg == "--index") {
-      options.IndexDir = value();
-      if (siteOnly.empty()) siteOnly = arg;
-      if (options.IndexDir.empty()) throw TUsageError{"--index needs a folder"};
-    } else if (arg == "--wiki") {
-      options.WikiUrl = value();
-      if (options.WikiUrl.empty()) throw TUsageError{"--wiki needs the wiki's address"};
-      // A password inside the address would show in the process list and in
-      // every message that names the address; it is not repeated here either.
-      const std::size_t scheme = options.WikiUrl.find("://");
-      const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
-      const std::size_t at = options.WikiUrl.find('@', host);
-      if (at != std::string::npos && at < options.WikiUrl.find_first_of("/?#", host))
-        throw TUsageError{"--wiki takes the address without a user or password in it; give "
-                          "--user NAME, and the password in TAMSEL_WIKI_PASSWORD"};
-      if (XmlRpcEndpoint(options.WikiUrl).empty())
-        throw TUsageError{"--wiki takes the wiki's http:// or https:// address, not '" +
-                          options.WikiUrl + "'"};
-    } else if (arg == "--user") {
-      options.WikiUser = value();
-      if (options.WikiUser.empty()) throw TUsageError{"--user needs a name"};
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--page") {
-      const std::string raw = value();
-      options.WikiPage = CleanId(raw);
-      if (options.WikiPage.empty()) throw TUsageError{"--page '" + raw + "' gives no page id"};
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--summary") {
-      options.Summary = value();
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--dry-run") {
-      flag();
-      options.DryRun = true;
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--insecure") {
-      flag();
-      options.Insecure = true;
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--cacert") {
-      options.CaCert = value();
-      if (options.CaCert.empty()) throw TUsageError{"--cacert takes a file of PEM certificates"};
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--timeout") {
-      const std::string v = value();
-      long seconds = 0;
-      auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
-      if (ec != std::errc() || end != v.data() + v.size() || seconds < 1 || seconds > 86400)
-        throw TUsageError{"--timeout takes seconds from 1 to 86400, not '" + v + "'"};
-      options.TimeoutSeconds = seconds;
-      if (wikiOnly.empty()) wikiOnly = arg;
-    } else if (arg == "--content") {
-      options.Content = value();
-      TSelector selector;
-      std::string error;
-      if (!selector.Parse(options.Content, error)) throw TUsageError{error};
-    } else if (arg == "--keep-chrome") {
-      flag();
-      options.KeepChrome = true;
-      if (siteOnly.empty()) siteOnly = arg;
-    } else if (arg == "--verbose" || arg == "-v") {
-      flag();
-      options.Verbose = true;
-    } else if (arg == "--quiet" || arg == "-q") {
-      flag();
-      options.Quiet = true;
-    } else {
-      throw TUsageError{"unknown option '" + arg + "'"};
+      continue;
     }
+    const TOption* option = FindOption(arg);
+    if (!option) throw TUsageError{"unknown option '" + arg + "'"};
+    if (!option->Value && value) throw TUsageError{"option '" + arg + "' takes no value"};
+    if (option->Value && !value) {
+      if (i + 1 >= args.size()) throw TUsageError{"option '" + arg + "' needs a value"};
+      value = args[++i];
+    }
+    option->Set(line, value.value_or(""));
+    if (line.Mode == TMode::Help || line.Mode == TMode::Version) return line;
+    std::string* needing = option->Needs == TNeeds::Site   ? &siteOnly
+                           : option->Needs == TNeeds::Wiki ? &wikiOnly
+                                                           : nullptr;
+    if (needing && needing->empty()) *needing = option->Long;
   }
-
-  const bool wiki = !options.WikiUrl.empty();
-  if (!wiki && !wikiOnly.empty()) throw TUsageError{wikiOnly + " works only with --wiki"};
-  if (wiki && options.WikiUser.empty()) throw TUsageError{"--wiki needs --user NAME"};
-  if (wiki && options.Document.Newline == TNewline::CrLf)
-    throw TUsageError{"--newline crlf does not go with --wiki: DokuWiki keeps LF line ends"};
-  if (sawSiteOption && wiki) {
-    options.Mode = TMode::Site;
-    if (!options.PagesDir.empty() || !options.MediaDir.empty())
-      throw TUsageError{"--wiki writes into the wiki, not into --out or --media folders"};
-    if (!options.IndexDir.empty())
-      throw TUsageError{"--index is for pages written into a data folder; the wiki indexes "
-                        "what its API saves"};
-    if (!options.WikiPage.empty())
-      throw TUsageError{"--page is for one FILE; --site takes page ids from file names"};
-    if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};
-    if (!options.Output.empty()) throw TUsageError{"--wiki writes into the wiki, not to --output"};
-  } else if (wiki) {
-    if (!siteOnly.empty()) throw TUsageError{siteOnly + " works only with --site"};
-    if (options.WikiPage.empty()) throw TUsageError{"--wiki with a FILE needs --page ID"};
-    if (!options.Output.empty()) throw TUsageError{"--wiki writes into the wiki, not to --output"};
-    if (inputs.size() > 1)
-      throw TUsageError{"one FILE at a time ('" + inputs[1] + "' is one too many)"};
-    if (!inputs.empty()) options.Input = inputs.front();
-  } else if (sawSiteOption) {
-    options.Mode = TMode::Site;
-    if (options.PagesDir.empty()) throw TUsageError{"--site needs --out PAGES_DIR"};
-    if (!inputs.empty()) throw TUsageError{"--site takes no FILE ('" + inputs.front() + "')"};
-    if (!options.Output.empty()) throw TUsageError{"--site writes to --out, not to --output"};
-  } else {
-    if (!siteOnly.empty()) throw TUsageError{siteOnly + " works only with --site"};
-    if (options.Force) throw TUsageError{"--force works only with --site or --wiki"};
-    if (inputs.size() > 1)
-      throw TUsageError{"one FILE at a time ('" + inputs[1] +
-                        "' is one too many); --site "
-                        "converts many"};
-    if (!inputs.empty()) options.Input = inputs.front();
-  }
-  return options;
+  ChooseMode(line, inputs, siteOnly, wikiOnly);
+  return line;
 }
 
 } // namespace tamsel::cli

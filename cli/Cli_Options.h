@@ -2,9 +2,8 @@
 // The command line of tamsel-cli.
 #pragma once
 
-#include "Cli_Convert.h"
+#include "Cli_Site.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,35 +11,14 @@ namespace tamsel::cli {
 
 enum class TMode { Document, Site, Help, Version };
 
-struct TOptions {
+struct TCommandLine {
   TMode Mode = TMode::Document;
   std::string Input = "-"; // a file, or "-" for standard input
   std::string Output;      // empty: standard output
-  TDocumentOptions Document;
-  std::string EncodingName = "auto";
-  // Whole sites.
-  std::string SiteDir;
-  std::string PagesDir;
-  std::string MediaDir; // empty: images are not copied
-  unsigned Jobs = 0;    // 0: one per core
-  bool Force = false;
-  std::string IndexDir; // run DokuWiki's indexer there afterwards
-  // A running wiki instead of files.
-  std::string WikiUrl; // empty: files
-  std::string WikiUser;
-  std::string WikiPage; // one document's page id, cleaned
-  std::string Summary = "Imported with tamsel";
-  bool DryRun = false;
-  bool Insecure = false;
-  std::string CaCert; // PEM certificates trusted besides the system's
-  long TimeoutSeconds = 60;
-  // Messages.
-  bool Verbose = false;
-  bool Quiet = false;
-  // What of a page converts: the elements --content names (empty: found for
-  // a site, all of a document); --keep-chrome converts sites' pages whole.
-  std::string Content;
-  bool KeepChrome = false;
+  std::string WikiPage;    // one document's page id in the wiki, cleaned
+  // The rest serves one document as well as a site: how pages convert
+  // (Site.Document), the wiki (Site.Wiki), --force, --content, the messages.
+  TSiteOptions Site;
 };
 
 // Thrown for a bad command line; main reports it with exit code 2.
@@ -49,9 +27,9 @@ struct TUsageError {
 };
 
 // Reads argv. Throws TUsageError.
-TOptions ParseOptions(const std::vector<std::string>& args);
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The text of --help.
-const char* UsageText();
+// The text of --help, with a line for every option ParseCommandLine reads.
+const std::string& UsageText();
 
 } // namespace tamsel::cli

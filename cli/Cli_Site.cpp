@@ -259,7 +259,7 @@ public:
         converter.Options.ReportAnchors = true;
         // The anchors of what converts: chrome left out takes its headings along.
         converter.ChooseRegion = ChromeChooser(Index.Files()[file], nullptr);
-        ConvertDocumentOnThisStack(converter, bytes, PageOptions());
+        ConvertDocument(converter, bytes, PageOptions());
         Index.SetAnchors(file, converter.Anchors());
       }
     } catch (const std::runtime_error& e) {
@@ -404,7 +404,7 @@ private:
     };
     TDocumentResult document;
     try {
-      document = ConvertDocumentOnThisStack(converter, bytes, documentOptions);
+      document = ConvertDocument(converter, bytes, documentOptions);
     } catch (const std::exception& e) {
       Report(page.Path, std::string("cannot convert: ") + e.what());
       Count([](TSiteSummary& s) { ++s.Failed; });
@@ -554,10 +554,9 @@ namespace {
 // a field of TSiteOptions that selects it, and a branch that opens it.
 std::unique_ptr<TSiteWriter> OpenWriter(const TSiteOptions& options, int& status) {
   if (!options.Wiki.Url.empty()) {
-    TWikiOptions wiki = options.Wiki;
-    wiki.Force = options.Force;
-    std::unique_ptr<TWikiWriter> writer = OpenWikiWriter(
-        std::move(wiki), options.Verbose, [](const std::string& line) { Say(Printable(line)); });
+    std::unique_ptr<TWikiWriter> writer =
+        OpenWikiWriter(options.Wiki, options.Force, options.Verbose,
+                       [](const std::string& line) { Say(Printable(line)); });
     status = 1;
     return writer;
   }
@@ -601,10 +600,10 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   std::error_code ec;
   if (!fs::is_directory(options.Source, ec)) return MigrateSourceMissing(options.Source);
   TIndexOptions indexOptions;
-  indexOptions.Namespace = CleanId(options.Namespace);
-  indexOptions.StartPage = CleanId(options.StartPage);
+  indexOptions.Namespace = CleanId(options.Document.Namespace);
+  indexOptions.StartPage = CleanId(options.Document.StartPage);
   indexOptions.MediaLinks = writer.TakesMedia();
-  if ((!options.Namespace.empty() && indexOptions.Namespace.empty()) ||
+  if ((!options.Document.Namespace.empty() && indexOptions.Namespace.empty()) ||
       indexOptions.StartPage.empty() || indexOptions.StartPage.find(':') != std::string::npos) {
     Say("--namespace or --start-page leaves no DokuWiki id");
     return 2;
@@ -677,7 +676,8 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
     }
   }
 
-  const unsigned jobs = std::max(1u, options.Jobs);
+  const unsigned jobs =
+      options.Jobs ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
   TChromeFinder chrome(true, options.KeepChrome, std::move(selector));
   TProgress progress((chrome.WantsSurvey() ? 3 : 2) * pages.size(),
                      options.ProgressBar && !options.Quiet);

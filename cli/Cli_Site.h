@@ -24,17 +24,18 @@ struct TSiteOptions {
   // For the file writer.
   std::filesystem::path Pages;
   std::filesystem::path Media; // empty: images and files keep the converter's form
+  std::string IndexDir;        // a DokuWiki whose indexer runs after the migration
+  // Pages and media files whose content differs are replaced, by either writer.
   bool Force = false;
-  std::string Namespace; // as given; cleaned as DokuWiki cleans ids
-  std::string StartPage = "start";
-  std::string IndexDir; // a DokuWiki whose indexer runs after the migration
-  unsigned Jobs = 1;
+  unsigned Jobs = 0; // 0: one per core
+  // How every page converts. Its Namespace and StartPage, as given (cleaned
+  // as DokuWiki cleans ids), place the site's pages; its Encoding applies to
+  // every page.
   TDocumentOptions Document;
   bool Verbose = false;
   bool Quiet = false;
   bool ProgressBar = false;
-  // A running wiki instead of the folders, when Wiki.Url is given; its Force
-  // is the one above.
+  // A running wiki instead of the folders, when Wiki.Url is given.
   TWikiOptions Wiki;
   // What of each page converts (see TChromeFinder): --content and
   // --keep-chrome.
@@ -51,7 +52,7 @@ struct TSiteSummary {
   std::uint64_t MediaUnchanged = 0; // of those, files that were there already
   bool MediaUploaded = false;       // into a wiki: the summary says "uploaded"
   TLinkCounts Links;
-  std::uint64_t PageBytes = 0; // HTML read for the pages converted
+  std::uint64_t PageBytes = 0;   // HTML read for the pages converted
   std::uint64_t ChromePages = 0; // pages written without the site's chrome
   double Seconds = 0;
   bool Ran = false; // false: refused before reading the site (no summary to give)

@@ -168,7 +168,8 @@ bool ObtainPassword(const std::string& user, std::string& password, std::string&
   return true;
 }
 
-TWikiWriter::TWikiWriter(TWikiOptions options) : Options(std::move(options)) {
+TWikiWriter::TWikiWriter(TWikiOptions options, bool force)
+    : Options(std::move(options)), Force(force) {
   TRpcClientOptions client;
   client.Endpoint = XmlRpcEndpoint(Options.Url);
   client.Insecure = Options.Insecure;
@@ -411,7 +412,7 @@ TWriteResult TWikiWriter::WritePage(std::string_view rawId, std::string_view tex
       return TWriteResult::Failed;
     }
     if (current.Value.Text == text) return TWriteResult::Unchanged;
-    if (!Options.Force) {
+    if (!Force) {
       error = "exists in the wiki with other content; not overwritten (--force overwrites)";
       return TWriteResult::Exists;
     }
@@ -479,7 +480,7 @@ TWriteResult TWikiWriter::WriteMedia(std::string_view rawId, const TSourceFile& 
   default:
     break;
   }
-  if (exists && !Options.Force) {
+  if (exists && !Force) {
     error = "exists in the wiki with other content; not overwritten (--force overwrites)";
     return TWriteResult::Exists;
   }
@@ -600,14 +601,14 @@ bool TWikiWriter::Prepare(const std::vector<std::string>& pages,
     if (granted < kAuthUpload) return refuse("upload media files into namespace :" + ns);
     // Replacing a file takes Delete where the wiki keeps no old media
     // revisions ('mediarevisions' off), which the API does not tell.
-    if (Options.Force && granted < kAuthDelete && Warn)
+    if (Force && granted < kAuthDelete && Warn)
       Warn("warning: user '" + Options.User + "' may not delete media files in namespace :" + ns +
            "; a wiki that keeps no old revisions of media files refuses to replace them there");
   }
   return true;
 }
 
-std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
+std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool force, bool verbose,
                                             const std::function<void(const std::string&)>& say) {
   std::string error;
   if (!ObtainPassword(options.User, options.Password, error)) {
@@ -621,7 +622,7 @@ std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
     say("warning: the password travels unencrypted over http:// ; prefer https://");
   const std::string user = options.User;
   const bool dryRun = options.DryRun;
-  auto writer = std::make_unique<TWikiWriter>(std::move(options));
+  auto writer = std::make_unique<TWikiWriter>(std::move(options), force);
   if (!writer->Connect(error)) {
     say(error);
     return nullptr;

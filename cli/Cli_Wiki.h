@@ -19,7 +19,6 @@ struct TWikiOptions {
   std::string User;
   std::string Password;
   std::string Summary = "Imported with tamsel";
-  bool Force = false;
   bool DryRun = false;
   bool Insecure = false;
   std::string CaCert; // PEM certificates trusted besides the system's
@@ -38,7 +37,8 @@ bool ObtainPassword(const std::string& user, std::string& password, std::string&
 
 class TWikiWriter : public TSiteWriter {
 public:
-  explicit TWikiWriter(TWikiOptions options);
+  // force: pages and media files whose content differs are replaced.
+  TWikiWriter(TWikiOptions options, bool force);
 
   // Checks that the API answers, logs in and checks that the user may use
   // the API. Nothing is written before this succeeds. error says what the
@@ -97,6 +97,7 @@ private:
   void List(const std::string& line);
 
   TWikiOptions Options;
+  bool Force;
   std::unique_ptr<TRpcClient> Client;
   std::string Version;
   std::int64_t Api = 0;
@@ -108,7 +109,7 @@ private:
 // that shows it to others, the login. say receives the messages (the warnings,
 // and on failure the one reason); a dry run's listing goes to standard output.
 // Null when nothing may be written.
-std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool verbose,
+std::unique_ptr<TWikiWriter> OpenWikiWriter(TWikiOptions options, bool force, bool verbose,
                                             const std::function<void(const std::string&)>& say);
 
 } // namespace tamsel::cli

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -30,32 +29,20 @@ void Say(const std::string& line) {
   std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
 }
 
-TWikiOptions WikiOptions(const TOptions& options) {
-  TWikiOptions wiki;
-  wiki.Url = options.WikiUrl;
-  wiki.User = options.WikiUser;
-  wiki.Summary = options.Summary;
-  wiki.Force = options.Force;
-  wiki.DryRun = options.DryRun;
-  wiki.Insecure = options.Insecure;
-  wiki.CaCert = options.CaCert;
-  wiki.TimeoutSeconds = options.TimeoutSeconds;
-  return wiki;
-}
-
 // One document into the wiki; logs in only after it converted, and writes
 // nothing when the login fails.
-int WriteToWiki(const TOptions& options, const std::string& text) {
-  const auto wiki = OpenWikiWriter(WikiOptions(options), options.Verbose, Say);
+int WriteToWiki(const TCommandLine& line, const std::string& text) {
+  const TSiteOptions& options = line.Site;
+  const auto wiki = OpenWikiWriter(options.Wiki, options.Force, options.Verbose, Say);
   if (!wiki) return 1;
   // The page lies under --namespace, as the document's links do.
   const std::string& ns = options.Document.Namespace;
-  const std::string id = ":" + (ns.empty() ? "" : ns + ":") + options.WikiPage;
+  const std::string id = ":" + (ns.empty() ? "" : ns + ":") + line.WikiPage;
   const std::string page = wiki->Describe(id, false);
   std::string error;
   switch (wiki->WritePage(id, text, error)) {
   case TWriteResult::Written:
-    if (!options.Quiet) Say((options.DryRun ? "would write " : "wrote ") + page);
+    if (!options.Quiet) Say((options.Wiki.DryRun ? "would write " : "wrote ") + page);
     return 0;
   case TWriteResult::Unchanged:
     if (!options.Quiet) Say(page + " unchanged: the wiki holds this text already");
@@ -70,10 +57,11 @@ int WriteToWiki(const TOptions& options, const std::string& text) {
   return 1;
 }
 
-int ConvertOne(const TOptions& options) {
-  const std::string shownName = options.Input == "-" ? "standard input" : Printable(options.Input);
+int ConvertOne(const TCommandLine& line) {
+  const TSiteOptions& options = line.Site;
+  const std::string shownName = line.Input == "-" ? "standard input" : Printable(line.Input);
   std::string bytes, error;
-  if (!ReadWholeFile(options.Input, bytes, error)) {
+  if (!ReadWholeFile(line.Input, bytes, error)) {
     Say("cannot read " + shownName + ": " + error);
     return 1;
   }
@@ -88,14 +76,14 @@ int ConvertOne(const TOptions& options) {
           [&, finder = std::make_shared<TChromeFinder>(false, false, std::move(selector))](
               const tamsel::TOutline& outline) {
             TChromeReport report;
-            tamsel::TRegion region = finder->Choose(outline, options.Input, report);
+            tamsel::TRegion region = finder->Choose(outline, line.Input, report);
             if (!report.Whole.empty() && !options.Quiet) Say(shownName + ": " + report.Whole);
             return region;
           };
     }
     // The converter finds a large enough stack itself; on this thread, whose
     // stack main lets grow, nearly every page converts without a thread.
-    document = ConvertDocumentOnThisStack(converter, bytes, options.Document);
+    document = ConvertDocument(converter, bytes, options.Document);
   } catch (const std::exception& e) {
     Say("cannot convert " + shownName + ": " + e.what());
     return 1;
@@ -107,11 +95,11 @@ int ConvertOne(const TOptions& options) {
   if (options.Verbose)
     for (const std::string& note : document.Notes)
       Say(shownName + ": " + note);
-  if (!options.WikiUrl.empty()) return WriteToWiki(options, document.Text);
+  if (!options.Wiki.Url.empty()) return WriteToWiki(line, document.Text);
 
-  if (!options.Output.empty()) {
-    if (WriteOutputFile(options.Output, document.Text, error)) return 0;
-    Say("cannot write " + Printable(options.Output) + ": " + error);
+  if (!line.Output.empty()) {
+    if (WriteOutputFile(line.Output, document.Text, error)) return 0;
+    Say("cannot write " + Printable(line.Output) + ": " + error);
     return 1;
   }
   if (StandardOutputWasClosed()) {
@@ -146,29 +134,13 @@ std::string FormatRate(const TSiteSummary& summary) {
   return line;
 }
 
-int MigrateSiteCommand(const TOptions& options) {
-  TSiteOptions site;
-  site.Source = options.SiteDir;
-  site.Pages = options.PagesDir;
-  site.Media = options.MediaDir;
-  site.Jobs = options.Jobs ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
-  site.Force = options.Force;
-  site.Namespace = options.Document.Namespace;
-  site.StartPage = options.Document.StartPage;
-  site.IndexDir = options.IndexDir;
-  if (!options.WikiUrl.empty()) site.Wiki = WikiOptions(options);
-  site.Document = options.Document;
-  site.Verbose = options.Verbose;
-  site.Quiet = options.Quiet;
-  site.ProgressBar = isatty(STDERR_FILENO) != 0;
-  site.Content = options.Content;
-  site.KeepChrome = options.KeepChrome;
+int MigrateSiteCommand(const TSiteOptions& options) {
   TSiteSummary summary;
-  const int status = MigrateSite(site, summary);
+  const int status = MigrateSite(options, summary);
   if (summary.Ran && status != 2 && !options.Quiet) {
     Say(FormatSummary(summary));
     if (options.Verbose) Say(FormatRate(summary));
-    if (options.DryRun)
+    if (options.Wiki.DryRun)
       Say("dry run: nothing was written into the wiki; the figures tell what would have been");
     const auto& links = summary.Links;
     if (!options.Verbose && links.MissingPages + links.Kept + links.MissingImages > 0)
@@ -200,25 +172,26 @@ int main(int argc, char** argv) {
   EnsureStandardStreams();
   RemoveTemporariesOnSignals();
   GrowStackLimit();
-  TOptions options;
+  TCommandLine line;
   try {
-    options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const TUsageError& e) {
     Say(e.Message);
     std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
     return 2;
   }
-  switch (options.Mode) {
+  line.Site.ProgressBar = isatty(STDERR_FILENO) != 0;
+  switch (line.Mode) {
   case TMode::Help:
-    std::fputs(UsageText(), stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   case TMode::Version:
     std::printf("%s %s\n", kProgram, tamsel::kVersion);
     return std::fflush(stdout) == 0 ? 0 : 1;
   case TMode::Site:
-    return MigrateSiteCommand(options);
+    return MigrateSiteCommand(line.Site);
   case TMode::Document:
     break;
   }
-  return ConvertOne(options);
+  return ConvertOne(line);
 }

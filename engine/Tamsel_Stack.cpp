@@ -27,25 +27,6 @@ void* RunJob(void* arg) {
 }
 } // namespace
 
-void RunWithLargeStack(const std::function<void()>& work, std::size_t stackBytes) {
-  TStackJob job{&work, nullptr};
-  pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) {
-    work();
-    return;
-  }
-  pthread_t thread;
-  bool started = pthread_attr_setstacksize(&attr, stackBytes) == 0 &&
-                 pthread_create(&thread, &attr, RunJob, &job) == 0;
-  pthread_attr_destroy(&attr);
-  if (!started) {
-    work();
-    return;
-  }
-  pthread_join(thread, nullptr);
-  if (job.Error) std::rethrow_exception(job.Error);
-}
-
 std::size_t StackLeft() {
   // A thread's stack never moves; asking for the main thread's reads
   // /proc/self/maps, so the answer is kept.

@@ -695,7 +695,7 @@ void TfrmMain::dropEvent(QDropEvent* event) {
   OpenPath(file);
 }
 
-void TfrmMain::memoDokuKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift) {
+void TfrmMain::memoDokuKeyDown(QObject* sender, int key, Qt::KeyboardModifiers shift) {
   if (key != Qt::Key_A || !shift.testFlag(Qt::ControlModifier)) return;
   if (auto* memo = qobject_cast<QPlainTextEdit*>(sender)) memo->selectAll();
 }
@@ -718,9 +718,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     const bool typesCharacter =
         keyEvent->modifiers().testFlags(Qt::ControlModifier | Qt::AltModifier) && !text.isEmpty() &&
         text[0].isPrint();
-    int key = keyEvent->key();
-    if (!typesCharacter) memoDokuKeyDown(watched, key, keyEvent->modifiers());
-    if (key == 0) return true;
+    if (!typesCharacter) memoDokuKeyDown(watched, keyEvent->key(), keyEvent->modifiers());
   }
   return QWidget::eventFilter(watched, event);
 }

@@ -157,9 +157,9 @@ public slots:
   void CopyResult();
 
 public:
-  // Ctrl+A (also with shift or alt) selects all of the editor sender. Setting
-  // key to 0 would swallow it; it is left alone, so the editor sees it too.
-  void memoDokuKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+  // Ctrl+A (also with shift or alt) selects all of the editor sender; the key
+  // goes on to the editor too.
+  void memoDokuKeyDown(QObject* sender, int key, Qt::KeyboardModifiers shift);
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "Tamsel.h"
-#include "Tamsel_Stack.h"
 
 #include <string>
 #include <string_view>
@@ -23,18 +22,11 @@ inline std::string Nested(std::string_view open, std::string_view close, std::si
   return Repeat(open, depth) + "deep" + Repeat(close, depth);
 }
 
-// Converts as the callers do: on a thread with a large stack.
-inline std::string Convert(const std::string& html, bool links = true,
-                           std::size_t stack = kLargeStackBytes) {
-  std::string out;
-  RunWithLargeStack(
-      [&] {
-        TTamsel converter;
-        converter.Options.SetLinks(links);
-        out = converter.ConvertAnsi(html, kEncUtf8);
-      },
-      stack);
-  return out;
+// Converts as the callers do: on their own thread, however deep the input.
+inline std::string Convert(const std::string& html, bool links = true) {
+  TTamsel converter;
+  converter.Options.SetLinks(links);
+  return converter.ConvertAnsi(html, kEncUtf8);
 }
 
 inline std::size_t Count(std::string_view text, std::string_view what) {

@@ -4,6 +4,7 @@
 // the user's text comes through.
 #include "Robust_Input.h"
 #include "Tamsel_Internal.h"
+#include "Tamsel_Stack.h"
 #include "Tamsel_FuzzDriver.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,8 @@ TEST(DeepNesting, EveryKindConvertsInFull) {
 TEST(DeepNesting, NeedsNoLargeStackFromTheCaller) {
   // Far deeper than 256 KiB of stack allows: the run finds its own.
   // Each level is walked; a bold inside a bold adds no markers of its own.
-  const std::string out = Convert(Nested("<b>", "", 100000), true, 256 << 10);
+  std::string out;
+  ASSERT_TRUE(RunOnReservedStack([&] { out = Convert(Nested("<b>", "", 100000)); }, 256 << 10));
   EXPECT_EQ(out, "**deep**");
   std::string direct;
   TTamsel converter;

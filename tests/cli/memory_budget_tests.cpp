@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The memory that a site's workers share.
+#include "Cli_MemoryBudget.h"
+
+#include "Tamsel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+namespace tamsel::cli {
+namespace {
+
+// Site workers share one memory budget: a page that does not fit beside the
+// others waits, and one larger than the whole budget runs alone.
+TEST(MemoryBudget, PagesWaitForRoomAndTheLargestRunsAlone) {
+  TMemoryBudget budget(100);
+  std::atomic<int> stage{0};
+  std::optional<TMemoryBudget::TLease> first(budget.Take(60));
+  std::thread second([&] {
+    const auto lease = budget.Take(60);
+    stage = 1;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(stage.load(), 0);
+  EXPECT_EQ(budget.Held(), 60u);
+  first.reset();
+  second.join();
+  EXPECT_EQ(stage.load(), 1);
+  EXPECT_EQ(budget.Held(), 0u);
+  std::optional<TMemoryBudget::TLease> small(budget.Take(10));
+  std::thread huge([&] {
+    const auto lease = budget.Take(1000);
+    EXPECT_EQ(budget.Held(), 100u);
+    stage = 2;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(stage.load(), 1);
+  small.reset();
+  huge.join();
+  EXPECT_EQ(stage.load(), 2);
+  // The bound a page is leased by grows with its size and stays below the
+  // budget for the largest input.
+  EXPECT_LT(MemoryBoundFor(1000), MemoryBoundFor(10'000'000));
+  EXPECT_LE(MemoryBoundFor(kMaxInputBytes), TMemoryBudget::kSiteBytes);
+}
+
+} // namespace
+} // namespace tamsel::cli
