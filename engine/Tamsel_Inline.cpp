@@ -7,19 +7,6 @@
 
 namespace tamsel::detail {
 
-namespace {
-
-// A colour or size goes into "[color=...]" as it stands, less the bytes that
-// would end that markup or its line; no colour or size holds one.
-std::string FontValue(const char* value) {
-  std::string out;
-  for (const char* p = value; *p; ++p)
-    if (*p != ']' && *p != '[' && static_cast<unsigned char>(*p) >= 0x20) out += *p;
-  return out;
-}
-
-} // namespace
-
 // A marker opened inside the same marker would close it instead ("**a **b**
 // c**" is bold, plain, bold), and "****" around nothing shows as text: the
 // inner element adds nothing that the outer one does not already show.
@@ -48,8 +35,16 @@ void TConverter::WriteFont(TidyNode node) {
   const char* size = Options.FontSize ? AttrValue(node, TidyAttr_SIZE) : nullptr;
   const bool hasColor = color && *color;
   const bool hasSize = size && *size;
-  if (hasColor) Out.Write(TContext::Markup, "[color=" + FontValue(color) + "]");
-  if (hasSize) Out.Write(TContext::Markup, "[size=" + FontValue(size) + "]");
+  if (hasColor) {
+    Out.Write(TContext::Markup, "[color=");
+    Out.Write(TContext::FontValue, color);
+    Out.Put(']');
+  }
+  if (hasSize) {
+    Out.Write(TContext::Markup, "[size=");
+    Out.Write(TContext::FontValue, size);
+    Out.Put(']');
+  }
   WriteInline(node, kNoBlocks);
   if (hasSize) Out.Write(TContext::Markup, "[/size]");
   if (hasColor) Out.Write(TContext::Markup, "[/color]");

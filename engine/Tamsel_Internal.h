@@ -94,13 +94,8 @@ bool IsUnseen(TidyNode node);
 // 0 none, 1 left, 2 center, 3 right.
 std::uint8_t ParseAlign(const char* value);
 std::int32_t ParseInt(const char* value, std::int32_t fallback);
-bool HasScheme(std::string_view s);
-std::string PathToNamespace(std::string_view s);
 // Whether bytes [from, to) of the buffer hold one above 0x20.
 bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to);
-
-// The escaping pattern, as compiled into every converter.
-extern const char* const kEscapePattern;
 
 namespace detail {
 

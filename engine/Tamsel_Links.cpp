@@ -5,6 +5,7 @@
 // target, and every text node and image written meanwhile becomes a link of
 // its own, so formatting inside a link ends up around it ("**[[a|b]]**"),
 // which is the form DokuWiki accepts.
+#include "Tamsel_Ascii.h"
 #include "Tamsel_Internal.h"
 #include "Tamsel_Url.h"
 
@@ -14,16 +15,6 @@
 namespace tamsel {
 
 namespace {
-bool EqualsNoCase(std::string_view s, std::string_view lower) {
-  if (s.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
 // An address that DokuWiki links as one: a scheme and "://" (DokuWiki takes
 // any scheme written so).
 bool IsAddress(std::string_view s) {
@@ -60,29 +51,7 @@ std::string AttrText(const char* value) {
   out.resize(w);
   return out;
 }
-// The digits of a size attribute that holds digits alone (trailing spaces
-// allowed); empty for anything else.
-std::string_view SizeDigits(const char* value) {
-  if (!value) return {};
-  std::size_t n = 0;
-  while (value[n] >= '0' && value[n] <= '9')
-    ++n;
-  for (std::size_t i = n; value[i]; ++i)
-    if (value[i] != ' ') return {};
-  return std::string_view(value, n);
-}
 } // namespace
-
-bool HasScheme(std::string_view s) {
-  return s.find("://") != std::string_view::npos;
-}
-
-std::string PathToNamespace(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c == '/' || c == '\\') c = ':';
-  return out;
-}
 
 namespace detail {
 
@@ -275,17 +244,7 @@ void TConverter::WriteImage(TidyNode node) {
   const std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   if (align == 3) Out.Put(' ');
   Out.Write(isUrl ? TContext::Url : TContext::WikiId, source);
-  // DokuWiki reads a size of digits alone; "+5" or " 5" would be part of
-  // the media id.
-  if (const std::string_view width = SizeDigits(AttrValue(node, TidyAttr_WIDTH)); !width.empty()) {
-    Out.Put('?');
-    Out.Write(TContext::Markup, width);
-    if (const std::string_view height = SizeDigits(AttrValue(node, TidyAttr_HEIGHT));
-        !height.empty()) {
-      Out.Put('x');
-      Out.Write(TContext::Markup, height);
-    }
-  }
+  Out.WriteImageSize(AttrValue(node, TidyAttr_WIDTH), AttrValue(node, TidyAttr_HEIGHT));
   if (align == 1) Out.Put(' ');
   if (const char* alt = AttrValue(node, TidyAttr_ALT)) {
     Out.Put('|');

@@ -9,9 +9,7 @@
 // around nothing is never written, and nothing written is ever taken back.
 #pragma once
 
-#ifndef PCRE2_CODE_UNIT_WIDTH
-#define PCRE2_CODE_UNIT_WIDTH 8
-#endif
+#include "Tamsel_Escape.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include <pcre2.h>
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
 
@@ -29,6 +26,7 @@ struct Utf8StrAllocator;
 
 namespace detail {
 
+// What each context's escaping is, is said where it is done (Tamsel_Escape.h).
 enum class TContext : std::uint8_t {
   // Document text. Whatever DokuWiki would read as markup goes between "%%"
   // or into <nowiki>.
@@ -40,27 +38,19 @@ enum class TContext : std::uint8_t {
   Code,
   // Markers, brackets and separators that the converter writes itself.
   Markup,
-  // A link target or image source naming a page or media file. Bytes that
-  // would end the construct, spaces and control characters become '_',
-  // which is what DokuWiki makes of them in an id anyway.
+  // A link target or image source naming a page or media file.
   WikiId,
-  // A link target or image source that is an address. Bytes that would end
-  // the construct are percent-encoded; tabs and line ends, which a browser
-  // drops from an address, are dropped.
+  // A link target or image source that is an address.
   Url,
-  // The text of a link. DokuWiki reads no markup there, but "]]" ends the
-  // link: such a run of ']' ends the link piece instead, and the rest of the
-  // text goes into a link piece of its own. A piece that begins with "{{"
-  // gets an invisible U+200B between the braces, lest it read as an image.
+  // The text of a link, in link pieces of their own where it holds "]]".
   LinkTitle,
-  // An image's title. "}}" would end the image and "]]" a surrounding link:
-  // an invisible U+200B parts such a pair; line ends become spaces. Inside a
-  // link no '}' may stand there at all, and U+FF5D, its full-width twin,
-  // stands for it.
+  // An image's title.
   ImageTitle,
+  // A colour or size inside the converter's "[color=...]" or "[size=...]".
+  FontValue,
 };
 
-class TOutput {
+class TOutput final : private TPieceSink {
 public:
   // Throws std::runtime_error when the escaping pattern does not compile.
   TOutput();
@@ -84,6 +74,10 @@ public:
   }
   void Put(char c) { Write(TContext::Markup, std::string_view(&c, 1)); }
   void PutRepeated(char c, std::int32_t count);
+  // An image's size after its source ("?640x480"), from its width and
+  // height attributes (either may be null); nothing for a size DokuWiki
+  // would not read.
+  void WriteImageSize(const char* width, const char* height);
   // Writes c unless nothing has been written yet or the last byte is c.
   void SpaceOnce(char c = ' ');
   // Bytes accepted so far, pending ones included; grows with every write.
@@ -201,7 +195,7 @@ private:
   void Flush();
   // Bytes already escaped for their context; opens a pending link wrap at
   // the first visible byte.
-  void Piece(const char* p, std::size_t n) {
+  void Piece(const char* p, std::size_t n) override {
     if (Marking()) {
       MarkedPiece(p, n);
       return;
@@ -225,8 +219,7 @@ private:
   // Holds leading white space; at a visible byte writes the wrap's opening
   // and what it held, and leaves p and n at that byte.
   void OpenPendingWrap(const char*& p, std::size_t& n);
-  void WriteProtected(const unsigned char* text, std::size_t k);
-  void WritePatternPass(const unsigned char* p, std::size_t length);
+  bool EndLinkPiece() override;
   void WriteCodeBytes(std::string_view bytes);
   void WriteLinkTitle(std::string_view bytes);
   void WriteTarget(std::string_view target, bool isUrl);
@@ -249,11 +242,6 @@ private:
   std::uint32_t CodeDepth = 0;
   // White space at the end of code, written only when more code follows.
   std::string CodeSpace;
-
-  // The non-blank run of text at text[at], protected whole when DokuWiki's
-  // auto-linking or typography would read into it; 0 when it is not.
-  std::size_t WholeStretchAt(const unsigned char* text, std::size_t k, std::size_t at) const;
-  void WriteTextSegments(const unsigned char* text, std::size_t k);
 
   std::string LinkTarget;
   bool LinkIsUrl = false;
@@ -288,12 +276,7 @@ private:
   // While a list item's indentation is written: a line may start with spaces.
   bool Indenting = false;
 
-  pcre2_code* EscapePattern = nullptr;
-  pcre2_match_data* MatchData = nullptr;
-  pcre2_match_context* MatchContext = nullptr;
-  static constexpr std::uint32_t kMatchHeapKiB = 16384;
-  // The protected form of the text being written; kept to reuse its storage.
-  std::string ProtectedText;
+  TTextEscaper TextEscaper;
   std::string Scratch;
 };
 

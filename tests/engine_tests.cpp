@@ -62,15 +62,6 @@ TEST(ParseAlign, WordsAndCase) {
   EXPECT_EQ(ParseAlign("lef"), 0);
 }
 
-TEST(Links, SchemeAndNamespace) {
-  EXPECT_TRUE(HasScheme("http://x"));
-  EXPECT_TRUE(HasScheme("a://"));
-  EXPECT_FALSE(HasScheme(""));
-  EXPECT_FALSE(HasScheme("mailto:x"));
-  EXPECT_EQ(PathToNamespace("a/b\\c.d"), "a:b:c.d");
-  EXPECT_EQ(PathToNamespace(""), "");
-}
-
 TEST(BlockSet, RoomForIdsUpTo143) {
   TBlockSet set{TidyTag_DIV, TidyTag_P, static_cast<TidyTagId>(143), static_cast<TidyTagId>(144)};
   EXPECT_TRUE(set.Contains(TidyTag_DIV));
