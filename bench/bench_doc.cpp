@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "bench_doc.h"
 
+#include "Tamsel_Utf8.h"
+
 #include <array>
 #include <string_view>
 #include <vector>
@@ -532,26 +534,6 @@ std::string MakeMessyDocument(std::size_t bytes, std::uint64_t seed) {
   }
   return out;
 }
-
-namespace {
-void AppendUtf8(std::string& out, unsigned c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-} // namespace
 
 std::string MakeEdgeDocument() {
   std::string out = "<html><head><title>t&lt;x&gt;</title><style>p>a{}</style></head><body>\n";

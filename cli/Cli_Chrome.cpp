@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Cli_Chrome.h"
+#include "Tamsel_Ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -63,13 +64,6 @@ bool HasWord(std::string_view list, std::string_view word) {
     pos = end;
   }
   return false;
-}
-
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 bool IsHeadingTag(std::string_view tag) {
@@ -445,7 +439,7 @@ struct TChromeFinder::TView {
         if (c == 0xC2 && k + 1 < text.size() && static_cast<unsigned char>(text[k + 1]) == 0xA0)
           ++k; // a no-break space ("2.1.&nbsp;What" in DocBook's titles)
         else if (std::isalnum(c) || c >= 0x80)
-          out += static_cast<char>(std::tolower(c));
+          out += LowerAscii(static_cast<char>(c));
       }
     }
     return out;

@@ -3,6 +3,7 @@
 #include "Cli_Chrome.h"
 #include "Cli_DokuId.h"
 #include "Cli_Wiki.h"
+#include "Tamsel_Ascii.h"
 
 #include <algorithm>
 #include <charconv>
@@ -42,9 +43,7 @@ template <typename T> T Number(const std::string& value, T most, const std::stri
 }
 
 void SetEncoding(TCommandLine& line, const std::string& value) {
-  std::string lower = value;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  const std::string lower = LowerAscii(value);
   if (lower == "auto") {
     line.Site.Document.Encoding.reset();
   } else if (auto encoding = ParseEncodingName(value)) {

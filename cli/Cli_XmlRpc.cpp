@@ -2,6 +2,7 @@
 #include "Cli_XmlRpc.h"
 #include "Cli_DokuId.h"
 #include "Cli_Transport.h"
+#include "Tamsel_Ascii.h"
 
 #include "Tamsel.h"
 
@@ -391,9 +392,7 @@ std::string Mebibytes(std::size_t bytes) {
 
 // The limit a web server put on a request's size, by the server's name.
 std::string BodyLimitHint(const std::string& server) {
-  std::string lower = server;
-  for (char& c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = LowerAscii(server);
   if (lower.find("apache") != std::string::npos)
     return "Apache's LimitRequestBody (in the wiki's site configuration or .htaccess)";
   if (lower.find("nginx") != std::string::npos) return "nginx's client_max_body_size";

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Tamsel_Encoding.h"
 
+#include "Tamsel_Ascii.h"
+#include "Tamsel_Utf8.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,13 +19,6 @@ constexpr int kTidyRaw = 0, kTidyAscii = 1, kTidyLatin0 = 2, kTidyLatin1 = 3, kT
               kTidyUtf16 = 11;
 
 constexpr std::size_t kPrescanBytes = 4096;
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
 
 bool IsAsciiSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -100,55 +96,6 @@ std::optional<TEncoding> TidyName(const std::string& name) {
   return std::nullopt;
 }
 
-// Decodes one UTF-8 character at s[pos]; advances pos. Returns U+FFFD and
-// advances by one byte for a byte that starts no valid character.
-char32_t DecodeUtf8(std::string_view s, std::size_t& pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char lead = byte(pos);
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  }
-  std::size_t length = 0;
-  char32_t c = 0;
-  char32_t min = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, c = lead & 0x1F, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, c = lead & 0x0F, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, c = lead & 0x07, min = 0x10000;
-  }
-  if (length == 0 || pos + length > s.size()) {
-    ++pos;
-    return 0xFFFD;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char b = byte(pos + i);
-    if ((b & 0xC0) != 0x80) {
-      ++pos;
-      return 0xFFFD;
-    }
-    c = (c << 6) | (b & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-    ++pos;
-    return 0xFFFD;
-  }
-  pos += length;
-  return c;
-}
-
-// No overlong forms, no surrogates, nothing above U+10FFFF, no truncated
-// sequence.
-bool IsValidUtf8(std::string_view text) {
-  for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t at = pos;
-    if (DecodeUtf8(text, pos) == 0xFFFD && pos == at + 1) return false;
-  }
-  return true;
-}
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
@@ -181,13 +128,13 @@ public:
         while (nameEnd < Text.size() && !IsAsciiSpace(Text[nameEnd]) && Text[nameEnd] != '>' &&
                Text[nameEnd] != '/')
           ++nameEnd;
-        const std::string tag = Lower(Text.substr(nameStart, nameEnd - nameStart));
+        const std::string tag = LowerAscii(Text.substr(nameStart, nameEnd - nameStart));
         Pos = nameEnd;
         std::string charset, httpEquiv, content;
         std::string name, value;
         while (ReadAttribute(Text, name, value)) {
           if (name == "charset" && charset.empty()) charset = value;
-          if (name == "http-equiv") httpEquiv = Lower(value);
+          if (name == "http-equiv") httpEquiv = LowerAscii(value);
           if (name == "content") content = value;
         }
         if (tag == "meta") {
@@ -209,7 +156,7 @@ public:
 
   // "text/html; charset=windows-1252" gives windows-1252.
   static std::string CharsetFromContent(std::string_view content) {
-    const std::string lower = Lower(content);
+    const std::string lower = LowerAscii(content);
     for (std::size_t at = lower.find("charset"); at != std::string::npos;
          at = lower.find("charset", at + 7)) {
       std::size_t i = at + 7;
@@ -250,7 +197,7 @@ private:
     while (Pos < text.size() && !IsAsciiSpace(text[Pos]) && text[Pos] != '=' && text[Pos] != '>' &&
            (text[Pos] != '/' || Pos == start))
       ++Pos;
-    name = Lower(text.substr(start, Pos - start));
+    name = LowerAscii(text.substr(start, Pos - start));
     while (Pos < text.size() && IsAsciiSpace(text[Pos]))
       ++Pos;
     if (Pos >= text.size() || text[Pos] != '=') return true;
@@ -335,7 +282,7 @@ void Decode(TPreparedInput& result, std::string_view bytes, const TEncoding& enc
 } // namespace
 
 std::optional<TEncoding> ParseEncodingName(std::string_view name) {
-  const std::string lower = Lower(TrimAscii(name));
+  const std::string lower = LowerAscii(TrimAscii(name));
   if (lower.empty() || lower == "auto") return std::nullopt;
   if (auto tidy = TidyName(lower)) return tidy;
   std::string decoder(TrimAscii(name));
@@ -344,7 +291,7 @@ std::optional<TEncoding> ParseEncodingName(std::string_view name) {
 }
 
 std::optional<TEncoding> LookupCharsetLabel(std::string_view rawLabel) {
-  const std::string label = Lower(TrimAscii(rawLabel));
+  const std::string label = LowerAscii(TrimAscii(rawLabel));
   if (label.empty()) return std::nullopt;
   static const char* const kUtf8[] = {"utf-8", "utf8", "unicode-1-1-utf-8", "unicode11utf8",
                                       "unicode20utf8", "x-unicode20utf8",

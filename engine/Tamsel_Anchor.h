@@ -11,6 +11,7 @@
 #pragma once
 
 #include "Tamsel.h"
+#include "Tamsel_Utf8.h"
 
 #include <cstddef>
 #include <tidy/tidy.h>
@@ -21,15 +22,6 @@
 #include <vector>
 
 namespace tamsel {
-
-// True for UTF-8 that PCRE accepts: no overlong forms, no surrogates, nothing
-// above U+10FFFF, no truncated sequence.
-bool IsValidUtf8(std::string_view text);
-
-// Decodes one UTF-8 character at text[pos]; advances pos. Returns U+FFFD and
-// advances by one byte for a byte that starts no valid character.
-char32_t DecodeUtf8(std::string_view text, std::size_t& pos);
-void AppendUtf8(std::string& out, char32_t c);
 
 // DokuWiki's cleanID as a wiki on PHP with the mbstring and intl extensions
 // (the usual setup, and what current releases expect) computes it: lower

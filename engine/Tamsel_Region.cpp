@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A page's outline, and the removal of what a caller leaves out of it.
 #include "Tamsel_Heap.h"
+#include "Tamsel_Ascii.h"
 #include "Tamsel_Internal.h"
 
-#include <cctype>
 #include <stdexcept>
 
 namespace tamsel {
@@ -15,11 +15,9 @@ struct TOutlineWalk {
   std::vector<TidyNode> Nodes; // the node of every entry
 };
 
+// Tidy names no text node.
 std::string Lower(const char* name) {
-  std::string s = name ? name : "";
-  for (char& c : s)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+  return LowerAscii(name ? name : "");
 }
 
 std::uint32_t AddEntry(TOutlineWalk& walk, TidyNode node, std::uint32_t parent) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Tamsel_Style.h"
 
+#include "Tamsel_Ascii.h"
+
 #include <tidy/tidybuffio.h>
 
 #include <vector>
@@ -21,13 +23,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
 bool Has(const std::string& value, std::string_view word) {
   return value.find(word) != std::string::npos;
 }
@@ -43,8 +38,8 @@ int Weight(const std::string& value) {
 }
 
 void Declaration(std::string_view name, std::string_view rawValue, TStyleMarks& marks) {
-  const std::string property = Lower(Trim(name));
-  std::string value = Lower(Trim(rawValue));
+  const std::string property = LowerAscii(Trim(name));
+  std::string value = LowerAscii(Trim(rawValue));
   if (const std::size_t bang = value.find('!'); bang != std::string::npos)
     value = std::string(Trim(std::string_view(value).substr(0, bang)));
   if (property == "font-weight") {

@@ -2,6 +2,7 @@
 // Tables: a row is one line, each cell opened by '^' (header) or '|' (data),
 // the line closed by '|'. Alignment is two spaces on the side away from which
 // the content leans; a column span is further separators after the cell.
+#include "Tamsel_Ascii.h"
 #include "Tamsel_Internal.h"
 
 #include <cstring>
@@ -9,17 +10,6 @@
 #include <vector>
 
 namespace tamsel {
-
-namespace {
-bool EqualsNoCase(const char* value, const char* word) {
-  for (; *value && *word; ++value, ++word) {
-    char c = *value;
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != *word) return false;
-  }
-  return *value == '\0' && *word == '\0';
-}
-} // namespace
 
 std::uint8_t ParseAlign(const char* value) {
   if (!value) return 0;
@@ -98,13 +88,6 @@ template <class F> void ForEachCell(TidyNode table, F&& f) {
   });
 }
 
-bool EqualsNoCaseAscii(const char* value, const char* word) {
-  if (!value) return false;
-  for (; *value && *word; ++value, ++word)
-    if ((*value | 0x20) != *word) return false;
-  return !*value && !*word;
-}
-
 // What a cell holds that no data cell needs: headings and tables make a
 // table a layout at once; lists and several paragraphs only in a table
 // without header cells.
@@ -161,7 +144,7 @@ void ScanCell(TidyNode cell, TCellBlocks& found) {
 // cell, and lists under headers.
 bool IsLayoutTable(TidyNode node) {
   const char* role = AttrValue(node, TidyAttr_ROLE);
-  if (EqualsNoCaseAscii(role, "presentation") || EqualsNoCaseAscii(role, "none")) return true;
+  if (role && (EqualsNoCase(role, "presentation") || EqualsNoCase(role, "none"))) return true;
   std::size_t cells = 0;
   bool header = false;
   TCellBlocks found;

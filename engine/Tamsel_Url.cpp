@@ -91,13 +91,6 @@ std::string RemoveDots(std::string_view path) {
 
 } // namespace
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
 std::string WithoutExtension(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');

@@ -5,6 +5,8 @@
 // so that both read "..", "./", queries, fragments and percent-escapes alike.
 #pragma once
 
+#include "Tamsel_Ascii.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,8 +53,6 @@ std::string LocalPageTarget(const TReference& ref, std::string_view startPage = 
 // document (a page at the root, or of a namespace), and the site migration
 // for the links that lead to none of its files.
 
-// ASCII letters lower-cased, every other byte as it is.
-std::string LowerAscii(std::string_view s);
 // path without the extension of its last name ("a.b/c.html" gives "a.b/c").
 std::string WithoutExtension(std::string_view path);
 // path with its '/' as ':' ("a/b" gives "a:b").
