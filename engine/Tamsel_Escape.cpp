@@ -301,7 +301,7 @@ std::string TTextEscaper::Pattern() {
     pattern += scheme;
     pattern += ':';
   }
-  pattern += "|\\bfile:)|(?!//[\\w/#~:.?+=&%@!\\-\\[\\]]))/){2,})+|\\\\\\\\(?= )";
+  pattern += ")|(?!//[\\w/#~:.?+=&%@!\\-\\[\\]]))/){2,})+|\\\\\\\\(?= )";
   return pattern;
 }
 

@@ -79,6 +79,7 @@ TEST(Escape, DocumentText) {
       {"see http://", {}, "see http:%%//%%"},
       {"a//b", {}, "a%%//%%b"},
       {"tel://x", {}, "tel:%%//%%x"},
+      {"x file://h/a", {}, "x file:%%//%%h/a"},
       // An address DokuWiki links takes '[' and markup runs into itself.
       {"http://x.org/a**b", {}, "%%http://x.org/a**b%%"},
       {"see www.x.org/~a", kPair, "see %%www.x.org/~a%%"},
