@@ -110,57 +110,23 @@ bool IsSizeAt(const byte* p, std::size_t n, std::size_t i) {
 
 // Whether DokuWiki's typography would change something in p[0, n): its
 // entities ("--", "->", "<=>", "(c)", "..."), quotation marks and the
-// multiplication sign of "640x480".
-bool HasTypography(const byte* p, std::size_t n) {
+// multiplication sign of "640x480". With words, only what changes the
+// characters of a word, an option, an arrow or a size in ordinary text:
+// "--" or "---" joined to a letter or digit ("--check", "a--b"), the arrows
+// and guillemets ("->", "<=", ">>", ...), "(c)", "(r)", "(tm)" in lower case
+// and "640x480"; a dash between spaces, "..." and quotation marks are prose,
+// and stay typographic.
+bool HasTypography(const byte* p, std::size_t n, bool words) {
   for (std::size_t i = 0; i < n; ++i) {
     const byte c = p[i];
     const byte next = i + 1 < n ? p[i + 1] : 0;
     switch (c) {
     case '"':
     case '\'':
-      return true;
-    case '-':
-      if (next == '-' || next == '>') return true;
+      if (!words) return true;
       break;
-    case '<':
-      if (next == '-' || next == '=' || next == '<') return true;
-      break;
-    case '=':
-    case '>':
-      if (next == '>') return true;
-      break;
-    case '.':
-      if (next == '.' && i + 2 < n && p[i + 2] == '.') return true;
-      break;
-    case '(':
-      if (StartsWithNoCase(View(p + i, n - i), "(c)") ||
-          StartsWithNoCase(View(p + i, n - i), "(r)") ||
-          StartsWithNoCase(View(p + i, n - i), "(tm)"))
-        return true;
-      break;
-    case 'x':
-    case 'X':
-      if (IsSizeAt(p, n, i)) return true;
-      break;
-    default:
-      break;
-    }
-  }
-  return false;
-}
-
-// Whether DokuWiki's typography would change the characters of a word, an
-// option, an arrow or a size in p[0, n) of ordinary text: "--" or "---"
-// joined to a letter or digit ("--check", "a--b"), the arrows and guillemets
-// ("->", "<=", ">>", ...), "(c)", "(r)", "(tm)" and "640x480". A dash
-// between spaces, "..." and quotation marks are prose, and stay typographic.
-bool HasWordTypography(const byte* p, std::size_t n) {
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    const byte c = p[i];
-    const byte next = p[i + 1];
-    switch (c) {
     case '-': {
-      if (next == '>') return true;
+      if (next == '>' || (next == '-' && !words)) return true;
       if (next != '-') break;
       std::size_t end = i + 2;
       if (end < n && p[end] == '-') ++end;
@@ -175,12 +141,15 @@ bool HasWordTypography(const byte* p, std::size_t n) {
     case '>':
       if (next == '>') return true;
       break;
-    case '(':
-      if ((n - i >= 3 &&
-           (std::memcmp(p + i, "(c)", 3) == 0 || std::memcmp(p + i, "(r)", 3) == 0)) ||
-          (n - i >= 4 && std::memcmp(p + i, "(tm)", 4) == 0))
-        return true;
+    case '.':
+      if (!words && next == '.' && i + 2 < n && p[i + 2] == '.') return true;
       break;
+    case '(': {
+      const std::string_view rest = View(p + i, n - i);
+      for (const std::string_view entity : {"(c)", "(r)", "(tm)"})
+        if (words ? rest.starts_with(entity) : StartsWithNoCase(rest, entity)) return true;
+      break;
+    }
     case 'x':
     case 'X':
       if (IsSizeAt(p, n, i)) return true;
@@ -190,6 +159,10 @@ bool HasWordTypography(const byte* p, std::size_t n) {
     }
   }
   return false;
+}
+
+bool HasWordTypography(const byte* p, std::size_t n) {
+  return HasTypography(p, n, true);
 }
 
 bool IsSchemeByte(byte c) {
@@ -251,7 +224,7 @@ std::size_t WholeStretchAt(const byte* text, std::size_t k, std::size_t at,
   const std::size_t n = end - at;
   for (std::size_t i = 0; i + 1 < n; ++i)
     if (p[i] == '%' && p[i + 1] == '%') return 0;
-  if (place.InlineCode ? HasTypography(p, n) : HasWordTypography(p, n)) return n;
+  if (HasTypography(p, n, !place.InlineCode)) return n;
   // DokuWiki links an address in text by itself, reading '%', '[' and ']'
   // as part of it: protection inside it would be cut in two.
   // An address that ends the text inside a pair would take the closing
