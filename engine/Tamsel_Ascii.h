@@ -13,6 +13,11 @@ constexpr char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
+// A code unit of UTF-8 or UTF-16 text.
+constexpr char32_t LowerAscii(char32_t c) {
+  return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
 inline std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Tamsel_Prescreen.h"
 
+#include "Tamsel_Ascii.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -40,9 +42,6 @@ bool IsLetter(char32_t c) {
 }
 bool IsSpace(char32_t c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-char32_t Lower(char32_t c) {
-  return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
 }
 
 // Attributes that some writer reads; kept past kMaxAttributes.
@@ -218,7 +217,7 @@ private:
   std::size_t Find(std::string_view text, std::size_t i) const {
     for (; i < Units; ++i) {
       std::size_t k = 0;
-      while (k < text.size() && Lower(At(i + k)) == static_cast<char32_t>(text[k]))
+      while (k < text.size() && LowerAscii(At(i + k)) == static_cast<char32_t>(text[k]))
         ++k;
       if (k == text.size()) return i + k;
     }
@@ -240,7 +239,7 @@ private:
   bool NameIs(std::size_t from, std::size_t to, std::string_view name) const {
     if (to - from != name.size()) return false;
     for (std::size_t k = 0; k < name.size(); ++k)
-      if (Lower(At(from + k)) != static_cast<char32_t>(name[k])) return false;
+      if (LowerAscii(At(from + k)) != static_cast<char32_t>(name[k])) return false;
     return true;
   }
 
@@ -296,7 +295,7 @@ private:
   std::uint64_t NameHash(std::size_t from, std::size_t to) const {
     std::uint64_t h = kHashBasis;
     for (std::size_t k = from; k < to; ++k)
-      h = HashStep(h, Lower(At(k)));
+      h = HashStep(h, LowerAscii(At(k)));
     return h;
   }
 

@@ -270,6 +270,8 @@ TEST(Ascii, CaseOfAsciiLettersAlone) {
   EXPECT_TRUE(EqualsNoCase("CENTER", "center"));
   EXPECT_FALSE(EqualsNoCase("cente", "center"));
   EXPECT_FALSE(EqualsNoCase("@", "`"));
+  EXPECT_EQ(LowerAscii(U'Q'), U'q');
+  EXPECT_EQ(LowerAscii(U'\u00C9'), U'\u00C9');
   EXPECT_TRUE(StartsWithNoCase("WWW.x", "www."));
   EXPECT_FALSE(StartsWithNoCase("ww", "www."));
 }
