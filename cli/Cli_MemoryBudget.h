@@ -11,7 +11,9 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace tamsel::cli {
 
@@ -47,6 +49,8 @@ public:
   // Waits until bytes fit beside what the other leases hold (all of the
   // budget, when bytes exceed it).
   TLease Take(std::size_t bytes);
+  // A lease on bytes when they fit now; never waits.
+  std::optional<TLease> TryTake(std::size_t bytes);
 
   // Held by leases now, for tests.
   std::size_t Held() const;
@@ -59,5 +63,11 @@ private:
   std::condition_variable Freed;
   std::size_t InUse = 0;
 };
+
+// What of the site's budget may hold pages read for the passes after the
+// first, when jobs workers convert pages of up to largestPage bytes side by
+// side: what their conversions leave, up to a quarter. The pages converted
+// share the rest; a page past the share is read again.
+std::size_t HeldShare(std::uint64_t largestPage, unsigned jobs);
 
 } // namespace tamsel::cli

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -182,7 +183,8 @@ void ScanFolder(std::size_t folder, const fs::path& real, const std::string& pre
       ScanFolder(*sub, realPath, relative, scan);
     } else if (S_ISREG(st.st_mode)) {
       scan.Opened.emplace(realPath.string(), TSourceFile{&scan.Tree, at, onDisk});
-      scan.Files.push_back(TSiteFile{std::move(realPath), relative, false, {}, {}});
+      scan.Files.push_back(TSiteFile{
+          std::move(realPath), relative, false, {}, {}, static_cast<std::uint64_t>(st.st_size)});
     } else if (S_ISLNK(st.st_mode)) {
       // Resolved a moment ago, a link now: changed meanwhile.
       scan.Problems.push_back(shown(relative) + ": cannot read: changed while it was read");
@@ -213,15 +215,16 @@ class TMigration {
 public:
   TMigration(const TSiteOptions& options, TSiteIndex& index,
              const std::map<std::string, TSourceFile>& sources, TSiteWriter& writer,
-             TProgress& progress, TChromeFinder& chrome)
+             TProgress& progress, TChromeFinder& chrome, std::size_t heldBytes)
       : Options(options), Index(index), Sources(sources), Writer(writer), Progress(progress),
-        Chrome(chrome), Refusals(index.Files().size()) {}
+        Chrome(chrome), Memory(TMemoryBudget::kSiteBytes - heldBytes), HeldMemory(heldBytes),
+        Held(index.Files().size()), Refusals(index.Files().size()) {}
 
   // Records a page's blocks, before any page's chrome is chosen.
   void SurveyChrome(std::size_t file) {
     std::string bytes, error;
     try {
-      if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
+      if (ReadPage(file, true, bytes, error)) {
         const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
         Chrome.Survey(OutlineDocument(input.Bytes, input.TidyEncoding), Index.Files()[file].Path);
@@ -246,7 +249,7 @@ public:
   void FindPageAnchors(std::size_t file) {
     std::string bytes, error;
     try {
-      if (SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) {
+      if (ReadPage(file, true, bytes, error)) {
         const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         thread_local TTamsel converter;
         struct TReport {
@@ -278,13 +281,15 @@ public:
   void Convert(std::size_t file) {
     const TSiteFile& page = Index.Files()[file];
     if (!Refusals[file].empty()) {
+      Held[file].Lease.reset();
+      Held[file].Bytes = {};
       Report(page.Path, "cannot convert: " + Refusals[file]);
       Count([](TSiteSummary& s) { ++s.Failed; });
       Progress.Step();
       return;
     }
     try {
-      ConvertPage(page);
+      ConvertPage(file);
     } catch (const std::exception& e) { // out of memory, most likely: the next may fit
       Report(page.Path, std::string("failed: ") + e.what());
       Count([](TSiteSummary& s) { ++s.Failed; });
@@ -351,9 +356,33 @@ private:
     return options;
   }
 
-  void ConvertPage(const TSiteFile& page) {
+  // A page's bytes, from its file the first time; keep: a later pass needs
+  // them again, and they are held for it when they fit.
+  bool ReadPage(std::size_t file, bool keep, std::string& bytes, std::string& error) {
+    THeldPage& held = Held[file];
+    if (held.Lease) {
+      if (keep) {
+        bytes = held.Bytes;
+      } else {
+        bytes = std::move(held.Bytes);
+        held.Lease.reset();
+      }
+      return true;
+    }
+    if (!SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) return false;
+    if (keep) {
+      if (std::optional<TMemoryBudget::TLease> lease = HeldMemory.TryTake(bytes.size())) {
+        held.Bytes = bytes;
+        held.Lease.emplace(std::move(*lease));
+      }
+    }
+    return true;
+  }
+
+  void ConvertPage(std::size_t file) {
+    const TSiteFile& page = Index.Files()[file];
     std::string bytes, error;
-    if (!SourceOf(page).Read(bytes, error, kMaxInputBytes)) {
+    if (!ReadPage(file, false, bytes, error)) {
       Report(page.Path, "cannot read: " + error);
       Count([](TSiteSummary& s) { ++s.Failed; });
       return;
@@ -396,9 +425,9 @@ private:
     converter.ResolveLocalImage = [&](std::string_view src, std::string& result) {
       if (!Writer.TakesMedia()) return false;
       std::string note;
-      std::size_t file = 0;
-      const bool resolved = Index.ResolveImage(page.Path, src, result, file, counts, note);
-      if (resolved) media.push_back(file);
+      std::size_t image = 0;
+      const bool resolved = Index.ResolveImage(page.Path, src, result, image, counts, note);
+      if (resolved) media.push_back(image);
       if (!note.empty()) notes.push_back(std::move(note));
       return resolved;
     };
@@ -451,8 +480,16 @@ private:
   TSiteWriter& Writer;
   TProgress& Progress;
   TChromeFinder& Chrome;
-  // What the pages converted at the same time may take together.
+  // What the pages converted at the same time may take together, and what
+  // the pages held between passes may take: the site's budget between them.
   TMemoryBudget Memory;
+  TMemoryBudget HeldMemory;
+  struct THeldPage {
+    std::string Bytes;
+    std::optional<TMemoryBudget::TLease> Lease; // none: not held
+  };
+  // By file; each pass gives a file to one worker.
+  std::vector<THeldPage> Held;
   // Why the parse for its anchors refused a page, by file.
   std::vector<std::string> Refusals;
   std::mutex Lock;
@@ -681,7 +718,11 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   TChromeFinder chrome(true, options.KeepChrome, std::move(selector));
   TProgress progress((chrome.WantsSurvey() ? 3 : 2) * pages.size(),
                      options.ProgressBar && !options.Quiet);
-  TMigration migration(options, index, scan.Opened, writer, progress, chrome);
+  std::uint64_t largestPage = 0;
+  for (std::size_t page : pages)
+    largestPage = std::max(largestPage, index.Files()[page].Size);
+  TMigration migration(options, index, scan.Opened, writer, progress, chrome,
+                       HeldShare(largestPage, jobs));
   // Every page's blocks first: chrome is what most pages share.
   if (chrome.WantsSurvey())
     RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.SurveyChrome(pages[n]); });

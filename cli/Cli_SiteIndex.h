@@ -25,6 +25,7 @@ struct TSiteFile {
   bool Page = false;            // *.html or *.htm
   std::string Id;               // page id or media id, with the namespace; empty when none
   std::string Wanted;           // the id another file kept, when this one was renamed
+  std::uint64_t Size = 0;       // bytes, when the scan saw it
 };
 
 // How the links of one page came out.

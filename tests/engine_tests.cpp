@@ -2,7 +2,6 @@
 // Direct tests of the converter's free functions and of the run's frame.
 #include "Tamsel.h"
 #include "Tamsel_Internal.h"
-#include "Tamsel_Url.h"
 
 #include <gtest/gtest.h>
 
@@ -99,93 +98,6 @@ TEST(Run, WideAndAnsiAgreeOnNonAscii) {
 TEST(Run, NegativeSizeIsRefused) {
   TTamsel t;
   EXPECT_THROW(t.ConvertBuffer("x", -1, kEncUtf8), std::length_error);
-}
-
-TEST(Url, ResolvesReferencesLikeABrowser) {
-  struct Case {
-    const char* Page;
-    const char* Href;
-    const char* Path; // null: leaves the site
-    bool Directory;
-    const char* Fragment;
-  };
-  const Case cases[] = {
-      {"a/b/page.html", "other.html", "a/b/other.html", false, ""},
-      {"a/b/page.html", "../up.html", "a/up.html", false, ""},
-      {"a/b/page.html", "../../../../top.html", "top.html", false, ""},
-      {"a/b/page.html", "/root.html?q=1#x", "root.html", false, "x"},
-      {"a/b/page.html", "./c/./d/../e.htm", "a/b/c/e.htm", false, ""},
-      {"a/b/page.html", "My%20Page.html#%C3%9Cber", "a/b/My Page.html", false, "Über"},
-      {"a/b/page.html", "..\\win\\x.htm", "a/win/x.htm", false, ""},
-      {"a/b/page.html", "sub/", "a/b/sub", true, ""},
-      {"a/b/page.html", "..", "a", true, ""},
-      {"page.html", "/", "", true, ""},
-      {"page.html", "  spaced.html\t", "spaced.html", false, ""},
-      {"page.html", "//host/x.html", nullptr, false, ""},
-      {"page.html", "javascript:void(0)", nullptr, false, ""},
-      {"page.html", "tel:0123", nullptr, false, ""},
-      {"page.html", "a%2Fb.html", nullptr, false, ""},
-  };
-  for (const Case& c : cases) {
-    const auto ref = ResolveReference(c.Page, c.Href);
-    if (!c.Path) {
-      EXPECT_FALSE(ref) << c.Href;
-      continue;
-    }
-    ASSERT_TRUE(ref) << c.Href;
-    EXPECT_EQ(ref->Path, c.Path) << c.Href;
-    EXPECT_EQ(ref->Directory, c.Directory) << c.Href;
-    EXPECT_EQ(ref->Fragment, c.Fragment) << c.Href;
-  }
-  const auto same = ResolveReference("p.html", "#top");
-  ASSERT_TRUE(same);
-  EXPECT_TRUE(same->SamePage);
-}
-
-TEST(Url, PageTargetsOfASingleDocument) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"docs/setup.html#step2", "docs:setup#step2"},
-      {"/wiki/start.html", ":wiki:start"},
-      {"..\\manual\\index.htm", "..:manual:start"},
-      {"../../COPYING", "..:..:COPYING"},
-      {"dir.old/page", "dir.old:page"},
-      {"./page", "page"},
-      {"sub/", "sub:"},
-      {"#top", "#top"},
-      {"/", ":"},
-      {"./", ""},
-      {"My%20Page.html?x=1#%C3%9Cber", "My Page#\xC3\x9C"
-                                       "ber"},
-      {".hidden", ".hidden"},
-  };
-  for (const auto& [href, page] : cases) {
-    const auto ref = ResolveReference("", href);
-    ASSERT_TRUE(ref) << href;
-    EXPECT_EQ(LocalPageTarget(*ref), page) << href;
-  }
-  EXPECT_EQ(SchemeOf("MailTo:x"), "MailTo");
-  EXPECT_EQ(SchemeOf("a.html?u=http://x"), "");
-  EXPECT_EQ(SchemeOf("1a:b"), "");
-}
-
-// RFC 3986's resolution of a reference against a base address.
-TEST(Url, AddressesResolveAgainstTheBase) {
-  const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"http://h/a/b.html", "../c", "http://h/c"},
-      {"http://h/a/b.html", "c.html?x=1#f", "http://h/a/c.html?x=1#f"},
-      {"http://h/a/b.html", "/d/./e/../f", "http://h/d/f"},
-      {"http://h/a/b.html?q=1#x", "#y", "http://h/a/b.html?q=1#y"},
-      {"http://h/a/b.html?q=1", "?r=2", "http://h/a/b.html?r=2"},
-      {"https://h", "x", "https://h/x"},
-      {"https://h/a/", "//cdn/i.png", "https://cdn/i.png"},
-      {"https://h/a/", "mailto:x@y", "mailto:x@y"},
-      {"https://h/a/", "..\\b\tc", "https://h/bc"},
-      {"https://h/a/", "../../..", "https://h/"},
-      {"not an address", "x", ""},
-      {"file:x", "y", ""},
-  };
-  for (const auto& [base, href, url] : cases)
-    EXPECT_EQ(ResolveAddress(base, href), url) << base << " " << href;
 }
 
 // Separate converters on separate threads share nothing: each gives what a

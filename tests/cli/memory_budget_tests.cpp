@@ -48,5 +48,35 @@ TEST(MemoryBudget, PagesWaitForRoomAndTheLargestRunsAlone) {
   EXPECT_LE(MemoryBoundFor(kMaxInputBytes), TMemoryBudget::kSiteBytes);
 }
 
+// Pages held between a site's passes take only what is free, and never the
+// room the workers' conversions need.
+TEST(MemoryBudget, HeldPagesLeaveRoomForTheConversions) {
+  TMemoryBudget held(100);
+  std::optional<TMemoryBudget::TLease> first = held.TryTake(70);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(held.TryTake(31));
+  EXPECT_TRUE(held.TryTake(30));
+  first.reset();
+  EXPECT_TRUE(held.TryTake(100));
+  EXPECT_EQ(held.Held(), 0u);
+
+  constexpr std::size_t budget = TMemoryBudget::kSiteBytes;
+  for (const std::uint64_t largest :
+       {std::uint64_t{3000}, std::uint64_t{1} << 20, std::uint64_t{16} << 20,
+        std::uint64_t{kMaxInputBytes}, std::uint64_t{kMaxInputBytes} * 4})
+    for (const unsigned jobs : {1u, 2u, 8u, 64u}) {
+      const std::size_t share = HeldShare(largest, jobs);
+      const std::size_t converting =
+          MemoryBoundFor(std::min<std::uint64_t>(largest, kMaxInputBytes));
+      EXPECT_LE(share, budget / 4) << largest << " " << jobs;
+      EXPECT_LE(share + converting, budget) << largest << " " << jobs;
+      if (jobs * converting <= budget) {
+        EXPECT_LE(share + jobs * converting, budget) << largest << " " << jobs;
+      }
+    }
+  // A site of small pages is held whole up to the quarter.
+  EXPECT_EQ(HeldShare(3000, 8), budget / 4);
+}
+
 } // namespace
 } // namespace tamsel::cli
