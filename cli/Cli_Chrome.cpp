@@ -659,7 +659,9 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
   const auto chrome = [&](std::uint32_t i, const std::vector<std::uint32_t>& open) -> std::string {
     const TOutlineNode& node = outline[i];
     if (node.Tag.empty() || view.Text[i] == 0) return {};
-    bool landmark = node.Tag == "nav" || IsLandmarkRole(node.Attribute("role"));
+    // MediaWiki's footer for print ("Retrieved from") stands inside its text.
+    bool landmark = node.Tag == "nav" || IsLandmarkRole(node.Attribute("role")) ||
+                    HasWord(node.Attribute("class"), "printfooter");
     if (!landmark && (node.Tag == "header" || node.Tag == "footer" || node.Tag == "aside")) {
       // Of the page, not of an article or a section.
       landmark = true;
@@ -689,6 +691,22 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
     return landmark ? "landmark" : "repeated";
   };
 
+  if (region.Content.empty()) {
+    // MediaWiki's article is its title and the parser's text: every skin
+    // puts its tagline, jump links, categories box and a redirect's note
+    // beside them, inside the element it marks as main.
+    std::uint32_t title = 0, text = 0;
+    for (std::uint32_t i = 1; i < outline.size(); ++i) {
+      const std::string_view id = outline[i].Attribute("id");
+      if (id == "mw-content-text" && !text) text = i;
+      if (id == "firstHeading" && !title && IsHeadingTag(outline[i].Tag)) title = i;
+    }
+    if (text) {
+      if (title && (title < text || title >= outline[text].End)) region.Content.push_back(title);
+      region.Content.push_back(text);
+      std::sort(region.Content.begin(), region.Content.end());
+    }
+  }
   if (region.Content.empty()) {
     for (std::uint32_t i = 1; i < outline.size(); ++i) {
       const TOutlineNode& node = outline[i];

@@ -396,6 +396,19 @@ std::string HeadingTitle(std::string_view line) {
   return std::string(trim(trim(trim(line, kPhpSpace), "="), kPhpSpace));
 }
 
+std::string AttrText(const char* value) {
+  std::string out = value ? value : "";
+  std::size_t at = out.find("&amp;");
+  if (at == std::string::npos) return out;
+  std::size_t w = at;
+  for (std::size_t r = at; r < out.size();) {
+    out[w++] = out[r];
+    r += out.compare(r, 5, "&amp;") == 0 ? 5 : 1;
+  }
+  out.resize(w);
+  return out;
+}
+
 TIdPlaces FindIdPlaces(TidyDoc doc) {
   TIdPlaces places;
   TidyNode body = tidyGetBody(doc);
@@ -407,13 +420,19 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
     ~TFreeValue() { tidyBufFree(&Buffer); }
   } freeValue{value};
 
-  const auto land = [&](const char* name, TIdPlace place) { places.Ids.try_emplace(name, place); };
+  // Links name an id as the browser reads it: "a_&_b" for id="a_&amp;_b",
+  // which MediaWiki writes for a heading "A & B".
+  const auto land = [&](const char* name, TIdPlace place) {
+    places.Ids.try_emplace(AttrText(name), place);
+  };
   // Names with nothing visible after them yet: they stand for the heading
   // that follows, when only navigation comes between (a few words and
   // links: "Next: ..., Up: ...", as texinfo writes).
   struct TPending {
     const char* Name;
     std::size_t Before;
+    TidyNode Node;
+    std::size_t Depth; // its frame's index on the stack, while it is open
   };
   std::vector<TPending> pending;
   constexpr std::size_t kNavigationWords = 8, kNavigationLinks = 8;
@@ -443,18 +462,30 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
   };
   std::vector<TFrame> stack;
   TidyNode heading = nullptr;
-  std::size_t linkDepth = 0;
+  std::size_t linkDepth = 0, linkFrame = 0; // the outermost link's frame
+  bool linkSeen = false;                    // its text met
   for (TidyNode node = tidyGetChild(body); node;) {
     const TidyNodeType type = tidyNodeGetType(node);
     bool descend = false;
     if (type == TidyNode_Text) {
       // Only names still waiting for something visible need the text.
       if (!pending.empty() && HasVisibleText(doc, node, value)) {
-        if (heading)
+        if (heading) {
           settle(heading);
-        else if (linkDepth == 0 &&
-                 (sameBlock || (navigationWords += CountWords(value)) > kNavigationWords))
-          settle(nullptr);
+        } else if (linkDepth == 0) {
+          if (sameBlock || (navigationWords += CountWords(value)) > kNavigationWords)
+            settle(nullptr);
+        } else if (!linkSeen) {
+          // A link's text is its own place for the names of elements that
+          // hold the link (a footnote mark's <sup> around "[1]"); once a
+          // link, whatever its text nodes.
+          linkSeen = true;
+          std::erase_if(pending, [&](const TPending& p) {
+            const bool holds = p.Depth < linkFrame && stack[p.Depth].Node == p.Node;
+            if (holds) land(p.Name, {nullptr, nullptr, p.Before});
+            return holds;
+          });
+        }
       }
     } else if (type == TidyNode_Start || type == TidyNode_StartEnd) {
       const TidyTagId id = tidyNodeGetId(node);
@@ -484,7 +515,7 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
             navigationWords = navigationLinks = 0;
             sameBlock = true;
           }
-          pending.push_back({name, before});
+          pending.push_back({name, before, node, stack.size()});
         }
       }
       if (id == TidyTag_IMG) settle(inHeading);
@@ -494,6 +525,10 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
         settle(nullptr);
       if (type == TidyNode_Start && !IsUnseen(node) && tidyGetChild(node)) {
         stack.push_back({node, heading, link});
+        if (link && linkDepth == 0) {
+          linkFrame = stack.size() - 1;
+          linkSeen = false;
+        }
         linkDepth += link;
         heading = inHeading;
         descend = true;

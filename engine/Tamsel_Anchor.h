@@ -58,6 +58,11 @@ bool IsPermalinkMark(TidyDoc doc, TidyNode link);
 // ("===== title =====" loses its spaces, then its '=', then its spaces).
 std::string HeadingTitle(std::string_view line);
 
+// Tidy hands attribute values over with every '&' spelled "&amp;"; a URL, a
+// title or an id taken so would reach DokuWiki, and the browser, with "&amp;"
+// in it.
+std::string AttrText(const char* value);
+
 // Where the ids of a parsed document stand among its heading elements (h1 to
 // h6, whether or not a writer makes headings of them): a structural walk,
 // without recursion. The anchors themselves come from the heading writer.

@@ -36,21 +36,6 @@ bool HoldsImage(TidyNode node) {
     if (tidyNodeGetId(child) == TidyTag_IMG || HoldsImage(child)) return true;
   return false;
 }
-
-// Tidy hands attribute values over with every '&' spelled "&amp;"; a URL or
-// title written so would reach DokuWiki, and the browser, with "&amp;" in it.
-std::string AttrText(const char* value) {
-  std::string out = value ? value : "";
-  std::size_t at = out.find("&amp;");
-  if (at == std::string::npos) return out;
-  std::size_t w = at;
-  for (std::size_t r = at; r < out.size();) {
-    out[w++] = out[r];
-    r += out.compare(r, 5, "&amp;") == 0 ? 5 : 1;
-  }
-  out.resize(w);
-  return out;
-}
 } // namespace
 
 namespace detail {

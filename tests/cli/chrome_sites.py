@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 """How much of real sites' chrome and content arrives in their wiki pages.
 
-For every documentation tree below that is installed, the site is migrated
-twice (as it comes, and with --keep-chrome), and each page's words are
-compared with the HTML's: its content region is known here per generator,
+For every documentation tree below that is installed (and the MediaWiki
+export kept in the source tree), the site is migrated twice (as it comes, and
+with --keep-chrome), and each page's words are compared with the HTML's: its
+content region is known here per generator,
 everything else that a browser shows is chrome. Permalinks and tables of
 contents of the page's own sections count as chrome. The figures:
 
@@ -24,12 +25,16 @@ import subprocess
 import sys
 import tempfile
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+
 VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param",
         "source", "track", "wbr"}
 UNSEEN = {"script", "style", "template", "svg", "title", "head", "noscript"}
 # Elements an open <p> or <li> ends at, as browsers end them.
 CLOSES_P = {"p", "div", "ul", "ol", "dl", "table", "pre", "blockquote", "h1", "h2", "h3", "h4",
             "h5", "h6", "section", "nav", "header", "footer", "aside", "main", "form", "hr"}
+# Elements whose text a browser never runs into its neighbour's.
+BLOCKS = CLOSES_P | {"li", "dt", "dd", "tr", "td", "th", "caption", "br"}
 
 
 class Node:
@@ -157,6 +162,16 @@ SITES = {
         folder="/usr/share/doc/junit4/api", package="junit4-doc",
         root=lambda n: n.tag == "main",
         chrome=lambda n, page: n.tag == "ul" and own_links(n, page)),
+    # Saved from Debian's MediaWiki by sites/make-mediawiki-site. The article
+    # is its title and the parser's output; its own table of contents, edit
+    # links and the "Retrieved from" line for print are MediaWiki's. The
+    # categories box, the "Redirected from" line and the tagline go with the
+    # skin: they are the wiki's bookkeeping about the page, not its text.
+    "mediawiki": dict(
+        folder=os.path.join(HERE, "sites", "mediawiki"), package="in the source tree",
+        root=lambda n: n.attrs.get("id") in ("firstHeading", "mw-content-text"),
+        chrome=lambda n, page: n.attrs.get("id") == "toc"
+        or bool({"mw-editsection", "printfooter"} & set(n.cls()))),
 }
 
 WORD = re.compile(r"\w+")
@@ -180,6 +195,8 @@ def split_page(path, spec):
             chrome.append(node.text())
             return
         inside = inside or spec["root"](node)
+        if node.tag in BLOCKS:
+            (content if inside else chrome).append(" ")
         for c in node.children:
             if isinstance(c, Node):
                 visit(c, inside)
@@ -188,7 +205,8 @@ def split_page(path, spec):
 
     visit(body, False)
     # Text nodes side by side show as one word ("037" "public" in a source
-    # listing's line); blocks come on lines of their own in generated HTML.
+    # listing's line), those of blocks side by side do not ("</li></ul></div>
+    # <div><h3>F" in MediaWiki's category listings).
     return words("".join(content)), words(" ".join(chrome))
 
 
@@ -277,6 +295,9 @@ def measure(name, spec, cli, work):
 
 
 PERMALINK = re.compile(r"\s*\[\[#[^|\]]*\|(\u00b6|#|\u00a7)\]\]")
+# MediaWiki's edit links kept: "[edit]" in the heading, and in its anchor
+# where a link leads to it.
+EDIT_LINK = re.compile(r"\[edit\](?= =+$)|_edit(?=\|)")
 
 
 # Forced breaks and white space that end a line: at the end of a page they
@@ -285,12 +306,13 @@ LINE_END = re.compile(r"(?:\s|\\\\)+$")
 
 
 def comparable(line):
-    return LINE_END.sub("", PERMALINK.sub("", line)).strip()
+    return LINE_END.sub("", EDIT_LINK.sub("", PERMALINK.sub("", line))).strip()
 
 
 def differs_only_in_chrome(before, after):
     """Every line the migration without chrome writes, the one with it writes too
-    (but for the permalinks it leaves out and the breaks that end a line)."""
+    (but for the permalinks and edit links it leaves out and the breaks that end
+    a line)."""
     problems = []
     for page, text in after.items():
         whole = {comparable(line) for line in before.get(page, "").splitlines()}

@@ -50,6 +50,19 @@ DOCUMENTS = [
       "first": ("what_valgrind_does", 0), "x": ("what_valgrind_does", 0),
       "y": ("what_valgrind_does", 0), "img": ("what_valgrind_does", 0)}),
     ("before any heading", "<p id='a'>x</p><h2>Later</h2>", {"a": ("", 0)}),
+    # Names as links spell them, references read: MediaWiki's headline
+    # beside its edit link.
+    ("references in names",
+     "<h2><span id='A_&amp;_B'>A &amp; B</span><span>[edit]</span></h2>"
+     "<p id='x&lt;y&#34;z'>t</p>",
+     {"A_&_B": ("a_b_edit", 1), "x<y\"z": ("a_b_edit", 0)}),
+    # A footnote mark at a paragraph's end stays where it is; an anchor that
+    # is itself the link before a title still marks the title.
+    ("marks that hold a link",
+     "<h1>Title</h1><p>Text.<sup id='r1'><a href='#n1'>[1]</a></sup></p>"
+     "<div><ul><li><a href='#s'>S</a></li></ul></div><h2>Next</h2>"
+     "<p><a id='self' href='#self'>\u00a7</a></p><h2>Last</h2>",
+     {"r1": ("title", 0), "self": ("last", 1)}),
 ]
 
 HEADING = re.compile(r'<h[1-6][^>]*\sid="([^"]*)"')

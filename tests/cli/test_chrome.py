@@ -126,12 +126,21 @@ def cases():
     expect("toc -v", err, has=["(table of contents): Contents One Two"])
 
     # A MediaWiki page as Vector renders it: its own table of contents
-    # beside DokuWiki's, [edit] in every heading, the panels around.
+    # beside DokuWiki's, [edit] in every heading, the panels around; inside
+    # the main element the tagline, jump links, a redirect's note, the footer
+    # for print and the categories box.
     files = {}
     for n in NAMES:
         files[f"{n}.html"] = page(
             f'<div id="mw-page-base"></div><div id="content" class="mw-body" role="main">'
-            f'<h1 id="firstHeading">{n.title()}</h1><div class="mw-parser-output">'
+            f'<div class="mw-indicators"><div id="mw-indicator-mw-helplink">'
+            f'<a href="https://www.mediawiki.org/wiki/Help:Categories">Help</a></div></div>'
+            f'<h1 id="firstHeading">{n.title()}</h1><div id="bodyContent" class="vector-body">'
+            f'<div id="siteSub" class="noprint">From Wikiname</div><div id="contentSub">'
+            f'<span class="mw-redirectedfrom">(Redirected from <a href="/index.php?title=Old'
+            f'&amp;redirect=no">Old</a>)</span></div><a class="mw-jump-link" href="#mw-head">'
+            f'Jump to navigation</a><div id="mw-content-text" class="mw-body-content">'
+            f'<div class="mw-parser-output">'
             f'<p>Lead of {n}.</p><div id="toc" class="toc"><div class="toctitle"><h2>Contents</h2>'
             f'</div><ul><li><a href="#Geografie"><span class="tocnumber">1</span> '
             f'<span class="toctext">Geografie</span></a></li><li><a href="#Geschichte">'
@@ -141,13 +150,18 @@ def cases():
             f'<a href="/index.php?title={n}&amp;action=edit&amp;section=1">edit</a>'
             f'<span class="mw-editsection-bracket">]</span></span></h2><p>Land of {n}.</p>'
             f'<h2><span class="mw-headline" id="Geschichte">Geschichte</span></h2>'
-            f'<p>Past of {n}.</p></div></div><div id="mw-navigation"><div id="mw-panel">'
+            f'<p>Past of {n}.</p></div><div class="printfooter">Retrieved from "<a href='
+            f'"http://w.example/index.php?title={n}&amp;oldid=5">http://w.example/index.php?'
+            f'title={n}&amp;oldid=5</a>"</div></div><div id="catlinks" class="catlinks">'
+            f'<a href="/index.php/Special:Categories">Category</a>: <ul><li><a href="c.html">'
+            f'Lands</a></li></ul></div></div></div><div id="mw-navigation"><div id="mw-panel">'
             f'<a href="alpha.html">Main page</a></div></div><div id="footer" role="contentinfo">'
             f'<ul><li>This page was last edited on 1 May.</li></ul></div>')
     pages, _, _ = migrate(files)
     expect("mediawiki", pages.get("beta.txt", ""),
-           has=["===== Beta =====", "==== Geografie ====", "Land of beta.", "Past of beta."],
-           lacks=["edit", "Contents", "Main page", "last edited", "[[#geografie"])
+           has=["====== Beta ======", "==== Geografie ====", "Land of beta.", "Past of beta."],
+           lacks=["edit", "Contents", "Main page", "last edited", "[[#geografie", "Help",
+                  "Wikiname", "Redirected", "Jump to", "Retrieved", "Lands"])
 
     # Lists of links into the page that are its text, not its table of
     # contents: a few of many sections, a type linked in a parameter list.
