@@ -38,3 +38,15 @@ if(TAMSEL_LINK_TIDY_STATIC)
   endif()
 endif()
 find_package(Threads REQUIRED)
+
+# The converter built once more with instrumenting flags, for the separate
+# clang builds; compile_flags may add coverage that only a fuzzer links.
+function(tamsel_instrumented_engine name compile_flags link_flags)
+  file(GLOB engine_sources CONFIGURE_DEPENDS ${TAMSEL_ROOT}/engine/*.cpp)
+  add_library(${name} STATIC ${engine_sources})
+  target_include_directories(${name} PUBLIC ${TAMSEL_ROOT}/engine)
+  target_compile_options(${name} PUBLIC ${compile_flags})
+  target_link_options(${name} PUBLIC ${link_flags})
+  target_link_libraries(${name} PUBLIC PkgConfig::TIDY PkgConfig::PCRE2 Threads::Threads)
+  tamsel_warnings(${name})
+endfunction()

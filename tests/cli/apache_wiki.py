@@ -225,22 +225,13 @@ class ApacheWiki:
     def client(self, user=None, password=wiki_server.PASSWORD):
         """An XML-RPC proxy trusting the test CA, keeping DokuWiki's login cookies."""
         context = ssl.create_default_context(cafile=self.ca)
-        proxy = xmlrpc.client.ServerProxy(self.url + "lib/exe/xmlrpc.php",
-                                          transport=SafeCookieTransport(context=context),
-                                          allow_none=True)
-        if user and not proxy.dokuwiki.login(user, password):
-            raise RuntimeError("login failed")
-        return proxy
+        return wiki_server.login(self.url, SafeCookieTransport(context=context), user, password)
 
     def page_files(self):
-        pages = os.path.join(self.data, "pages")
-        return sorted(os.path.relpath(os.path.join(d, f), pages)
-                      for d, _, fs in os.walk(pages) for f in fs)
+        return wiki_server.files_below(os.path.join(self.data, "pages"))
 
     def media_files(self):
-        media = os.path.join(self.data, "media")
-        return sorted(os.path.relpath(os.path.join(d, f), media)
-                      for d, _, fs in os.walk(media) for f in fs)
+        return wiki_server.files_below(os.path.join(self.data, "media"))
 
     def requests(self):
         """The access log so far: one dict of LOG_FIELDS per request."""

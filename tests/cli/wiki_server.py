@@ -144,16 +144,10 @@ class WikiServer:
 
     def client(self, user=None, password=PASSWORD, url=None):
         """An XML-RPC proxy that keeps DokuWiki's login cookies; logged in as user."""
-        proxy = xmlrpc.client.ServerProxy((url or self.url) + "lib/exe/xmlrpc.php",
-                                          transport=CookieTransport(), allow_none=True)
-        if user and not proxy.dokuwiki.login(user, password):
-            raise RuntimeError("login failed")
-        return proxy
+        return login(url or self.url, CookieTransport(), user, password)
 
     def page_files(self):
-        pages = os.path.join(self.data, "pages")
-        return sorted(os.path.relpath(os.path.join(d, f), pages)
-                      for d, _, fs in os.walk(pages) for f in fs)
+        return files_below(os.path.join(self.data, "pages"))
 
     def stop(self):
         if self.process.poll() is None:
@@ -168,6 +162,21 @@ class WikiServer:
     def close(self):
         self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def login(url, transport, user, password):
+    """An XML-RPC proxy of the wiki at url, logged in as user when one is given."""
+    proxy = xmlrpc.client.ServerProxy(url + "lib/exe/xmlrpc.php", transport=transport,
+                                      allow_none=True)
+    if user and not proxy.dokuwiki.login(user, password):
+        raise RuntimeError("login failed")
+    return proxy
+
+
+def files_below(root):
+    """Every file below root, as paths relative to it, sorted."""
+    return sorted(os.path.relpath(os.path.join(d, f), root)
+                  for d, _, fs in os.walk(root) for f in fs)
 
 
 class CookieJar:
