@@ -99,8 +99,7 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   // The heading's other links, which would be lost, on the line after it.
   const std::vector<TidyNode> links = std::move(HeadingLinks);
   HeadingLinks.clear();
-  Out.ResetBreaks();
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
   for (TidyNode link : links) {
     if (link != links.front()) Out.SpaceOnce();
     WriteInlineNode(link, kNoBlocks);
@@ -155,9 +154,6 @@ void TConverter::WriteHeadingLink(TidyNode node, std::uint8_t& state) {
 
 void TConverter::WriteRule() {
   Out.Write(TContext::Markup, "----");
-  Out.ResetBreaks();
-  // So that the next block's blank line is written in full.
-  Out.ClearBreakCount();
 }
 
 // A paragraph is a pair without markers: white space at its edges, a
@@ -194,20 +190,14 @@ void TConverter::WriteCode(TidyNode node) {
     explicit TCodeScope(TOutput& out) : Out(out) { Out.BeginCode(); }
     ~TCodeScope() { Out.EndCode(); }
   } codeScope(Out);
-  Out.ResetBreaks();
-  Out.ClearBreakCount();
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
   {
     const TScope code(CodeDepth), noDash(NoDashDepth);
     WriteContent(node);
   }
   Out.DropTrailingCodeSpace();
-  Out.ResetBreaks();
-  Out.ClearBreakCount();
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
   Out.Write(TContext::Markup, asFile ? "</file>" : "</code>");
-  Out.ResetBreaks();
-  Out.ClearBreakCount();
 }
 
 // Every line of a quotation begins with its prefix, which the channel writes
@@ -224,8 +214,7 @@ void TConverter::WriteQuote(TidyNode node) {
   const std::vector<TidyNode> blocks = std::move(QuoteBlocks);
   QuoteBlocks.clear();
   for (TidyNode block : blocks) {
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
+    Out.NeedBlankLine();
     if (tidyNodeGetId(block) == TidyTag_TABLE) {
       WriteTable(block);
     } else {
@@ -249,12 +238,10 @@ void TConverter::WriteQuoteLines(TidyNode node) {
       break;
     case TidyNode_Start:
       if (tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
+        Out.NeedBlankLine();
         WriteQuote(child);
         // What follows is this quotation's own again, on a line of its own.
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
+        Out.NeedBlankLine();
       } else {
         WriteInlineNode(child, kItemContent);
       }

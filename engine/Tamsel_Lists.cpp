@@ -31,7 +31,7 @@ void TConverter::WriteListItemPrefix(TidyTagId kind) {
 
 void TConverter::WriteList(TidyNode node, TidyTagId kind) {
   const TIndentScope level(Out);
-  if (Out.Indent() <= 1) Out.NeedBreaks(2);
+  if (Out.Indent() <= 1) Out.NeedBlankLine();
   ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_LI)) {
       WriteListItem(child, kind);
@@ -147,12 +147,10 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
   case TidyTag_H5:
   case TidyTag_H6:
   case TidyTag_TABLE: {
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
+    Out.NeedBlankLine();
     std::uint8_t state = 0;
     WriteBlock(child, state);
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
+    Out.NeedBlankLine();
     prefixWritten = false;
     return;
   }
@@ -177,7 +175,7 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
 
 void TConverter::WriteDefinitionList(TidyNode node) {
   const TIndentScope level(Out);
-  if (Out.Indent() <= 1) Out.NeedBreaks(2);
+  if (Out.Indent() <= 1) Out.NeedBlankLine();
   bool prefixWritten = false;
   ForEachChild(node, [&](TidyNode child) {
     if (tidyNodeGetType(child) != TidyNode_Start) return;

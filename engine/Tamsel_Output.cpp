@@ -75,7 +75,7 @@ void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   tidyBufInitWithAllocator(&Buffer, &record);
   Live = true;
   LineBreak.assign(lineBreak);
-  PendingBreaks = BreakCount = Deferred = 0;
+  BreakCount = Deferred = 0;
   QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
   QuoteFlattened = ListFlattened = false;
   Controls = Replaced = 0;
@@ -301,14 +301,10 @@ void TOutput::NeedBreaks(std::uint32_t n) {
   if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
   // A line that held nothing but white space ends unwritten.
   if (EdgeOnNewLine) EdgeSpace.clear();
-  if (Count() != 0) {
-    while (PendingBreaks < n && BreakCount < 2 && Deferred < 2) {
-      ++Deferred;
-      ++BreakCount;
-      ++PendingBreaks;
-    }
-  } else if (PendingBreaks < n) {
-    PendingBreaks = n;
+  if (Count() == 0) return;
+  while (BreakCount < n && Deferred < 2) {
+    ++Deferred;
+    ++BreakCount;
   }
 }
 
@@ -341,7 +337,6 @@ void TOutput::StartItem(char bullet) {
   Emit(Scratch.data(), Scratch.size());
   Indenting = false;
   BreakCount = 0;
-  ResetBreaks();
 }
 
 void TOutput::OpenMark(std::string_view open) {
@@ -458,7 +453,8 @@ void TOutput::EndCell() {
 
 void TOutput::DropTrailingCodeSpace() {
   CodeSpace.clear();
-  Deferred = 0;
+  // The breaks taken back leave the code (or its opening tag) the last text.
+  Deferred = BreakCount = 0;
 }
 
 void TOutput::SetLinkTarget(std::string target, bool isUrl, bool media) {

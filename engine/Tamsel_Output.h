@@ -83,14 +83,11 @@ public:
   // Bytes accepted so far, pending ones included; grows with every write.
   std::size_t Count() const;
 
-  // Line spacing. NeedBreaks asks for n line breaks before the next byte;
-  // requests do not add up (PendingBreaks counts the breaks since the last
-  // ResetBreaks), none is written while the result is still empty, and never
-  // more than two in a row (BreakCount counts them since the last text).
-  void NeedBreaks(std::uint32_t n);
-  void ResetBreaks() { PendingBreaks = 0; }
-  // After a rule or a code block: the next block's blank line is written in full.
-  void ClearBreakCount() { BreakCount = 0; }
+  // Line spacing, asked for and written before the next byte. Requests say
+  // how many line breaks must stand since the last text, so asking twice is
+  // asking once; none is written while the result is still empty.
+  void NeedLineEnd() { NeedBreaks(1); }
+  void NeedBlankLine() { NeedBreaks(2); }
 
   // Deepest levels written: each level of a quotation or list writes its
   // prefix again on every line, so that the markup of deep nesting grows
@@ -193,6 +190,7 @@ private:
   void Emit(const char* p, std::size_t n);
   void Append(const char* p, std::size_t n);
   void Flush();
+  void NeedBreaks(std::uint32_t n);
   // Bytes already escaped for their context; opens a pending link wrap at
   // the first visible byte.
   void Piece(const char* p, std::size_t n) override {
@@ -228,9 +226,8 @@ private:
   bool Live = false;
   std::string LineBreak = "\r\n";
 
-  std::uint32_t PendingBreaks = 0;
+  // Line breaks since the last text, and those of them not yet written.
   std::uint32_t BreakCount = 0;
-  // Breaks asked for and not yet written.
   std::uint32_t Deferred = 0;
   std::uint32_t QuoteDepth = 0;
   std::uint32_t IndentDepth = 0;

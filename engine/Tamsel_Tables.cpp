@@ -160,12 +160,10 @@ bool IsLayoutTable(TidyNode node) {
 void TConverter::WriteLayoutTable(TidyNode node) {
   ForEachCell(node, [&](TidyNode cell) {
     std::uint8_t state = kStateBlock;
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
+    Out.NeedBlankLine();
     WriteBody(cell, state);
   });
-  Out.ResetBreaks();
-  Out.NeedBreaks(2);
+  Out.NeedBlankLine();
 }
 
 void TConverter::WriteTable(TidyNode node) {
@@ -174,7 +172,7 @@ void TConverter::WriteTable(TidyNode node) {
     return;
   }
   const TScope table(Out.TableDepth);
-  Out.NeedBreaks(2);
+  Out.NeedBlankLine();
   // DokuWiki tables have no caption: it goes right before the table.
   ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_CAPTION) && tidyGetChild(child)) WriteTableCaption(child);
@@ -208,8 +206,7 @@ void TConverter::WriteTableCaption(TidyNode node) {
   WriteInline(node, kNoBlocks);
   Out.CloseMark("**");
   OpenMarks = marks;
-  Out.ResetBreaks();
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
 }
 
 void TConverter::WriteTableSection(TidyNode node, TTableSpans& spans) {
@@ -247,7 +244,7 @@ void TConverter::WriteSpannedCells(TTableSpans& spans, bool all) {
 }
 
 void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
   const std::uint8_t rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   spans.Next = 0;
   ForEachChild(node, [&](TidyNode child) {
@@ -259,7 +256,6 @@ void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   });
   WriteSpannedCells(spans, true);
   Out.Put('|');
-  Out.ResetBreaks();
 }
 
 namespace {

@@ -108,8 +108,7 @@ void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       if (state == kStateBlock) {
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
+        Out.NeedBlankLine();
       }
       WriteText(child);
       state = kStateText;
@@ -119,13 +118,11 @@ void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
       if (IsUnseen(child)) break;
       if (IsInlineTag(tidyNodeGetId(child))) {
         if (state == kStateBlock) {
-          Out.ResetBreaks();
-          Out.NeedBreaks(2);
+          Out.NeedBlankLine();
         }
         WriteNode(child, state, kNoBlocks);
       } else {
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
+        Out.NeedBlankLine();
         WriteBlock(child, state);
       }
       break;
@@ -298,8 +295,7 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
 void TConverter::WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
   ForEachChild(node, [&](TidyNode child) {
     if (state == kStateBlock) {
-      Out.ResetBreaks();
-      Out.NeedBreaks(2);
+      Out.NeedBlankLine();
     }
     WriteNode(child, state, blocks);
   });
