@@ -67,22 +67,21 @@ void KeepRegion(TidyDoc doc, TidyNode body, const TRegionChooser& chooser);
 // Sets the Tidy options of a conversion run on doc, reading input in encoding.
 void SetTidyOptions(TidyDoc doc, int encoding);
 
-// An element id set with room for ids 0 to 143; larger ids are never members.
+// A set of element ids, with room for every id of the Tidy it is built with.
 class TBlockSet {
 public:
   constexpr TBlockSet() = default;
   constexpr TBlockSet(std::initializer_list<TidyTagId> ids) {
     for (TidyTagId id : ids)
-      if (static_cast<unsigned>(id) < kBits) Words[id / 64] |= std::uint64_t{1} << (id % 64);
+      Words[id / 64] |= std::uint64_t{1} << (id % 64);
   }
   constexpr bool Contains(TidyTagId id) const {
     unsigned u = static_cast<unsigned>(id);
-    return u < kBits && (Words[u / 64] >> (u % 64)) & 1;
+    return u < N_TIDY_TAGS && (Words[u / 64] >> (u % 64)) & 1;
   }
 
 private:
-  static constexpr unsigned kBits = 144;
-  std::uint64_t Words[3] = {0, 0, 0};
+  std::uint64_t Words[(N_TIDY_TAGS + 63) / 64] = {};
 };
 
 // Elements that flow inside a line; every other element is a block.
@@ -110,7 +109,12 @@ bool IsGroupingTag(TidyTagId id);
 bool IsLayoutTable(TidyNode table);
 
 inline const TBlockSet kNoBlocks{};
-inline const TBlockSet kLinkContent{TidyTag_DIV, TidyTag_P};
+// A link around blocks (a card: a whole article as one link) keeps them
+// blocks, every one of their texts linked.
+inline const TBlockSet kLinkContent{
+    TidyTag_DIV,        TidyTag_P,       TidyTag_SECTION, TidyTag_ARTICLE, TidyTag_ASIDE,
+    TidyTag_NAV,        TidyTag_HEADER,  TidyTag_FOOTER,  TidyTag_MAIN,    TidyTag_FIGURE,
+    TidyTag_FIGCAPTION, TidyTag_DETAILS, TidyTag_SUMMARY};
 inline const TBlockSet kItemContent{TidyTag_PRE};
 
 // The attribute's value, or null when the attribute or its value is absent.
