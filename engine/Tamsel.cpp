@@ -19,6 +19,9 @@
 
 namespace tamsel {
 
+// The public header names Tidy's encodings without including Tidy.
+static_assert(kEncUtf8 == TidyEncUtf8 && kEncUtf16le == TidyEncUtf16le);
+
 namespace {
 
 void* TIDY_CALL StrAlloc(TidyAllocator* self, std::size_t n) {
@@ -111,7 +114,9 @@ void SetTidyOptions(TidyDoc doc, int encoding) {
   tidyOptSetBool(doc, TidyQuoteNbsp, no);
   tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
   tidyOptSetInt(doc, TidyWrapLen, 0);
-  // Text emission relies on Tidy's line ends being CR LF.
+  // Text is taken from Tidy's lexer as its printer would print it with these
+  // line ends (tidy_print_check holds the two alike); the result's line ends
+  // are the channel's, in the run's LineBreak.
   tidyOptSetInt(doc, TidyNewline, TidyCRLF);
 }
 

@@ -90,8 +90,9 @@ bool IsInlineTag(TidyTagId id);
 // templates, drawings, what belongs in the head, and elements hidden by
 // their hidden attribute or an inline display:none.
 bool IsUnseen(TidyNode node);
-// 0 none, 1 left, 2 center, 3 right.
-std::uint8_t ParseAlign(const char* value);
+// An align attribute's word; None for anything else.
+enum class TAlign : std::uint8_t { None, Left, Center, Right };
+TAlign ParseAlign(const char* value);
 std::int32_t ParseInt(const char* value, std::int32_t fallback);
 // Whether bytes [from, to) of the buffer hold one above 0x20.
 bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to);
@@ -194,7 +195,7 @@ private:
   void WriteTableCaption(TidyNode node);
   void WriteTableSection(TidyNode node, TTableSpans& spans);
   void WriteTableRow(TidyNode node, TTableSpans& spans);
-  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign, TTableSpans& spans);
+  void WriteTableCell(TidyNode node, TidyTagId kind, TAlign rowAlign, TTableSpans& spans);
   void WriteSpannedCells(TTableSpans& spans, bool all);
   void WriteCellContent(TidyNode node, std::uint8_t& state);
 

@@ -241,11 +241,11 @@ void TConverter::WriteImage(TidyNode node) {
     if (source.empty()) return;
   }
   Out.Write(TContext::Markup, "{{");
-  const std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
-  if (align == 3) Out.Put(' ');
+  const TAlign align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  if (align == TAlign::Right) Out.Put(' ');
   Out.Write(isUrl ? TContext::Url : TContext::WikiId, source);
   Out.WriteImageSize(AttrValue(node, TidyAttr_WIDTH), AttrValue(node, TidyAttr_HEIGHT));
-  if (align == 1) Out.Put(' ');
+  if (align == TAlign::Left) Out.Put(' ');
   if (const char* alt = AttrValue(node, TidyAttr_ALT)) {
     Out.Put('|');
     Out.Write(TContext::ImageTitle, AttrText(alt));

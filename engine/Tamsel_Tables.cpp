@@ -11,12 +11,12 @@
 
 namespace tamsel {
 
-std::uint8_t ParseAlign(const char* value) {
-  if (!value) return 0;
-  if (EqualsNoCase(value, "left")) return 1;
-  if (EqualsNoCase(value, "center")) return 2;
-  if (EqualsNoCase(value, "right")) return 3;
-  return 0;
+TAlign ParseAlign(const char* value) {
+  if (!value) return TAlign::None;
+  if (EqualsNoCase(value, "left")) return TAlign::Left;
+  if (EqualsNoCase(value, "center")) return TAlign::Center;
+  if (EqualsNoCase(value, "right")) return TAlign::Right;
+  return TAlign::None;
 }
 
 std::int32_t ParseInt(const char* value, std::int32_t fallback) {
@@ -245,7 +245,7 @@ void TConverter::WriteSpannedCells(TTableSpans& spans, bool all) {
 
 void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   Out.NeedLineEnd();
-  const std::uint8_t rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  const TAlign rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   spans.Next = 0;
   ForEachChild(node, [&](TidyNode child) {
     if (tidyNodeGetType(child) != TidyNode_Start) return;
@@ -299,20 +299,21 @@ void TConverter::WriteCellContent(TidyNode node, std::uint8_t& state) {
   });
 }
 
-void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign,
+void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, TAlign rowAlign,
                                 TTableSpans& spans) {
   const char separator = kind == TidyTag_TH ? '^' : '|';
   Out.Put(separator);
-  std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
-  if (align == 0) align = rowAlign;
-  if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
+  TAlign align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  if (align == TAlign::None) align = rowAlign;
+  // DokuWiki aligns a cell by the spaces on either side of its content.
+  if (align == TAlign::Right || align == TAlign::Center) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
   std::uint8_t state = 0;
   Out.BeginCell();
   WriteCellContent(node, state);
   Out.EndCell();
   if (Out.Count() == before) Out.Put(' ');
-  if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
+  if (align == TAlign::Left || align == TAlign::Center) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);
   if (span > kMaxColSpan) span = kMaxColSpan;
   if (span > 1) Out.PutRepeated(separator, span - 1);

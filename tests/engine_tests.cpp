@@ -50,15 +50,13 @@ TEST(ParseInt, SampleValues) {
 }
 
 TEST(ParseAlign, WordsAndCase) {
-  EXPECT_EQ(ParseAlign(nullptr), 0);
-  EXPECT_EQ(ParseAlign("left"), 1);
-  EXPECT_EQ(ParseAlign("CENTER"), 2);
-  EXPECT_EQ(ParseAlign("Right"), 3);
-  EXPECT_EQ(ParseAlign("justify"), 0);
-  EXPECT_EQ(ParseAlign(" left"), 0);
-  EXPECT_EQ(ParseAlign("left "), 0);
-  EXPECT_EQ(ParseAlign(""), 0);
-  EXPECT_EQ(ParseAlign("lef"), 0);
+  const std::pair<const char*, TAlign> cases[] = {
+      {nullptr, TAlign::None},  {"left", TAlign::Left},    {"CENTER", TAlign::Center},
+      {"Right", TAlign::Right}, {"justify", TAlign::None}, {" left", TAlign::None},
+      {"left ", TAlign::None},  {"", TAlign::None},        {"lef", TAlign::None},
+  };
+  for (const auto& [value, align] : cases)
+    EXPECT_EQ(ParseAlign(value), align) << (value ? value : "(null)");
 }
 
 // Every id Tidy knows, the newest included, is a member alone.
