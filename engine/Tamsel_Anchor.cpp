@@ -400,12 +400,8 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
   TIdPlaces places;
   TidyNode body = tidyGetBody(doc);
   if (!body) return places;
-  TidyBuffer value;
-  tidyBufInit(&value);
-  struct TFreeValue {
-    TidyBuffer& Buffer;
-    ~TFreeValue() { tidyBufFree(&Buffer); }
-  } freeValue{value};
+  TTidyBuffer owned;
+  TidyBuffer& value = owned.Buffer;
 
   const auto land = [&](const char* name, TIdPlace place) { places.Ids.try_emplace(name, place); };
   // Names with nothing visible after them yet: they stand for the heading
@@ -519,11 +515,9 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
 }
 
 bool IsPermalinkMark(TidyDoc doc, TidyNode link) {
-  TidyBuffer value;
-  tidyBufInit(&value);
+  TTidyBuffer value;
   std::string text;
-  const bool collected = CollectMarkText(doc, link, value, text);
-  tidyBufFree(&value);
+  const bool collected = CollectMarkText(doc, link, value.Buffer, text);
   if (!collected) return false;
   bool mark = false;
   for (std::size_t pos = 0; pos < text.size();) {

@@ -77,12 +77,9 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
   HeadingLinks.clear();
   {
-    const TScope raw(RawDepth), noDash(NoDashDepth);
-    struct THeadingScope {
-      TidyNode& Heading;
-      THeadingScope(TidyNode& heading, TidyNode node) : Heading(heading) { Heading = node; }
-      ~THeadingScope() { Heading = nullptr; }
-    } headingScope(Heading, node);
+    const TLocal local(Context);
+    Context.Raw = Context.NoDash = true;
+    Context.Heading = node;
     WriteContent(node);
   }
   Out.CloseMark(kClose[index]);
@@ -145,11 +142,12 @@ bool TConverter::IsOwnAnchor(TidyNode heading, std::string_view href) {
 
 // A permalink mark goes with its link; a link to the heading itself leaves
 // its text; any other link leaves its text and is written after the heading.
-void TConverter::WriteHeadingLink(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteHeadingLink(TidyNode node, bool& afterBlock) {
   if (IsPermalinkMark(Doc, node)) return;
-  if (const char* href = AttrValue(node, TidyAttr_HREF); href && !IsOwnAnchor(Heading, href))
+  if (const char* href = AttrValue(node, TidyAttr_HREF);
+      href && !IsOwnAnchor(Context.Heading, href))
     HeadingLinks.push_back(node);
-  WriteContentChildren(node, state, kNoBlocks);
+  WriteContentChildren(node, afterBlock, kNoBlocks);
 }
 
 void TConverter::WriteRule() {
@@ -185,14 +183,11 @@ void TConverter::WriteCode(TidyNode node) {
                       Repaired.find("</file>") == std::string::npos;
   Out.Write(TContext::Markup, asFile ? "<file>" : "<code>");
   // Up to its closing tag the block's lines get no quotation prefix.
-  struct TCodeScope {
-    TOutput& Out;
-    explicit TCodeScope(TOutput& out) : Out(out) { Out.BeginCode(); }
-    ~TCodeScope() { Out.EndCode(); }
-  } codeScope(Out);
+  const TScope code = Out.EnterCode();
   Out.NeedLineEnd();
   {
-    const TScope code(CodeDepth), noDash(NoDashDepth);
+    const TLocal local(Context);
+    Context.NoDash = true;
     WriteContent(node);
   }
   Out.DropTrailingCodeSpace();
@@ -204,10 +199,11 @@ void TConverter::WriteCode(TidyNode node) {
 // for each line it starts; a nested quotation adds a level for its time.
 void TConverter::WriteQuote(TidyNode node) {
   {
-    const TScope level(QuoteLevel);
+    const TLocal local(Context);
+    Context.Quote = true;
     WriteQuoteLines(node);
   }
-  if (QuoteLevel > 0 || QuoteBlocks.empty()) return;
+  if (Context.Quote || QuoteBlocks.empty()) return;
   // DokuWiki holds no table in a quotation, and no code block that both of
   // its parsers read alike (the newer one ends the quotation at the line's
   // end, the older one keeps a "> " in the code): they follow it.
@@ -218,18 +214,14 @@ void TConverter::WriteQuote(TidyNode node) {
     if (tidyNodeGetId(block) == TidyTag_TABLE) {
       WriteTable(block);
     } else {
-      std::uint8_t state = 0;
-      WriteBlock(block, state);
+      bool afterBlock = false;
+      WriteBlock(block, afterBlock);
     }
   }
 }
 
 void TConverter::WriteQuoteLines(TidyNode node) {
-  struct TQuoteScope {
-    TOutput& Out;
-    explicit TQuoteScope(TOutput& out) : Out(out) { Out.PushQuote(); }
-    ~TQuoteScope() { Out.PopQuote(); }
-  } quoteScope(Out);
+  const TScope quote = Out.EnterQuote();
   Out.StartQuoteLine();
   ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {

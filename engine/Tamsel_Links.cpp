@@ -55,10 +55,10 @@ std::string AttrText(const char* value) {
 
 namespace detail {
 
-void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteLink(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
   // Documentation generators end a term with a "¶" linking to it; on the
   // page it would be glued to the term's last word.
-  if (InTerm) {
+  if (Context.Term) {
     const char* href = AttrValue(node, TidyAttr_HREF);
     if (href && href[0] == '#' && IsPermalinkMark(Doc, node)) return;
   }
@@ -104,10 +104,11 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
   Out.SetLinkTarget(std::move(target), isUrl, media);
   if (deferred) Out.DeferTarget(*deferred);
   if (Out.Linking()) {
-    const TScope noDash(NoDashDepth);
+    const TLocal local(Context);
+    Context.NoDash = true;
     const std::size_t wraps = Out.WrapsOpened();
     MediaImage = false;
-    WriteInlineChildren(node, state, blocks);
+    WriteInlineChildren(node, afterBlock, blocks);
     // A media link cannot hold an image: the image stands alone, and the
     // link follows it under the file's name.
     if (media && MediaImage && Out.WrapsOpened() == wraps) {
@@ -120,7 +121,7 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
       Out.CloseLinkWrap();
     }
   } else {
-    WriteInlineChildren(node, state, blocks);
+    WriteInlineChildren(node, afterBlock, blocks);
   }
   Out.ClearLinkTarget();
 }

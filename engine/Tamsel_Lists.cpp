@@ -9,28 +9,12 @@
 
 namespace tamsel::detail {
 
-namespace {
-
-// One level of indentation for the time of a list.
-class TIndentScope {
-public:
-  explicit TIndentScope(TOutput& out) : Out(out) { Out.PushIndent(); }
-  ~TIndentScope() { Out.PopIndent(); }
-  TIndentScope(const TIndentScope&) = delete;
-  TIndentScope& operator=(const TIndentScope&) = delete;
-
-private:
-  TOutput& Out;
-};
-
-} // namespace
-
 void TConverter::WriteListItemPrefix(TidyTagId kind) {
   Out.StartItem(kind == TidyTag_OL ? '-' : kind == TidyTag_UL || kind == TidyTag_DL ? '*' : 0);
 }
 
 void TConverter::WriteList(TidyNode node, TidyTagId kind) {
-  const TIndentScope level(Out);
+  const TScope level = Out.EnterList();
   if (Out.Indent() <= 1) Out.NeedBlankLine();
   ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_LI)) {
@@ -148,8 +132,8 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
   case TidyTag_H6:
   case TidyTag_TABLE: {
     Out.NeedBlankLine();
-    std::uint8_t state = 0;
-    WriteBlock(child, state);
+    bool afterBlock = false;
+    WriteBlock(child, afterBlock);
     Out.NeedBlankLine();
     prefixWritten = false;
     return;
@@ -174,7 +158,7 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
 }
 
 void TConverter::WriteDefinitionList(TidyNode node) {
-  const TIndentScope level(Out);
+  const TScope level = Out.EnterList();
   if (Out.Indent() <= 1) Out.NeedBlankLine();
   bool prefixWritten = false;
   ForEachChild(node, [&](TidyNode child) {
@@ -223,16 +207,12 @@ bool TConverter::ShowsSomething(TidyNode node) {
 // the term's own bold (WriteMarked).
 void TConverter::WriteDefinitionTerm(TidyNode node) {
   WriteListItemPrefix(TidyTag_DL);
-  const std::uint32_t bit = MarkBit("**");
-  const std::uint32_t marks = OpenMarks;
-  OpenMarks |= bit;
-  const bool inTerm = InTerm;
-  InTerm = true;
+  const TLocal local(Context);
+  Context.Marks |= MarkBit("**");
+  Context.Term = true;
   Out.OpenMark("**");
   WriteInline(node, kNoBlocks);
   Out.CloseMark("**");
-  OpenMarks = marks;
-  InTerm = inTerm;
 }
 
 namespace {

@@ -70,32 +70,13 @@ TOutput::~TOutput() {
   Abandon();
 }
 
-void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
+TOutput::TRun TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   Abandon();
   tidyBufInitWithAllocator(&Buffer, &record);
   Live = true;
   LineBreak.assign(lineBreak);
-  BreakCount = Deferred = 0;
-  QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
-  QuoteFlattened = ListFlattened = false;
-  Controls = Replaced = 0;
-  CodeSpace.clear();
-  LinkTarget.clear();
-  LinkIsMedia = AfterLink = false;
-  TextEnd = 0;
-  OpenedWraps = 0;
-  CodeTextDepth = 0;
-  Wrap = TWrap::None;
-  ImageWrapDepth = 0;
-  Held.clear();
-  HoleList.clear();
-  DeferredSlot = 0;
-  PendingMarks.clear();
-  OpenMarkCount = 0;
-  EdgeSpace.clear();
-  MarkEnd = Visible = 0;
-  CellFresh = Indenting = HeldBracket = false;
-  NamedMarks = 0;
+  static_cast<TOutputState&>(*this) = TOutputState{};
+  return TRun(*this);
 }
 
 void TOutput::DeferTarget(std::uint32_t slot) {

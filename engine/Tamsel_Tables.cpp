@@ -159,9 +159,9 @@ bool IsLayoutTable(TidyNode node) {
 // A layout table is its content, cell after cell, block after block.
 void TConverter::WriteLayoutTable(TidyNode node) {
   ForEachCell(node, [&](TidyNode cell) {
-    std::uint8_t state = kStateBlock;
+    bool afterBlock = true;
     Out.NeedBlankLine();
-    WriteBody(cell, state);
+    WriteBody(cell, afterBlock);
   });
   Out.NeedBlankLine();
 }
@@ -200,12 +200,13 @@ void TConverter::WriteTable(TidyNode node) {
 
 // A bold line of its own; a bold inside the caption adds nothing to it.
 void TConverter::WriteTableCaption(TidyNode node) {
-  const std::uint32_t marks = OpenMarks;
-  OpenMarks |= MarkBit("**");
-  Out.OpenMark("**");
-  WriteInline(node, kNoBlocks);
-  Out.CloseMark("**");
-  OpenMarks = marks;
+  {
+    const TLocal local(Context);
+    Context.Marks |= MarkBit("**");
+    Out.OpenMark("**");
+    WriteInline(node, kNoBlocks);
+    Out.CloseMark("**");
+  }
   Out.NeedLineEnd();
 }
 
@@ -285,17 +286,17 @@ bool IsFlattenedInCell(TidyTagId id) {
 // on after it: the rest of the cell follows at once, never after the blank
 // line that would end the row. Lists, tables and paragraphs in a cell are
 // flattened into its line, their code blocks kept.
-void TConverter::WriteCellContent(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteCellContent(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
     const TidyTagId id = tidyNodeGetId(child);
     if (tidyNodeGetType(child) == TidyNode_Start && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
       Out.SpaceOnce();
-      WriteCellContent(child, state);
+      WriteCellContent(child, afterBlock);
       Out.SpaceOnce();
     } else {
-      WriteNode(child, state, kItemContent);
+      WriteNode(child, afterBlock, kItemContent);
     }
-    if (state == kStateBlock) state = kStateInline;
+    afterBlock = false;
   });
 }
 
@@ -308,9 +309,9 @@ void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, TAlign rowAlign,
   // DokuWiki aligns a cell by the spaces on either side of its content.
   if (align == TAlign::Right || align == TAlign::Center) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
-  std::uint8_t state = 0;
+  bool afterBlock = false;
   Out.BeginCell();
-  WriteCellContent(node, state);
+  WriteCellContent(node, afterBlock);
   Out.EndCell();
   if (Out.Count() == before) Out.Put(' ');
   if (align == TAlign::Left || align == TAlign::Center) Out.Write(TContext::Markup, "  ");

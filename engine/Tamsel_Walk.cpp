@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Node dispatch and container walks.
 //
-// The state byte records what a walk wrote last: 0 nothing, 1 text, 2 an inline
-// construct, 3 a block. Only 3 is ever tested: it puts a blank line before the
-// next text or inline element.
+// A walk keeps whether it wrote a block last: the next text or inline element
+// then starts after a blank line.
 #include "Tamsel_Internal.h"
 
 #include <cstring>
@@ -103,27 +102,27 @@ bool IsUnseen(TidyNode node) {
 
 namespace detail {
 
-void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteBody(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
-      if (state == kStateBlock) {
+      if (afterBlock) {
         Out.NeedBlankLine();
       }
       WriteText(child);
-      state = kStateText;
+      afterBlock = false;
       break;
     case TidyNode_Start:
     case TidyNode_StartEnd:
       if (IsUnseen(child)) break;
       if (IsInlineTag(tidyNodeGetId(child))) {
-        if (state == kStateBlock) {
+        if (afterBlock) {
           Out.NeedBlankLine();
         }
-        WriteNode(child, state, kNoBlocks);
+        WriteNode(child, afterBlock, kNoBlocks);
       } else {
         Out.NeedBlankLine();
-        WriteBlock(child, state);
+        WriteBlock(child, afterBlock);
       }
       break;
     default:
@@ -132,7 +131,7 @@ void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
   });
 }
 
-void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteBlock(TidyNode node, bool& afterBlock) {
   switch (tidyNodeGetId(node)) {
   case TidyTag_BLOCKQUOTE:
     WriteQuote(node);
@@ -176,10 +175,10 @@ void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteTable(node);
     break;
   default:
-    WriteBody(node, state);
+    WriteBody(node, afterBlock);
     break;
   }
-  state = kStateBlock;
+  afterBlock = true;
 }
 
 // The words of an element outside the inline list stand apart from their
@@ -194,11 +193,11 @@ template <class F> void TConverter::WriteSetApart(TidyNode node, F&& walk) {
   if (table) --Out.TableDepth;
 }
 
-void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
   switch (tidyNodeGetType(node)) {
   case TidyNode_Text:
     WriteText(node);
-    state = kStateText;
+    afterBlock = false;
     return;
   case TidyNode_Start:
     if (IsUnseen(node)) return;
@@ -207,11 +206,11 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
     switch (tidyNodeGetId(node)) {
     case TidyTag_BR:
       WriteLineBreak();
-      state = kStateInline;
+      afterBlock = false;
       break;
     case TidyTag_IMG:
       WriteLinkedImage(node);
-      state = kStateInline;
+      afterBlock = false;
       break;
     default:
       break;
@@ -222,16 +221,16 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   }
 
   const TidyTagId id = tidyNodeGetId(node);
-  if (node != StyledNode && IsInlineTag(id)) {
+  if (node != Context.Styled && IsInlineTag(id)) {
     if (TStyleMarks marks; StyleMarks(node, marks)) {
-      WriteStyled(node, state, blocks, marks);
-      state = kStateInline;
+      WriteStyled(node, afterBlock, blocks, marks);
+      afterBlock = false;
       return;
     }
   }
   switch (id) {
   case TidyTag_A:
-    WriteLink(node, state, kLinkContent);
+    WriteLink(node, afterBlock, kLinkContent);
     return;
   case TidyTag_B:
   case TidyTag_STRONG:
@@ -269,7 +268,7 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
     return;
   case TidyTag_IMG:
     WriteLinkedImage(node);
-    state = kStateInline;
+    afterBlock = false;
     return;
   default:
     if (Options.Emphasis && WriteEmphasis(node, id))
@@ -278,45 +277,45 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
       // Unmarked, what one types or reads off a screen still keeps its
       // exact characters ("--version" is no en dash).
       const TScope codeText(Out.CodeTextDepth);
-      WriteInlineChildren(node, state, kNoBlocks);
-    } else if ((id == TidyTag_TABLE || id == TidyTag_PRE) && QuoteLevel > 0 && Out.TableDepth == 0)
+      WriteInlineChildren(node, afterBlock, kNoBlocks);
+    } else if ((id == TidyTag_TABLE || id == TidyTag_PRE) && Context.Quote && Out.TableDepth == 0)
       QuoteBlocks.push_back(node);
     else if (blocks.Contains(id))
-      WriteBlock(node, state);
+      WriteBlock(node, afterBlock);
     else if (IsInlineTag(id))
-      WriteInlineChildren(node, state, kNoBlocks);
+      WriteInlineChildren(node, afterBlock, kNoBlocks);
     else
-      WriteSetApart(node, [&] { WriteInlineChildren(node, state, kNoBlocks); });
+      WriteSetApart(node, [&] { WriteInlineChildren(node, afterBlock, kNoBlocks); });
     return;
   }
-  state = kStateInline;
+  afterBlock = false;
 }
 
-void TConverter::WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteInlineChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
   ForEachChild(node, [&](TidyNode child) {
-    if (state == kStateBlock) {
+    if (afterBlock) {
       Out.NeedBlankLine();
     }
-    WriteNode(child, state, blocks);
+    WriteNode(child, afterBlock, blocks);
   });
 }
 
 void TConverter::WriteInline(TidyNode node, const TBlockSet& blocks) {
-  std::uint8_t state = 0;
-  WriteInlineChildren(node, state, blocks);
+  bool afterBlock = false;
+  WriteInlineChildren(node, afterBlock, blocks);
 }
 
 void TConverter::WriteInlineNode(TidyNode node, const TBlockSet& blocks) {
-  std::uint8_t state = 0;
-  WriteNode(node, state, blocks);
+  bool afterBlock = false;
+  WriteNode(node, afterBlock, blocks);
 }
 
-void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteContentChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
   ForEachChild(node, [&](TidyNode child) {
     switch (tidyNodeGetType(child)) {
     case TidyNode_Text:
       WriteText(child);
-      state = kStateText;
+      afterBlock = false;
       break;
     case TidyNode_StartEnd:
       if (tidyNodeGetId(child) == TidyTag_BR) WriteContentBreak();
@@ -327,14 +326,14 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
       if (id == TidyTag_WBR) break;
       if (id == TidyTag_BR)
         WriteContentBreak();
-      else if (id == TidyTag_A && Heading)
-        WriteHeadingLink(child, state);
+      else if (id == TidyTag_A && Context.Heading)
+        WriteHeadingLink(child, afterBlock);
       else if (blocks.Contains(id))
-        WriteBlock(child, state);
+        WriteBlock(child, afterBlock);
       else if (IsInlineTag(id))
-        WriteContentChildren(child, state, kNoBlocks);
+        WriteContentChildren(child, afterBlock, kNoBlocks);
       else
-        WriteSetApart(child, [&] { WriteContentChildren(child, state, kNoBlocks); });
+        WriteSetApart(child, [&] { WriteContentChildren(child, afterBlock, kNoBlocks); });
       break;
     }
     default:
@@ -346,15 +345,15 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
 // Plain content has no forced line breaks: a line break in a preformatted
 // block starts a new line, elsewhere (headings, terms) it parts the words.
 void TConverter::WriteContentBreak() {
-  if (CodeDepth > 0)
+  if (Out.InCode())
     Out.Write(TContext::Code, "\n");
   else
     Out.SpaceOnce();
 }
 
 void TConverter::WriteContent(TidyNode node) {
-  std::uint8_t state = 0;
-  WriteContentChildren(node, state, kNoBlocks);
+  bool afterBlock = false;
+  WriteContentChildren(node, afterBlock, kNoBlocks);
 }
 
 } // namespace detail
