@@ -15,27 +15,23 @@ namespace {
 // a space for an element set apart.
 void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
+    switch (KindOf(child)) {
+    case TNodeKind::Unseen:
+      break;
+    case TNodeKind::Text:
       tidyNodeGetValue(doc, child, &value);
       out.append(reinterpret_cast<const char*>(value.bp), value.size);
       break;
-    case TidyNode_StartEnd:
-    case TidyNode_Start: {
-      const TidyTagId id = tidyNodeGetId(child);
-      if (IsUnseen(child) || id == TidyTag_WBR) {
-      } else if (id == TidyTag_BR) {
-        out += '\n';
-      } else if (IsInlineTag(id)) {
-        CollectCode(doc, child, value, out);
-      } else {
-        out += ' ';
-        CollectCode(doc, child, value, out);
-        out += ' ';
-      }
+    case TNodeKind::Break:
+      out += '\n';
       break;
-    }
-    default:
+    case TNodeKind::Inline:
+      CollectCode(doc, child, value, out);
+      break;
+    case TNodeKind::Apart:
+      out += ' ';
+      CollectCode(doc, child, value, out);
+      out += ' ';
       break;
     }
   });
@@ -53,11 +49,12 @@ bool HoldsLineBreak(TidyNode node) {
 bool TConverter::HasTextBeside(TidyNode node, TidyNode link) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
     if (child == link) continue;
-    if (tidyNodeGetType(child) == TidyNode_Text) {
+    const TNodeKind kind = KindOf(child);
+    if (kind == TNodeKind::Text) {
       TidyBuffer& value = TextValue.Buffer;
       tidyNodeGetValue(Doc, child, &value);
       if (HasVisibleByte(value, 0, value.size)) return true;
-    } else if (tidyNodeGetType(child) == TidyNode_Start && !IsUnseen(child) &&
+    } else if ((kind == TNodeKind::Inline || kind == TNodeKind::Apart) &&
                !(tidyNodeGetId(child) == TidyTag_A && IsPermalinkMark(Doc, child)) &&
                HasTextBeside(child, link)) {
       return true;
@@ -147,7 +144,7 @@ void TConverter::WriteHeadingLink(TidyNode node, bool& afterBlock) {
   if (const char* href = AttrValue(node, TidyAttr_HREF);
       href && !IsOwnAnchor(Context.Heading, href))
     HeadingLinks.push_back(node);
-  WriteContentChildren(node, afterBlock, kNoBlocks);
+  WriteContentChildren(node, afterBlock);
 }
 
 void TConverter::WriteRule() {
@@ -224,26 +221,13 @@ void TConverter::WriteQuoteLines(TidyNode node) {
   const TScope quote = Out.EnterQuote();
   Out.StartQuoteLine();
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      WriteText(child);
-      break;
-    case TidyNode_Start:
-      if (tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
-        Out.NeedBlankLine();
-        WriteQuote(child);
-        // What follows is this quotation's own again, on a line of its own.
-        Out.NeedBlankLine();
-      } else {
-        WriteInlineNode(child, kItemContent);
-      }
-      break;
-    case TidyNode_StartEnd:
-      // <br/> and <img/>, lest the words on either side run together.
+    if (KindOf(child) == TNodeKind::Apart && tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
+      Out.NeedBlankLine();
+      WriteQuote(child);
+      // What follows is this quotation's own again, on a line of its own.
+      Out.NeedBlankLine();
+    } else {
       WriteInlineNode(child, kItemContent);
-      break;
-    default:
-      break;
     }
   });
 }

@@ -116,6 +116,20 @@ private:
 
 // Elements that flow inside a line; every other element is a block.
 bool IsInlineTag(TidyTagId id);
+
+// What a walk makes of a node; every walk asks this, and only this.
+enum class TNodeKind : std::uint8_t {
+  // Shows nothing: a comment, an unseen element (IsUnseen), a wbr.
+  Unseen,
+  Text,
+  // A line break (br).
+  Break,
+  // An element that flows in the line (IsInlineTag).
+  Inline,
+  // Any other element: a block, or set apart by spaces within a line.
+  Apart,
+};
+TNodeKind KindOf(TidyNode node);
 // What a browser never shows, nor anything inside it: scripts, styles,
 // templates, drawings, what belongs in the head, and elements hidden by
 // their hidden attribute or an inline display:none.
@@ -236,7 +250,7 @@ private:
   void WriteInlineChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
   void WriteInline(TidyNode node, const TBlockSet& blocks);
   void WriteInlineNode(TidyNode node, const TBlockSet& blocks);
-  void WriteContentChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
+  void WriteContentChildren(TidyNode node, bool& afterBlock);
   void WriteContent(TidyNode node);
   void WriteContentBreak();
   // An element outside the inline list, set apart by spaces.

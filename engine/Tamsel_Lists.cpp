@@ -90,8 +90,10 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
       prefixWritten = true;
     }
   };
-  switch (tidyNodeGetType(child)) {
-  case TidyNode_Text:
+  switch (KindOf(child)) {
+  case TNodeKind::Unseen:
+    return;
+  case TNodeKind::Text:
     // White space alone, before a heading or a nested list say, starts no
     // line: it would be an empty item.
     if (!prefixWritten) {
@@ -102,16 +104,15 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
     ensurePrefix();
     WriteText(child);
     return;
-  case TidyNode_StartEnd:
+  case TNodeKind::Break:
     // A line break before anything else in the line would only start it.
-    if (tidyNodeGetId(child) == TidyTag_BR && !prefixWritten) return;
+    if (!prefixWritten) return;
     ensurePrefix();
     WriteInlineNode(child, kItemContent);
     return;
-  case TidyNode_Start:
+  case TNodeKind::Inline:
+  case TNodeKind::Apart:
     break;
-  default:
-    return;
   }
   const TidyTagId id = tidyNodeGetId(child);
   switch (id) {
@@ -184,19 +185,19 @@ void TConverter::WriteDefinitionList(TidyNode node) {
 // Whether the node shows a visible character or an image.
 bool TConverter::ShowsSomething(TidyNode node) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text: {
+    switch (KindOf(child)) {
+    case TNodeKind::Text: {
       TidyBuffer& value = TextValue.Buffer;
       tidyNodeGetValue(Doc, child, &value);
       if (HasVisibleByte(value, 0, value.size)) return true;
       break;
     }
-    case TidyNode_Start:
-    case TidyNode_StartEnd:
-      if (IsUnseen(child)) break;
+    case TNodeKind::Inline:
+    case TNodeKind::Apart:
       if (tidyNodeGetId(child) == TidyTag_IMG || ShowsSomething(child)) return true;
       break;
-    default:
+    case TNodeKind::Unseen:
+    case TNodeKind::Break:
       break;
     }
   }
@@ -221,16 +222,13 @@ namespace {
 // of their own.
 int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
+    switch (KindOf(child)) {
+    case TNodeKind::Text:
       tidyNodeGetValue(doc, child, &value);
       if (HasVisibleByte(value, 0, value.size)) return 1;
       break;
-    case TidyNode_StartEnd:
-      if (tidyNodeGetId(child) == TidyTag_IMG) return 1;
-      break;
-    case TidyNode_Start: {
-      if (IsUnseen(child)) break;
+    case TNodeKind::Inline:
+    case TNodeKind::Apart: {
       switch (tidyNodeGetId(child)) {
       case TidyTag_IMG:
       case TidyTag_PRE:
@@ -252,7 +250,8 @@ int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
       }
       break;
     }
-    default:
+    case TNodeKind::Unseen:
+    case TNodeKind::Break:
       break;
     }
   }

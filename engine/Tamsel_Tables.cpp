@@ -289,7 +289,7 @@ bool IsFlattenedInCell(TidyTagId id) {
 void TConverter::WriteCellContent(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
     const TidyTagId id = tidyNodeGetId(child);
-    if (tidyNodeGetType(child) == TidyNode_Start && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
+    if (KindOf(child) == TNodeKind::Apart && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
       Out.SpaceOnce();
       WriteCellContent(child, afterBlock);
       Out.SpaceOnce();

@@ -100,32 +100,39 @@ bool IsUnseen(TidyNode node) {
   return style && HidesByStyle(style);
 }
 
+TNodeKind KindOf(TidyNode node) {
+  switch (tidyNodeGetType(node)) {
+  case TidyNode_Text:
+    return TNodeKind::Text;
+  case TidyNode_Start:
+  case TidyNode_StartEnd:
+    break;
+  default:
+    return TNodeKind::Unseen;
+  }
+  const TidyTagId id = tidyNodeGetId(node);
+  // Where a line may break shows nothing, so no space stands there.
+  if (id == TidyTag_WBR || IsUnseen(node)) return TNodeKind::Unseen;
+  if (id == TidyTag_BR) return TNodeKind::Break;
+  return IsInlineTag(id) ? TNodeKind::Inline : TNodeKind::Apart;
+}
+
 namespace detail {
 
 void TConverter::WriteBody(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      if (afterBlock) {
-        Out.NeedBlankLine();
-      }
-      WriteText(child);
-      afterBlock = false;
+    switch (KindOf(child)) {
+    case TNodeKind::Unseen:
       break;
-    case TidyNode_Start:
-    case TidyNode_StartEnd:
-      if (IsUnseen(child)) break;
-      if (IsInlineTag(tidyNodeGetId(child))) {
-        if (afterBlock) {
-          Out.NeedBlankLine();
-        }
-        WriteNode(child, afterBlock, kNoBlocks);
-      } else {
-        Out.NeedBlankLine();
-        WriteBlock(child, afterBlock);
-      }
+    case TNodeKind::Text:
+    case TNodeKind::Break:
+    case TNodeKind::Inline:
+      if (afterBlock) Out.NeedBlankLine();
+      WriteNode(child, afterBlock, kNoBlocks);
       break;
-    default:
+    case TNodeKind::Apart:
+      Out.NeedBlankLine();
+      WriteBlock(child, afterBlock);
       break;
     }
   });
@@ -194,30 +201,20 @@ template <class F> void TConverter::WriteSetApart(TidyNode node, F&& walk) {
 }
 
 void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
-  switch (tidyNodeGetType(node)) {
-  case TidyNode_Text:
+  switch (KindOf(node)) {
+  case TNodeKind::Unseen:
+    return;
+  case TNodeKind::Text:
     WriteText(node);
     afterBlock = false;
     return;
-  case TidyNode_Start:
-    if (IsUnseen(node)) return;
+  case TNodeKind::Break:
+    WriteLineBreak();
+    afterBlock = false;
+    return;
+  case TNodeKind::Inline:
+  case TNodeKind::Apart:
     break;
-  case TidyNode_StartEnd:
-    switch (tidyNodeGetId(node)) {
-    case TidyTag_BR:
-      WriteLineBreak();
-      afterBlock = false;
-      break;
-    case TidyTag_IMG:
-      WriteLinkedImage(node);
-      afterBlock = false;
-      break;
-    default:
-      break;
-    }
-    return;
-  default:
-    return;
   }
 
   const TidyTagId id = tidyNodeGetId(node);
@@ -260,12 +257,6 @@ void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blo
   case TidyTag_FONT:
     WriteFont(node);
     break;
-  case TidyTag_BR:
-    WriteLineBreak();
-    break;
-  case TidyTag_WBR:
-    // Where a line may break; it shows nothing, so no space stands there.
-    return;
   case TidyTag_IMG:
     WriteLinkedImage(node);
     afterBlock = false;
@@ -310,33 +301,26 @@ void TConverter::WriteInlineNode(TidyNode node, const TBlockSet& blocks) {
   WriteNode(node, afterBlock, blocks);
 }
 
-void TConverter::WriteContentChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
+void TConverter::WriteContentChildren(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
+    switch (const TNodeKind kind = KindOf(child)) {
+    case TNodeKind::Unseen:
+      break;
+    case TNodeKind::Text:
       WriteText(child);
       afterBlock = false;
       break;
-    case TidyNode_StartEnd:
-      if (tidyNodeGetId(child) == TidyTag_BR) WriteContentBreak();
+    case TNodeKind::Break:
+      WriteContentBreak();
       break;
-    case TidyNode_Start: {
-      if (IsUnseen(child)) break;
-      const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_WBR) break;
-      if (id == TidyTag_BR)
-        WriteContentBreak();
-      else if (id == TidyTag_A && Context.Heading)
+    case TNodeKind::Inline:
+    case TNodeKind::Apart:
+      if (tidyNodeGetId(child) == TidyTag_A && Context.Heading)
         WriteHeadingLink(child, afterBlock);
-      else if (blocks.Contains(id))
-        WriteBlock(child, afterBlock);
-      else if (IsInlineTag(id))
-        WriteContentChildren(child, afterBlock, kNoBlocks);
+      else if (kind == TNodeKind::Inline)
+        WriteContentChildren(child, afterBlock);
       else
-        WriteSetApart(child, [&] { WriteContentChildren(child, afterBlock, kNoBlocks); });
-      break;
-    }
-    default:
+        WriteSetApart(child, [&] { WriteContentChildren(child, afterBlock); });
       break;
     }
   });
@@ -353,7 +337,7 @@ void TConverter::WriteContentBreak() {
 
 void TConverter::WriteContent(TidyNode node) {
   bool afterBlock = false;
-  WriteContentChildren(node, afterBlock, kNoBlocks);
+  WriteContentChildren(node, afterBlock);
 }
 
 } // namespace detail
