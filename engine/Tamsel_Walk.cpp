@@ -95,9 +95,21 @@ bool IsUnseen(TidyNode node) {
   default:
     break;
   }
-  if (tidyAttrGetById(node, TidyAttr_HIDDEN)) return true;
-  const char* style = detail::AttrValue(node, TidyAttr_STYLE);
-  return style && HidesByStyle(style);
+  // One pass over the attributes: this is asked of every element.
+  for (TidyAttr attr = tidyAttrFirst(node); attr; attr = tidyAttrNext(attr)) {
+    switch (tidyAttrGetId(attr)) {
+    case TidyAttr_HIDDEN:
+      return true;
+    case TidyAttr_STYLE:
+      if (const char* style = reinterpret_cast<const char*>(tidyAttrValue(attr));
+          style && HidesByStyle(style))
+        return true;
+      break;
+    default:
+      break;
+    }
+  }
+  return false;
 }
 
 TNodeKind KindOf(TidyNode node) {
