@@ -319,20 +319,6 @@ std::string TSectionIds::Next(std::string_view title) {
 
 namespace {
 
-bool IsHeadingTag(TidyTagId id) {
-  switch (id) {
-  case TidyTag_H1:
-  case TidyTag_H2:
-  case TidyTag_H3:
-  case TidyTag_H4:
-  case TidyTag_H5:
-  case TidyTag_H6:
-    return true;
-  default:
-    return false;
-  }
-}
-
 bool IsMarkCharacter(char32_t c) {
   switch (c) {
   case '#':

@@ -116,6 +116,10 @@ private:
 
 // Elements that flow inside a line; every other element is a block.
 bool IsInlineTag(TidyTagId id);
+inline bool IsHeadingTag(TidyTagId id) {
+  return id == TidyTag_H1 || id == TidyTag_H2 || id == TidyTag_H3 || id == TidyTag_H4 ||
+         id == TidyTag_H5 || id == TidyTag_H6;
+}
 
 // What a walk makes of a node; every walk asks this, and only this.
 enum class TNodeKind : std::uint8_t {

@@ -125,22 +125,16 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
     WriteDefinitionList(child);
     prefixWritten = false;
     return;
-  case TidyTag_H1:
-  case TidyTag_H2:
-  case TidyTag_H3:
-  case TidyTag_H4:
-  case TidyTag_H5:
-  case TidyTag_H6:
-  case TidyTag_TABLE: {
+  default:
+    break;
+  }
+  if (id == TidyTag_TABLE || IsHeadingTag(id)) {
     Out.NeedBlankLine();
     bool afterBlock = false;
     WriteBlock(child, afterBlock);
     Out.NeedBlankLine();
     prefixWritten = false;
     return;
-  }
-  default:
-    break;
   }
   if (IsGroupingTag(id)) {
     // Set apart from the words around it, as a browser sets its box apart;
@@ -229,7 +223,9 @@ int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
       break;
     case TNodeKind::Inline:
     case TNodeKind::Apart: {
-      switch (tidyNodeGetId(child)) {
+      const TidyTagId id = tidyNodeGetId(child);
+      if (IsHeadingTag(id)) return 0;
+      switch (id) {
       case TidyTag_IMG:
       case TidyTag_PRE:
         return 1;
@@ -237,12 +233,6 @@ int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
       case TidyTag_OL:
       case TidyTag_DL:
       case TidyTag_TABLE:
-      case TidyTag_H1:
-      case TidyTag_H2:
-      case TidyTag_H3:
-      case TidyTag_H4:
-      case TidyTag_H5:
-      case TidyTag_H6:
         return 0;
       default:
         if (const int inner = StartsInline(doc, child, value); inner >= 0) return inner;

@@ -106,17 +106,13 @@ void ScanCell(TidyNode cell, TCellBlocks& found) {
     stack.pop_back();
     for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
       if (tidyNodeGetType(child) != TidyNode_Start) continue;
-      if (!IsInlineTag(tidyNodeGetId(child))) found.Block = true;
-      switch (tidyNodeGetId(child)) {
-      case TidyTag_TABLE:
-      case TidyTag_H1:
-      case TidyTag_H2:
-      case TidyTag_H3:
-      case TidyTag_H4:
-      case TidyTag_H5:
-      case TidyTag_H6:
+      const TidyTagId id = tidyNodeGetId(child);
+      if (!IsInlineTag(id)) found.Block = true;
+      if (id == TidyTag_TABLE || IsHeadingTag(id)) {
         found.Layout = true;
         return;
+      }
+      switch (id) {
       case TidyTag_UL:
       case TidyTag_OL:
       case TidyTag_DL:
