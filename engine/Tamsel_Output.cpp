@@ -336,22 +336,23 @@ void TOutput::CloseMark(std::string_view close) {
   if (close.empty()) return;
   // A marker ends a link's wrap: DokuWiki reads no formatting in a title.
   if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
-  const byte c = static_cast<byte>(close[0]);
-  if (Buffer.size > 0 && Buffer.size == TextEnd && kByteClasses.Run[c] &&
-      Buffer.bp[Buffer.size - 1] == c)
-    Append("%%%%", 4);
+  PartFromText(close);
   // Written at once, without the breaks asked for since: the marker ends
   // the line its pair began on.
   Append(close.data(), close.size());
   MarkEnd = Buffer.size;
 }
 
-void TOutput::EmitMarker(std::string_view marker) {
-  if (marker.empty()) return;
+void TOutput::PartFromText(std::string_view marker) {
   const byte c = static_cast<byte>(marker[0]);
   if (Buffer.size > 0 && Buffer.size == TextEnd && kByteClasses.Run[c] &&
       Buffer.bp[Buffer.size - 1] == c)
     Append("%%%%", 4);
+}
+
+void TOutput::EmitMarker(std::string_view marker) {
+  if (marker.empty()) return;
+  PartFromText(marker);
   Emit(marker.data(), marker.size());
   MarkEnd = Buffer.size;
 }

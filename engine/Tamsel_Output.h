@@ -309,6 +309,9 @@ private:
   // Holds white space at a pair's edge or a line's start.
   void HoldEdge(const char* p, std::size_t n);
   void EmitMarker(std::string_view marker);
+  // Parts a marker from text right before it that ends in the marker's
+  // character: together they would make a longer run ("*" and "**").
+  void PartFromText(std::string_view marker);
   // Holds leading white space; at a visible byte writes the wrap's opening
   // and what it held, and leaves p and n at that byte.
   void OpenPendingWrap(const char*& p, std::size_t& n);
