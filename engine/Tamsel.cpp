@@ -19,6 +19,9 @@
 
 namespace tamsel {
 
+// The public header names Tidy's encodings without including Tidy.
+static_assert(kEncUtf8 == TidyEncUtf8 && kEncUtf16le == TidyEncUtf16le);
+
 namespace {
 
 void* TIDY_CALL StrAlloc(TidyAllocator* self, std::size_t n) {
@@ -71,15 +74,6 @@ constexpr std::size_t kStackPerTag = 512;
 // For the frames above the walk, Tidy's and PCRE2's own, and the caller's.
 constexpr std::size_t kStackBase = std::size_t{1} << 20;
 
-// Releases the run's document on every way out, also when an exception passes.
-struct TDocGuard {
-  TidyDoc& Doc;
-  ~TDocGuard() {
-    if (Doc) tidyRelease(Doc);
-    Doc = nullptr;
-  }
-};
-
 } // namespace
 
 // Tidy sets the process locale while it makes a document (it looks up the
@@ -111,7 +105,9 @@ void SetTidyOptions(TidyDoc doc, int encoding) {
   tidyOptSetBool(doc, TidyQuoteNbsp, no);
   tidyOptSetInt(doc, TidyVertSpace, TidyNoState);
   tidyOptSetInt(doc, TidyWrapLen, 0);
-  // Text emission relies on Tidy's line ends being CR LF.
+  // Text is taken from Tidy's lexer as its printer would print it with these
+  // line ends (tidy_print_check holds the two alike); the result's line ends
+  // are the channel's, in the run's LineBreak.
   tidyOptSetInt(doc, TidyNewline, TidyCRLF);
 }
 
@@ -223,14 +219,12 @@ TidyDoc ParseDocument(TTidyHeap& heap, const void* bytes, std::int32_t size, int
   // Tidy's error output would go to stderr; nothing of it is shown. Declining
   // every message also spares Tidy writing it out: on badly broken pages that
   // is a tenth of the parse.
-  TidyBuffer errors;
-  tidyBufInit(&errors);
-  tidySetErrorBuffer(doc, &errors);
+  TTidyBuffer errors;
+  tidySetErrorBuffer(doc, &errors.Buffer);
   tidySetMessageCallback(doc, ChargeMessage);
   tidySetAppData(doc, &heap);
 
   const bool parsed = heap.ParseWithin(doc, bytes, static_cast<std::size_t>(size));
-  tidyBufFree(&errors);
   // Tidy's state is broken then: the document goes with the heap, unreleased.
   if (!parsed)
     throw std::runtime_error("the HTML is too deeply tangled to convert: HTML Tidy would take "
@@ -254,7 +248,9 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   TTidyHeap heap(static_cast<std::size_t>(size));
   Utf8StrAllocator record;
   std::string result;
-  TDocGuard guard{Doc};
+  // The run's document, released on every way out.
+  const TLocal<TidyDoc> docScope(Doc, nullptr);
+  TTidyDoc document;
   // Read once, so that a run sees one set of options throughout.
   Options = Owner.Options;
   Report = {};
@@ -263,7 +259,8 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
   if (Options.StartPage.empty() || Options.StartPage.find(':') != std::string::npos)
     Options.StartPage = "start";
 
-  Doc = ParseDocument(heap, bytes, size, encoding);
+  document.Reset(ParseDocument(heap, bytes, size, encoding));
+  Doc = document.Get();
 
   TidyNode body = tidyGetBody(Doc);
   if (!body || tidyNodeGetId(body) != TidyTag_BODY) return result;
@@ -271,31 +268,15 @@ std::string detail::TConverter::Run(const void* bytes, std::int32_t size, int en
 
   record.Limit = std::min(kMaxOutputBytes,
                           kOutputFloorBytes + kOutputPerInputByte * static_cast<std::size_t>(size));
-  Out.Begin(record, Options.LineBreak == "\n" ? "\n" : "\r\n");
-  struct TOutputGuard {
-    TOutput& Out;
-    ~TOutputGuard() { Out.Abandon(); }
-  } outputGuard{Out};
+  const TOutput::TRun output = Out.Begin(record, Options.LineBreak == "\n" ? "\n" : "\r\n");
   // Real pages give about as many bytes of markup as they have of HTML: room
   // for half of that at once spares most of the doublings.
   Out.Reserve(std::min(static_cast<std::size_t>(size) / 2, record.Limit / 2));
-  RawDepth = NoDashDepth = CodeDepth = 0;
-  OpenMarks = 0;
-  InTerm = false;
-  SectionIds = {};
-  HeadingAnchors.clear();
-  HeadingLines.clear();
-  Places = {};
-  PlacesFound = false;
-  Deferred.clear();
-  QuoteBlocks.clear();
-  QuoteLevel = 0;
-  DefinitionStart = 0;
-  StyledNode = nullptr;
+  static_cast<TRunState&>(*this) = TRunState{};
   ClassRules.Collect(Doc);
 
-  std::uint8_t state = 0;
-  WriteBody(body, state);
+  bool afterBlock = false;
+  WriteBody(body, afterBlock);
   const std::size_t written = Out.Finish();
   if (Out.QuotesFlattened())
     Notes.push_back("quotations nested deeper than " + std::to_string(TOutput::kMaxQuoteLevels) +

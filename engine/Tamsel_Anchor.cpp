@@ -319,20 +319,6 @@ std::string TSectionIds::Next(std::string_view title) {
 
 namespace {
 
-bool IsHeadingTag(TidyTagId id) {
-  switch (id) {
-  case TidyTag_H1:
-  case TidyTag_H2:
-  case TidyTag_H3:
-  case TidyTag_H4:
-  case TidyTag_H5:
-  case TidyTag_H6:
-    return true;
-  default:
-    return false;
-  }
-}
-
 bool IsMarkCharacter(char32_t c) {
   switch (c) {
   case '#':
@@ -413,12 +399,8 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
   TIdPlaces places;
   TidyNode body = tidyGetBody(doc);
   if (!body) return places;
-  TidyBuffer value;
-  tidyBufInit(&value);
-  struct TFreeValue {
-    TidyBuffer& Buffer;
-    ~TFreeValue() { tidyBufFree(&Buffer); }
-  } freeValue{value};
+  TTidyBuffer owned;
+  TidyBuffer& value = owned.Buffer;
 
   // Links name an id as the browser reads it: "a_&_b" for id="a_&amp;_b",
   // which MediaWiki writes for a heading "A & B".
@@ -554,11 +536,9 @@ TIdPlaces FindIdPlaces(TidyDoc doc) {
 }
 
 bool IsPermalinkMark(TidyDoc doc, TidyNode link) {
-  TidyBuffer value;
-  tidyBufInit(&value);
+  TTidyBuffer value;
   std::string text;
-  const bool collected = CollectMarkText(doc, link, value, text);
-  tidyBufFree(&value);
+  const bool collected = CollectMarkText(doc, link, value.Buffer, text);
   if (!collected) return false;
   bool mark = false;
   for (std::size_t pos = 0; pos < text.size();) {

@@ -15,27 +15,23 @@ namespace {
 // a space for an element set apart.
 void CollectCode(TidyDoc doc, TidyNode node, TidyBuffer& value, std::string& out) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
+    switch (KindOf(child)) {
+    case TNodeKind::Unseen:
+      break;
+    case TNodeKind::Text:
       tidyNodeGetValue(doc, child, &value);
       out.append(reinterpret_cast<const char*>(value.bp), value.size);
       break;
-    case TidyNode_StartEnd:
-    case TidyNode_Start: {
-      const TidyTagId id = tidyNodeGetId(child);
-      if (IsUnseen(child) || id == TidyTag_WBR) {
-      } else if (id == TidyTag_BR) {
-        out += '\n';
-      } else if (IsInlineTag(id)) {
-        CollectCode(doc, child, value, out);
-      } else {
-        out += ' ';
-        CollectCode(doc, child, value, out);
-        out += ' ';
-      }
+    case TNodeKind::Break:
+      out += '\n';
       break;
-    }
-    default:
+    case TNodeKind::Inline:
+      CollectCode(doc, child, value, out);
+      break;
+    case TNodeKind::Apart:
+      out += ' ';
+      CollectCode(doc, child, value, out);
+      out += ' ';
       break;
     }
   });
@@ -53,11 +49,12 @@ bool HoldsLineBreak(TidyNode node) {
 bool TConverter::HasTextBeside(TidyNode node, TidyNode link) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
     if (child == link) continue;
-    if (tidyNodeGetType(child) == TidyNode_Text) {
+    const TNodeKind kind = KindOf(child);
+    if (kind == TNodeKind::Text) {
       TidyBuffer& value = TextValue.Buffer;
       tidyNodeGetValue(Doc, child, &value);
       if (HasVisibleByte(value, 0, value.size)) return true;
-    } else if (tidyNodeGetType(child) == TidyNode_Start && !IsUnseen(child) &&
+    } else if ((kind == TNodeKind::Inline || kind == TNodeKind::Apart) &&
                !(tidyNodeGetId(child) == TidyTag_A && IsPermalinkMark(Doc, child)) &&
                HasTextBeside(child, link)) {
       return true;
@@ -77,12 +74,9 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   // DokuWiki reads no markup inside a heading: protection would show as "%%".
   HeadingLinks.clear();
   {
-    const TScope raw(RawDepth), noDash(NoDashDepth);
-    struct THeadingScope {
-      TidyNode& Heading;
-      THeadingScope(TidyNode& heading, TidyNode node) : Heading(heading) { Heading = node; }
-      ~THeadingScope() { Heading = nullptr; }
-    } headingScope(Heading, node);
+    const TLocal local(Context);
+    Context.Raw = Context.NoDash = true;
+    Context.Heading = node;
     WriteContent(node);
   }
   Out.CloseMark(kClose[index]);
@@ -99,8 +93,7 @@ void TConverter::WriteHeading(TidyNode node, std::int32_t level) {
   // The heading's other links, which would be lost, on the line after it.
   const std::vector<TidyNode> links = std::move(HeadingLinks);
   HeadingLinks.clear();
-  Out.ResetBreaks();
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
   for (TidyNode link : links) {
     if (link != links.front()) Out.SpaceOnce();
     WriteInlineNode(link, kNoBlocks);
@@ -146,18 +139,16 @@ bool TConverter::IsOwnAnchor(TidyNode heading, std::string_view href) {
 
 // A permalink mark goes with its link; a link to the heading itself leaves
 // its text; any other link leaves its text and is written after the heading.
-void TConverter::WriteHeadingLink(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteHeadingLink(TidyNode node, bool& afterBlock) {
   if (IsPermalinkMark(Doc, node)) return;
-  if (const char* href = AttrValue(node, TidyAttr_HREF); href && !IsOwnAnchor(Heading, href))
+  if (const char* href = AttrValue(node, TidyAttr_HREF);
+      href && !IsOwnAnchor(Context.Heading, href))
     HeadingLinks.push_back(node);
-  WriteContentChildren(node, state, kNoBlocks);
+  WriteContentChildren(node, afterBlock);
 }
 
 void TConverter::WriteRule() {
   Out.Write(TContext::Markup, "----");
-  Out.ResetBreaks();
-  // So that the next block's blank line is written in full.
-  Out.ClearBreakCount();
 }
 
 // A paragraph is a pair without markers: white space at its edges, a
@@ -189,82 +180,54 @@ void TConverter::WriteCode(TidyNode node) {
                       Repaired.find("</file>") == std::string::npos;
   Out.Write(TContext::Markup, asFile ? "<file>" : "<code>");
   // Up to its closing tag the block's lines get no quotation prefix.
-  struct TCodeScope {
-    TOutput& Out;
-    explicit TCodeScope(TOutput& out) : Out(out) { Out.BeginCode(); }
-    ~TCodeScope() { Out.EndCode(); }
-  } codeScope(Out);
-  Out.ResetBreaks();
-  Out.ClearBreakCount();
-  Out.NeedBreaks(1);
+  const TScope code = Out.EnterCode();
+  Out.NeedLineEnd();
   {
-    const TScope code(CodeDepth), noDash(NoDashDepth);
+    const TLocal local(Context);
+    Context.NoDash = true;
     WriteContent(node);
   }
   Out.DropTrailingCodeSpace();
-  Out.ResetBreaks();
-  Out.ClearBreakCount();
-  Out.NeedBreaks(1);
+  Out.NeedLineEnd();
   Out.Write(TContext::Markup, asFile ? "</file>" : "</code>");
-  Out.ResetBreaks();
-  Out.ClearBreakCount();
 }
 
 // Every line of a quotation begins with its prefix, which the channel writes
 // for each line it starts; a nested quotation adds a level for its time.
 void TConverter::WriteQuote(TidyNode node) {
   {
-    const TScope level(QuoteLevel);
+    const TLocal local(Context);
+    Context.Quote = true;
     WriteQuoteLines(node);
   }
-  if (QuoteLevel > 0 || QuoteBlocks.empty()) return;
+  if (Context.Quote || QuoteBlocks.empty()) return;
   // DokuWiki holds no table in a quotation, and no code block that both of
   // its parsers read alike (the newer one ends the quotation at the line's
   // end, the older one keeps a "> " in the code): they follow it.
   const std::vector<TidyNode> blocks = std::move(QuoteBlocks);
   QuoteBlocks.clear();
   for (TidyNode block : blocks) {
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
+    Out.NeedBlankLine();
     if (tidyNodeGetId(block) == TidyTag_TABLE) {
       WriteTable(block);
     } else {
-      std::uint8_t state = 0;
-      WriteBlock(block, state);
+      bool afterBlock = false;
+      WriteBlock(block, afterBlock);
     }
   }
 }
 
 void TConverter::WriteQuoteLines(TidyNode node) {
-  struct TQuoteScope {
-    TOutput& Out;
-    explicit TQuoteScope(TOutput& out) : Out(out) { Out.PushQuote(); }
-    ~TQuoteScope() { Out.PopQuote(); }
-  } quoteScope(Out);
+  const TScope quote = Out.EnterQuote();
   Out.StartQuoteLine();
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      WriteText(child);
-      break;
-    case TidyNode_Start:
-      if (tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
-        WriteQuote(child);
-        // What follows is this quotation's own again, on a line of its own.
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
-      } else {
-        WriteInlineNode(child, kItemContent);
-      }
-      break;
-    case TidyNode_StartEnd:
-      // <br/> and <img/>, lest the words on either side run together.
+    if (KindOf(child) == TNodeKind::Apart && tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
+      Out.NeedBlankLine();
+      WriteQuote(child);
+      // What follows is this quotation's own again, on a line of its own.
+      Out.NeedBlankLine();
+    } else {
       WriteInlineNode(child, kItemContent);
-      break;
-    default:
-      break;
     }
   });
 }

@@ -19,15 +19,15 @@ std::uint32_t TConverter::MarkBit(std::string_view open) {
 
 void TConverter::WriteMarked(TidyNode node, std::string_view open, std::string_view close) {
   const std::uint32_t bit = MarkBit(open);
-  if (OpenMarks & bit) {
+  if (Context.Marks & bit) {
     WriteInline(node, kNoBlocks);
     return;
   }
-  OpenMarks |= bit;
+  const TLocal local(Context);
+  Context.Marks |= bit;
   Out.OpenMark(open);
   WriteInline(node, kNoBlocks);
   Out.CloseMark(close);
-  OpenMarks &= ~bit;
 }
 
 void TConverter::WriteFont(TidyNode node) {
@@ -81,8 +81,8 @@ std::uint32_t TConverter::OpenStyleMarks(const TStyleMarks& marks) {
   std::uint32_t opened = 0;
   for (const TStyleMarker& m : kStyleMarkers) {
     const std::uint32_t bit = MarkBit(m.Open);
-    if (marks.*m.Flag <= 0 || (OpenMarks & bit)) continue;
-    OpenMarks |= bit;
+    if (marks.*m.Flag <= 0 || (Context.Marks & bit)) continue;
+    Context.Marks |= bit;
     opened |= bit;
     Out.OpenMark(m.Open);
     if (m.Open == "''") ++Out.CodeTextDepth;
@@ -97,11 +97,11 @@ void TConverter::CloseStyleMarks(std::uint32_t opened) {
     if (!(opened & bit)) continue;
     if (m.Open == "''") --Out.CodeTextDepth;
     Out.CloseMark(m.Close);
-    OpenMarks &= ~bit;
+    Context.Marks &= ~bit;
   }
 }
 
-void TConverter::WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet& blocks,
+void TConverter::WriteStyled(TidyNode node, bool& afterBlock, const TBlockSet& blocks,
                              const TStyleMarks& marks) {
   if (marks.Apart > 0) Out.SpaceOnce();
   const std::uint32_t opened = OpenStyleMarks(marks);
@@ -112,12 +112,10 @@ void TConverter::WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet
       (marks.Underline < 0 && (id == TidyTag_U || id == TidyTag_INS)) ||
       (marks.Strike < 0 && (id == TidyTag_S || id == TidyTag_STRIKE || id == TidyTag_DEL));
   if (off) {
-    WriteInlineChildren(node, state, kNoBlocks);
+    WriteInlineChildren(node, afterBlock, kNoBlocks);
   } else {
-    const TidyNode styled = StyledNode;
-    StyledNode = node;
-    WriteNode(node, state, blocks);
-    StyledNode = styled;
+    const TLocal styled(Context.Styled, node);
+    WriteNode(node, afterBlock, blocks);
   }
   CloseStyleMarks(opened);
   if (marks.Apart > 0) Out.SpaceOnce();

@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <tidy/tidy.h>
@@ -46,6 +47,35 @@ TidyDoc CreateDocument(TidyAllocator* allocator);
 
 class TTidyHeap;
 
+// A TidyBuffer of Tidy's default allocator, freed with its owner.
+struct TTidyBuffer {
+  TTidyBuffer() { tidyBufInit(&Buffer); }
+  ~TTidyBuffer() { tidyBufFree(&Buffer); }
+  TTidyBuffer(const TTidyBuffer&) = delete;
+  TTidyBuffer& operator=(const TTidyBuffer&) = delete;
+  TidyBuffer Buffer;
+};
+
+// A Tidy document, released with its owner.
+class TTidyDoc {
+public:
+  TTidyDoc() = default;
+  explicit TTidyDoc(TidyDoc doc) : Doc(doc) {}
+  ~TTidyDoc() { Reset(); }
+  TTidyDoc(const TTidyDoc&) = delete;
+  TTidyDoc& operator=(const TTidyDoc&) = delete;
+  TidyDoc Get() const { return Doc; }
+  void Reset(TidyDoc doc = nullptr) {
+    if (Doc) tidyRelease(Doc);
+    Doc = doc;
+  }
+  // Gives up the document without releasing it.
+  TidyDoc Release() { return std::exchange(Doc, nullptr); }
+
+private:
+  TidyDoc Doc = nullptr;
+};
+
 // Checks the input's size, repairs what HTML Tidy would spend quadratic time
 // on, and calls work with the bytes to parse on a stack deep enough for
 // their nesting (a thread of its own when this one's is too small). Throws
@@ -67,41 +97,55 @@ void KeepRegion(TidyDoc doc, TidyNode body, const TRegionChooser& chooser);
 // Sets the Tidy options of a conversion run on doc, reading input in encoding.
 void SetTidyOptions(TidyDoc doc, int encoding);
 
-// An element id set with room for ids 0 to 143; larger ids are never members.
+// A set of element ids, with room for every id of the Tidy it is built with.
 class TBlockSet {
 public:
   constexpr TBlockSet() = default;
   constexpr TBlockSet(std::initializer_list<TidyTagId> ids) {
     for (TidyTagId id : ids)
-      if (static_cast<unsigned>(id) < kBits) Words[id / 64] |= std::uint64_t{1} << (id % 64);
+      Words[id / 64] |= std::uint64_t{1} << (id % 64);
   }
   constexpr bool Contains(TidyTagId id) const {
     unsigned u = static_cast<unsigned>(id);
-    return u < kBits && (Words[u / 64] >> (u % 64)) & 1;
+    return u < N_TIDY_TAGS && (Words[u / 64] >> (u % 64)) & 1;
   }
 
 private:
-  static constexpr unsigned kBits = 144;
-  std::uint64_t Words[3] = {0, 0, 0};
+  std::uint64_t Words[(N_TIDY_TAGS + 63) / 64] = {};
 };
 
 // Elements that flow inside a line; every other element is a block.
 bool IsInlineTag(TidyTagId id);
+inline bool IsHeadingTag(TidyTagId id) {
+  return id == TidyTag_H1 || id == TidyTag_H2 || id == TidyTag_H3 || id == TidyTag_H4 ||
+         id == TidyTag_H5 || id == TidyTag_H6;
+}
+
+// What a walk makes of a node; every walk asks this, and only this.
+enum class TNodeKind : std::uint8_t {
+  // Shows nothing: a comment, an unseen element (IsUnseen), a wbr.
+  Unseen,
+  Text,
+  // A line break (br).
+  Break,
+  // An element that flows in the line (IsInlineTag).
+  Inline,
+  // Any other element: a block, or set apart by spaces within a line.
+  Apart,
+};
+TNodeKind KindOf(TidyNode node);
 // What a browser never shows, nor anything inside it: scripts, styles,
 // templates, drawings, what belongs in the head, and elements hidden by
 // their hidden attribute or an inline display:none.
 bool IsUnseen(TidyNode node);
-// 0 none, 1 left, 2 center, 3 right.
-std::uint8_t ParseAlign(const char* value);
+// An align attribute's word; None for anything else.
+enum class TAlign : std::uint8_t { None, Left, Center, Right };
+TAlign ParseAlign(const char* value);
 std::int32_t ParseInt(const char* value, std::int32_t fallback);
 // Whether bytes [from, to) of the buffer hold one above 0x20.
 bool HasVisibleByte(const TidyBuffer& buffer, std::uint32_t from, std::uint32_t to);
 
 namespace detail {
-
-inline constexpr std::uint8_t kStateText = 1;
-inline constexpr std::uint8_t kStateInline = 2;
-inline constexpr std::uint8_t kStateBlock = 3;
 
 // Elements that only group other content (div, p, section, li, dd, ...).
 bool IsGroupingTag(TidyTagId id);
@@ -110,7 +154,12 @@ bool IsGroupingTag(TidyTagId id);
 bool IsLayoutTable(TidyNode table);
 
 inline const TBlockSet kNoBlocks{};
-inline const TBlockSet kLinkContent{TidyTag_DIV, TidyTag_P};
+// A link around blocks (a card: a whole article as one link) keeps them
+// blocks, every one of their texts linked.
+inline const TBlockSet kLinkContent{
+    TidyTag_DIV,        TidyTag_P,       TidyTag_SECTION, TidyTag_ARTICLE, TidyTag_ASIDE,
+    TidyTag_NAV,        TidyTag_HEADER,  TidyTag_FOOTER,  TidyTag_MAIN,    TidyTag_FIGURE,
+    TidyTag_FIGCAPTION, TidyTag_DETAILS, TidyTag_SUMMARY};
 inline const TBlockSet kItemContent{TidyTag_PRE};
 
 // The attribute's value, or null when the attribute or its value is absent.
@@ -131,8 +180,64 @@ template <class F> void ForEachChild(TidyNode node, F&& f) {
 
 struct TTableSpans;
 
+// What a writer needs to know of where it writes. A writer changes it for its
+// content only, under a TLocal of the whole record.
+struct TWriteContext {
+  // A heading's title: DokuWiki reads no markup there.
+  bool Raw = false;
+  // En dashes stay as they are (headings, links, code).
+  bool NoDash = false;
+  // A definition term: a permalink mark there goes with its link, as in a
+  // heading.
+  bool Term = false;
+  // Inside a quotation.
+  bool Quote = false;
+  // The formatting markers open around what is being written (MarkBit).
+  std::uint32_t Marks = 0;
+  // The heading being written.
+  TidyNode Heading = nullptr;
+  // The element whose CSS markers are open: its own walk writes no more.
+  TidyNode Styled = nullptr;
+};
+
+// What one run of the converter finds and changes, all of it back to its
+// start when the next run begins.
+struct TRunState {
+  TWriteContext Context;
+  // The anchor the heading writer gave each heading it wrote, numbered as
+  // DokuWiki numbers them.
+  TSectionIds SectionIds;
+  std::unordered_map<TidyNode, std::string> HeadingAnchors;
+  // Where the writer wrote each heading's line in the result.
+  struct THeadingLine {
+    TidyNode Node;
+    std::size_t From, To;
+  };
+  std::vector<THeadingLine> HeadingLines;
+  // Where the document's ids stand among its headings, found at the first
+  // link to a fragment (or for the report).
+  TIdPlaces Places;
+  bool PlacesFound = false;
+  // The fragments of links written before their headings were: each a
+  // place, or (no such id) a name that may be a heading's anchor.
+  struct TDeferredFragment {
+    const TIdPlace* Place;
+    std::string Name;
+  };
+  std::vector<TDeferredFragment> Deferred;
+  // An image was written inside the current link to a media file.
+  bool MediaImage = false;
+  // The links of the heading being written that go after its line.
+  std::vector<TidyNode> HeadingLinks;
+  // Tables and code blocks met inside a quotation, which DokuWiki cannot
+  // hold there alike in its parsers: they follow the outermost quotation.
+  std::vector<TidyNode> QuoteBlocks;
+  // VisibleWrites when the current definition began.
+  std::size_t DefinitionStart = 0;
+};
+
 // The converter's run: the Tidy document, the output channel and the walks.
-class TConverter {
+class TConverter : private TRunState {
 public:
   explicit TConverter(const TTamsel& owner) : Owner(owner) {}
 
@@ -143,13 +248,13 @@ public:
 
 private:
   // Walks and dispatch.
-  void WriteBody(TidyNode node, std::uint8_t& state);
-  void WriteBlock(TidyNode node, std::uint8_t& state);
-  void WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
-  void WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteBody(TidyNode node, bool& afterBlock);
+  void WriteBlock(TidyNode node, bool& afterBlock);
+  void WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
+  void WriteInlineChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
   void WriteInline(TidyNode node, const TBlockSet& blocks);
   void WriteInlineNode(TidyNode node, const TBlockSet& blocks);
-  void WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteContentChildren(TidyNode node, bool& afterBlock);
   void WriteContent(TidyNode node);
   void WriteContentBreak();
   // An element outside the inline list, set apart by spaces.
@@ -161,7 +266,7 @@ private:
   // Blocks.
   void WriteHeading(TidyNode node, std::int32_t level);
   // A link inside a heading, where DokuWiki holds none.
-  void WriteHeadingLink(TidyNode node, std::uint8_t& state);
+  void WriteHeadingLink(TidyNode node, bool& afterBlock);
   bool IsOwnAnchor(TidyNode heading, std::string_view href);
   bool HasTextBeside(TidyNode node, TidyNode link);
   void WriteRule();
@@ -190,9 +295,9 @@ private:
   void WriteTableCaption(TidyNode node);
   void WriteTableSection(TidyNode node, TTableSpans& spans);
   void WriteTableRow(TidyNode node, TTableSpans& spans);
-  void WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign, TTableSpans& spans);
+  void WriteTableCell(TidyNode node, TidyTagId kind, TAlign rowAlign, TTableSpans& spans);
   void WriteSpannedCells(TTableSpans& spans, bool all);
-  void WriteCellContent(TidyNode node, std::uint8_t& state);
+  void WriteCellContent(TidyNode node, bool& afterBlock);
 
   // Inline formatting.
   void WriteMarked(TidyNode node, std::string_view open, std::string_view close);
@@ -220,7 +325,7 @@ private:
   bool StyleMarks(TidyNode node, TStyleMarks& marks);
   // The element within the markers its CSS asks for; one that its CSS turns
   // off (a b with "font-weight: normal") writes no markers of its own.
-  void WriteStyled(TidyNode node, std::uint8_t& state, const TBlockSet& blocks,
+  void WriteStyled(TidyNode node, bool& afterBlock, const TBlockSet& blocks,
                    const TStyleMarks& marks);
   // Opens the markers marks turns on that are not open yet; returns them.
   std::uint32_t OpenStyleMarks(const TStyleMarks& marks);
@@ -228,7 +333,7 @@ private:
   void WriteLineBreak();
 
   // Links and images.
-  void WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks);
+  void WriteLink(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
   void WriteImage(TidyNode node);
   void WriteLinkedImage(TidyNode node);
   // "#frag" as DokuWiki's anchor of the heading where the fragment lands.
@@ -244,27 +349,6 @@ private:
   TOptions Options;
   TidyDoc Doc = nullptr;
   TOutput Out;
-  // The anchor the heading writer gave each heading it wrote, numbered as
-  // DokuWiki numbers them.
-  TSectionIds SectionIds;
-  std::unordered_map<TidyNode, std::string> HeadingAnchors;
-  // Where the writer wrote each heading's line in the result.
-  struct THeadingLine {
-    TidyNode Node;
-    std::size_t From, To;
-  };
-  std::vector<THeadingLine> HeadingLines;
-  // Where the document's ids stand among its headings, found at the first
-  // link to a fragment (or for the report).
-  TIdPlaces Places;
-  bool PlacesFound = false;
-  // The fragments of links written before their headings were: each a
-  // place, or (no such id) a name that may be a heading's anchor.
-  struct TDeferredFragment {
-    const TIdPlace* Place;
-    std::string Name;
-  };
-  std::vector<TDeferredFragment> Deferred;
   const TIdPlaces& IdPlaces();
   // Where a place lands, now that every heading is written.
   TAnchorTarget Land(const TIdPlace& place) const;
@@ -275,40 +359,10 @@ public:
   TDocumentAnchors Report;
 
 private:
-  // An image was written inside the current link to a media file.
-  bool MediaImage = false;
-  // The heading being written, and its links that go after its line.
-  TidyNode Heading = nullptr;
-  std::vector<TidyNode> HeadingLinks;
-  // Above 0 while a heading's title is written: no markup is read there.
-  std::uint32_t RawDepth = 0;
-  // Above 0 while en dashes stay as they are (headings, links, code).
-  std::uint32_t NoDashDepth = 0;
-  // Above 0 while the content of a preformatted block is written.
-  std::uint32_t CodeDepth = 0;
-  // The formatting markers open around what is being written (MarkBit).
-  std::uint32_t OpenMarks = 0;
-  // Inside a definition term: a permalink mark there goes with its link, as
-  // in a heading.
-  bool InTerm = false;
-  // Tables and code blocks met inside a quotation, which DokuWiki cannot
-  // hold there alike in its parsers: they follow the outermost quotation.
-  std::vector<TidyNode> QuoteBlocks;
-  std::uint32_t QuoteLevel = 0;
   // Class rules of the document's style sheets.
   TClassRules ClassRules;
-  // The element whose CSS markers are open: its own walk writes no more.
-  TidyNode StyledNode = nullptr;
-  // VisibleWrites when the current definition began.
-  std::size_t DefinitionStart = 0;
   // A text node's bytes as Tidy's lexer holds them.
-  struct TOwnedBuffer {
-    TOwnedBuffer() { tidyBufInit(&Buffer); }
-    ~TOwnedBuffer() { tidyBufFree(&Buffer); }
-    TOwnedBuffer(const TOwnedBuffer&) = delete;
-    TOwnedBuffer& operator=(const TOwnedBuffer&) = delete;
-    TidyBuffer Buffer;
-  } TextValue;
+  TTidyBuffer TextValue;
   // The repaired form of the text being written; kept to reuse its storage.
   std::string Repaired;
 };

@@ -40,10 +40,10 @@ bool HoldsImage(TidyNode node) {
 
 namespace detail {
 
-void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteLink(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
   // Documentation generators end a term with a "¶" linking to it; on the
   // page it would be glued to the term's last word.
-  if (InTerm) {
+  if (Context.Term) {
     const char* href = AttrValue(node, TidyAttr_HREF);
     if (href && href[0] == '#' && IsPermalinkMark(Doc, node)) return;
   }
@@ -89,10 +89,11 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
   Out.SetLinkTarget(std::move(target), isUrl, media);
   if (deferred) Out.DeferTarget(*deferred);
   if (Out.Linking()) {
-    const TScope noDash(NoDashDepth);
+    const TLocal local(Context);
+    Context.NoDash = true;
     const std::size_t wraps = Out.WrapsOpened();
     MediaImage = false;
-    WriteInlineChildren(node, state, blocks);
+    WriteInlineChildren(node, afterBlock, blocks);
     // A media link cannot hold an image: the image stands alone, and the
     // link follows it under the file's name.
     if (media && MediaImage && Out.WrapsOpened() == wraps) {
@@ -105,7 +106,7 @@ void TConverter::WriteLink(TidyNode node, std::uint8_t& state, const TBlockSet& 
       Out.CloseLinkWrap();
     }
   } else {
-    WriteInlineChildren(node, state, blocks);
+    WriteInlineChildren(node, afterBlock, blocks);
   }
   Out.ClearLinkTarget();
 }
@@ -226,11 +227,11 @@ void TConverter::WriteImage(TidyNode node) {
     if (source.empty()) return;
   }
   Out.Write(TContext::Markup, "{{");
-  const std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
-  if (align == 3) Out.Put(' ');
+  const TAlign align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  if (align == TAlign::Right) Out.Put(' ');
   Out.Write(isUrl ? TContext::Url : TContext::WikiId, source);
   Out.WriteImageSize(AttrValue(node, TidyAttr_WIDTH), AttrValue(node, TidyAttr_HEIGHT));
-  if (align == 1) Out.Put(' ');
+  if (align == TAlign::Left) Out.Put(' ');
   if (const char* alt = AttrValue(node, TidyAttr_ALT)) {
     Out.Put('|');
     Out.Write(TContext::ImageTitle, AttrText(alt));

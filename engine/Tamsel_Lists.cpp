@@ -9,29 +9,13 @@
 
 namespace tamsel::detail {
 
-namespace {
-
-// One level of indentation for the time of a list.
-class TIndentScope {
-public:
-  explicit TIndentScope(TOutput& out) : Out(out) { Out.PushIndent(); }
-  ~TIndentScope() { Out.PopIndent(); }
-  TIndentScope(const TIndentScope&) = delete;
-  TIndentScope& operator=(const TIndentScope&) = delete;
-
-private:
-  TOutput& Out;
-};
-
-} // namespace
-
 void TConverter::WriteListItemPrefix(TidyTagId kind) {
   Out.StartItem(kind == TidyTag_OL ? '-' : kind == TidyTag_UL || kind == TidyTag_DL ? '*' : 0);
 }
 
 void TConverter::WriteList(TidyNode node, TidyTagId kind) {
-  const TIndentScope level(Out);
-  if (Out.Indent() <= 1) Out.NeedBreaks(2);
+  const TScope level = Out.EnterList();
+  if (Out.Indent() <= 1) Out.NeedBlankLine();
   ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_LI)) {
       WriteListItem(child, kind);
@@ -106,8 +90,10 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
       prefixWritten = true;
     }
   };
-  switch (tidyNodeGetType(child)) {
-  case TidyNode_Text:
+  switch (KindOf(child)) {
+  case TNodeKind::Unseen:
+    return;
+  case TNodeKind::Text:
     // White space alone, before a heading or a nested list say, starts no
     // line: it would be an empty item.
     if (!prefixWritten) {
@@ -118,16 +104,15 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
     ensurePrefix();
     WriteText(child);
     return;
-  case TidyNode_StartEnd:
+  case TNodeKind::Break:
     // A line break before anything else in the line would only start it.
-    if (tidyNodeGetId(child) == TidyTag_BR && !prefixWritten) return;
+    if (!prefixWritten) return;
     ensurePrefix();
     WriteInlineNode(child, kItemContent);
     return;
-  case TidyNode_Start:
+  case TNodeKind::Inline:
+  case TNodeKind::Apart:
     break;
-  default:
-    return;
   }
   const TidyTagId id = tidyNodeGetId(child);
   switch (id) {
@@ -140,24 +125,16 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
     WriteDefinitionList(child);
     prefixWritten = false;
     return;
-  case TidyTag_H1:
-  case TidyTag_H2:
-  case TidyTag_H3:
-  case TidyTag_H4:
-  case TidyTag_H5:
-  case TidyTag_H6:
-  case TidyTag_TABLE: {
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
-    std::uint8_t state = 0;
-    WriteBlock(child, state);
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
-    prefixWritten = false;
-    return;
-  }
   default:
     break;
+  }
+  if (id == TidyTag_TABLE || IsHeadingTag(id)) {
+    Out.NeedBlankLine();
+    bool afterBlock = false;
+    WriteBlock(child, afterBlock);
+    Out.NeedBlankLine();
+    prefixWritten = false;
+    return;
   }
   if (IsGroupingTag(id)) {
     // Set apart from the words around it, as a browser sets its box apart;
@@ -176,8 +153,8 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
 }
 
 void TConverter::WriteDefinitionList(TidyNode node) {
-  const TIndentScope level(Out);
-  if (Out.Indent() <= 1) Out.NeedBreaks(2);
+  const TScope level = Out.EnterList();
+  if (Out.Indent() <= 1) Out.NeedBlankLine();
   bool prefixWritten = false;
   ForEachChild(node, [&](TidyNode child) {
     if (tidyNodeGetType(child) != TidyNode_Start) return;
@@ -202,19 +179,19 @@ void TConverter::WriteDefinitionList(TidyNode node) {
 // Whether the node shows a visible character or an image.
 bool TConverter::ShowsSomething(TidyNode node) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text: {
+    switch (KindOf(child)) {
+    case TNodeKind::Text: {
       TidyBuffer& value = TextValue.Buffer;
       tidyNodeGetValue(Doc, child, &value);
       if (HasVisibleByte(value, 0, value.size)) return true;
       break;
     }
-    case TidyNode_Start:
-    case TidyNode_StartEnd:
-      if (IsUnseen(child)) break;
+    case TNodeKind::Inline:
+    case TNodeKind::Apart:
       if (tidyNodeGetId(child) == TidyTag_IMG || ShowsSomething(child)) return true;
       break;
-    default:
+    case TNodeKind::Unseen:
+    case TNodeKind::Break:
       break;
     }
   }
@@ -225,16 +202,12 @@ bool TConverter::ShowsSomething(TidyNode node) {
 // the term's own bold (WriteMarked).
 void TConverter::WriteDefinitionTerm(TidyNode node) {
   WriteListItemPrefix(TidyTag_DL);
-  const std::uint32_t bit = MarkBit("**");
-  const std::uint32_t marks = OpenMarks;
-  OpenMarks |= bit;
-  const bool inTerm = InTerm;
-  InTerm = true;
+  const TLocal local(Context);
+  Context.Marks |= MarkBit("**");
+  Context.Term = true;
   Out.OpenMark("**");
   WriteInline(node, kNoBlocks);
   Out.CloseMark("**");
-  OpenMarks = marks;
-  InTerm = inTerm;
 }
 
 namespace {
@@ -243,17 +216,16 @@ namespace {
 // of their own.
 int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
   for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
+    switch (KindOf(child)) {
+    case TNodeKind::Text:
       tidyNodeGetValue(doc, child, &value);
       if (HasVisibleByte(value, 0, value.size)) return 1;
       break;
-    case TidyNode_StartEnd:
-      if (tidyNodeGetId(child) == TidyTag_IMG) return 1;
-      break;
-    case TidyNode_Start: {
-      if (IsUnseen(child)) break;
-      switch (tidyNodeGetId(child)) {
+    case TNodeKind::Inline:
+    case TNodeKind::Apart: {
+      const TidyTagId id = tidyNodeGetId(child);
+      if (IsHeadingTag(id)) return 0;
+      switch (id) {
       case TidyTag_IMG:
       case TidyTag_PRE:
         return 1;
@@ -261,12 +233,6 @@ int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
       case TidyTag_OL:
       case TidyTag_DL:
       case TidyTag_TABLE:
-      case TidyTag_H1:
-      case TidyTag_H2:
-      case TidyTag_H3:
-      case TidyTag_H4:
-      case TidyTag_H5:
-      case TidyTag_H6:
         return 0;
       default:
         if (const int inner = StartsInline(doc, child, value); inner >= 0) return inner;
@@ -274,7 +240,8 @@ int StartsInline(TidyDoc doc, TidyNode node, TidyBuffer& value) {
       }
       break;
     }
-    default:
+    case TNodeKind::Unseen:
+    case TNodeKind::Break:
       break;
     }
   }

@@ -70,32 +70,13 @@ TOutput::~TOutput() {
   Abandon();
 }
 
-void TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
+TOutput::TRun TOutput::Begin(Utf8StrAllocator& record, std::string_view lineBreak) {
   Abandon();
   tidyBufInitWithAllocator(&Buffer, &record);
   Live = true;
   LineBreak.assign(lineBreak);
-  PendingBreaks = BreakCount = Deferred = 0;
-  QuoteDepth = IndentDepth = CodeDepth = TableDepth = 0;
-  QuoteFlattened = ListFlattened = false;
-  Controls = Replaced = 0;
-  CodeSpace.clear();
-  LinkTarget.clear();
-  LinkIsMedia = AfterLink = false;
-  TextEnd = 0;
-  OpenedWraps = 0;
-  CodeTextDepth = 0;
-  Wrap = TWrap::None;
-  ImageWrapDepth = 0;
-  Held.clear();
-  HoleList.clear();
-  DeferredSlot = 0;
-  PendingMarks.clear();
-  OpenMarkCount = 0;
-  EdgeSpace.clear();
-  MarkEnd = Visible = 0;
-  CellFresh = Indenting = HeldBracket = false;
-  NamedMarks = 0;
+  static_cast<TOutputState&>(*this) = TOutputState{};
+  return TRun(*this);
 }
 
 void TOutput::DeferTarget(std::uint32_t slot) {
@@ -301,14 +282,10 @@ void TOutput::NeedBreaks(std::uint32_t n) {
   if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
   // A line that held nothing but white space ends unwritten.
   if (EdgeOnNewLine) EdgeSpace.clear();
-  if (Count() != 0) {
-    while (PendingBreaks < n && BreakCount < 2 && Deferred < 2) {
-      ++Deferred;
-      ++BreakCount;
-      ++PendingBreaks;
-    }
-  } else if (PendingBreaks < n) {
-    PendingBreaks = n;
+  if (Count() == 0) return;
+  while (BreakCount < n && Deferred < 2) {
+    ++Deferred;
+    ++BreakCount;
   }
 }
 
@@ -341,7 +318,6 @@ void TOutput::StartItem(char bullet) {
   Emit(Scratch.data(), Scratch.size());
   Indenting = false;
   BreakCount = 0;
-  ResetBreaks();
 }
 
 void TOutput::OpenMark(std::string_view open) {
@@ -360,22 +336,23 @@ void TOutput::CloseMark(std::string_view close) {
   if (close.empty()) return;
   // A marker ends a link's wrap: DokuWiki reads no formatting in a title.
   if (Wrap != TWrap::None && ImageWrapDepth == 0) CloseLinkWrap();
-  const byte c = static_cast<byte>(close[0]);
-  if (Buffer.size > 0 && Buffer.size == TextEnd && kByteClasses.Run[c] &&
-      Buffer.bp[Buffer.size - 1] == c)
-    Append("%%%%", 4);
+  PartFromText(close);
   // Written at once, without the breaks asked for since: the marker ends
   // the line its pair began on.
   Append(close.data(), close.size());
   MarkEnd = Buffer.size;
 }
 
-void TOutput::EmitMarker(std::string_view marker) {
-  if (marker.empty()) return;
+void TOutput::PartFromText(std::string_view marker) {
   const byte c = static_cast<byte>(marker[0]);
   if (Buffer.size > 0 && Buffer.size == TextEnd && kByteClasses.Run[c] &&
       Buffer.bp[Buffer.size - 1] == c)
     Append("%%%%", 4);
+}
+
+void TOutput::EmitMarker(std::string_view marker) {
+  if (marker.empty()) return;
+  PartFromText(marker);
   Emit(marker.data(), marker.size());
   MarkEnd = Buffer.size;
 }
@@ -458,7 +435,8 @@ void TOutput::EndCell() {
 
 void TOutput::DropTrailingCodeSpace() {
   CodeSpace.clear();
-  Deferred = 0;
+  // The breaks taken back leave the code (or its opening tag) the last text.
+  Deferred = BreakCount = 0;
 }
 
 void TOutput::SetLinkTarget(std::string target, bool isUrl, bool media) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <tidy/tidy.h>
@@ -50,7 +51,94 @@ enum class TContext : std::uint8_t {
   FontValue,
 };
 
-class TOutput final : private TPieceSink {
+// Counts a nesting level for the time of a scope.
+class TScope {
+public:
+  explicit TScope(std::uint32_t& depth) : Depth(depth) { ++Depth; }
+  ~TScope() { --Depth; }
+  TScope(const TScope&) = delete;
+  TScope& operator=(const TScope&) = delete;
+
+private:
+  std::uint32_t& Depth;
+};
+
+// Keeps a variable's value and puts it back at the end of the scope, as a
+// writer changes its context for the content it writes and no longer.
+template <class T> class TLocal {
+public:
+  explicit TLocal(T& variable) : Variable(variable), Saved(variable) {}
+  TLocal(T& variable, T value) : Variable(variable), Saved(std::move(variable)) {
+    Variable = std::move(value);
+  }
+  ~TLocal() { Variable = std::move(Saved); }
+  TLocal(const TLocal&) = delete;
+  TLocal& operator=(const TLocal&) = delete;
+
+private:
+  T& Variable;
+  T Saved;
+};
+
+// What one run of the channel changes, all of it back to its start at Begin.
+struct TOutputState {
+  // Line breaks since the last text, and those of them not yet written.
+  std::uint32_t BreakCount = 0;
+  std::uint32_t Deferred = 0;
+  std::uint32_t QuoteDepth = 0;
+  std::uint32_t IndentDepth = 0;
+  std::size_t Controls = 0;
+  std::size_t Replaced = 0;
+  bool QuoteFlattened = false;
+  bool ListFlattened = false;
+  std::uint32_t CodeDepth = 0;
+  // White space at the end of code, written only when more code follows.
+  std::string CodeSpace;
+  // Tables: inside one, '|' and '^' of document text are protected.
+  std::uint32_t TableDepth = 0;
+  // Inside inline code: stretches that DokuWiki's typography would change
+  // ("--", "->", "...", quotes, "640x480") are protected.
+  std::uint32_t CodeTextDepth = 0;
+
+  std::string LinkTarget;
+  bool LinkIsUrl = false;
+  bool LinkIsMedia = false;
+  bool AfterLink = false;
+  // Buffer.size right after the last text: the next text, when nothing came
+  // between, continues it on the page.
+  std::size_t TextEnd = 0;
+  std::size_t OpenedWraps = 0;
+  struct THole {
+    std::size_t At;
+    std::uint32_t Slot;
+  };
+  std::vector<THole> HoleList;
+  std::uint32_t DeferredSlot = 0; // the slot + 1; 0: the target is LinkTarget
+  enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
+  std::uint32_t ImageWrapDepth = 0;
+  // White space written into a wrap that is not open yet.
+  std::string Held;
+
+  // Opening markers not written yet (nothing visible came since), innermost
+  // last; pairs written and not yet closed; white space held at an edge.
+  std::vector<std::string_view> PendingMarks;
+  std::uint32_t OpenMarkCount = 0;
+  // Pairs with markers (not a paragraph's), pending or open.
+  std::uint32_t NamedMarks = 0;
+  std::string EdgeSpace;
+  // EdgeSpace was begun at the start of a line (after breaks were asked).
+  bool EdgeOnNewLine = false;
+  // Buffer.size right after the last marker.
+  std::size_t MarkEnd = 0;
+  std::size_t Visible = 0;
+  bool CellFresh = false;
+  // A '[' that ended the last text, not written yet.
+  bool HeldBracket = false;
+  // While a list item's indentation is written: a line may start with spaces.
+  bool Indenting = false;
+};
+
+class TOutput final : private TPieceSink, private TOutputState {
 public:
   // Throws std::runtime_error when the escaping pattern does not compile.
   TOutput();
@@ -58,12 +146,23 @@ public:
   TOutput(const TOutput&) = delete;
   TOutput& operator=(const TOutput&) = delete;
 
-  // A run writes into record's string, which becomes its result.
-  void Begin(Utf8StrAllocator& record, std::string_view lineBreak);
+  // A run writes into record's string, which becomes its result. It lasts as
+  // long as the scope Begin returns, whose end releases the buffer of a run
+  // that ends early.
+  class TRun {
+  public:
+    explicit TRun(TOutput& out) : Out(out) {}
+    ~TRun() { Out.Abandon(); }
+    TRun(const TRun&) = delete;
+    TRun& operator=(const TRun&) = delete;
+
+  private:
+    TOutput& Out;
+  };
+  [[nodiscard]] TRun Begin(Utf8StrAllocator& record, std::string_view lineBreak);
   // Drops what is still pending and the trailing white space; returns the
   // number of bytes of the result.
   std::size_t Finish();
-  // Releases the buffer of a run that ends early.
   void Abandon();
   // Room for n more bytes at once, so that the buffer need not grow by steps.
   void Reserve(std::size_t n);
@@ -83,14 +182,11 @@ public:
   // Bytes accepted so far, pending ones included; grows with every write.
   std::size_t Count() const;
 
-  // Line spacing. NeedBreaks asks for n line breaks before the next byte;
-  // requests do not add up (PendingBreaks counts the breaks since the last
-  // ResetBreaks), none is written while the result is still empty, and never
-  // more than two in a row (BreakCount counts them since the last text).
-  void NeedBreaks(std::uint32_t n);
-  void ResetBreaks() { PendingBreaks = 0; }
-  // After a rule or a code block: the next block's blank line is written in full.
-  void ClearBreakCount() { BreakCount = 0; }
+  // Line spacing, asked for and written before the next byte. Requests say
+  // how many line breaks must stand since the last text, so asking twice is
+  // asking once; none is written while the result is still empty.
+  void NeedLineEnd() { NeedBreaks(1); }
+  void NeedBlankLine() { NeedBreaks(2); }
 
   // Deepest levels written: each level of a quotation or list writes its
   // prefix again on every line, so that the markup of deep nesting grows
@@ -106,28 +202,27 @@ public:
   std::size_t BytesReplaced() const { return Replaced; }
 
   // Quotations: a line that the channel starts within one begins with one
-  // '>' per level and a space. StartQuoteLine writes the prefix of the
-  // current line now, also when it holds nothing else.
-  void PushQuote() { ++QuoteDepth; }
-  void PopQuote() { --QuoteDepth; }
+  // '>' per level and a space, for the time of the scope EnterQuote returns.
+  // StartQuoteLine writes the prefix of the current line now, also when it
+  // holds nothing else.
+  [[nodiscard]] TScope EnterQuote() { return TScope(QuoteDepth); }
   void StartQuoteLine();
 
   // Lists: every level indents its items' lines by two spaces more.
   // StartItem begins an item's line: a line break, the indentation, the
   // bullet (none for 0) and a space.
-  void PushIndent() { ++IndentDepth; }
-  void PopIndent() { --IndentDepth; }
+  [[nodiscard]] TScope EnterList() { return TScope(IndentDepth); }
   std::uint32_t Indent() const { return IndentDepth; }
   void StartItem(char bullet);
 
   // Code blocks: no prefixes, LF in the converter's line break.
-  void BeginCode() { ++CodeDepth; }
-  void EndCode() { --CodeDepth; }
+  [[nodiscard]] TScope EnterCode() { return TScope(CodeDepth); }
+  bool InCode() const { return CodeDepth > 0; }
   // Drops the white space at the end of the code written so far.
   void DropTrailingCodeSpace();
 
   // Tables: inside one, '|' and '^' of document text are protected.
-  std::uint32_t TableDepth = 0;
+  using TOutputState::TableDepth;
 
   // Links. While a target is set, OpenLinkWrap and CloseLinkWrap put what is
   // written between them into "[[" target "|" ... "]]"; isUrl says which
@@ -154,10 +249,7 @@ public:
   // for every wrap of the link, and the run puts the target there at its
   // end. Such targets are anchors, which need no escaping.
   void DeferTarget(std::uint32_t slot);
-  struct THole {
-    std::size_t At;
-    std::uint32_t Slot;
-  };
+  using TOutputState::THole;
   const std::vector<THole>& Holes() const { return HoleList; }
   // The bytes written so far; what is still pending (breaks, held white
   // space) is not among them.
@@ -165,7 +257,7 @@ public:
 
   // Inside inline code: stretches that DokuWiki's typography would change
   // ("--", "->", "...", quotes, "640x480") are protected.
-  std::uint32_t CodeTextDepth = 0;
+  using TOutputState::CodeTextDepth;
 
   // Formatting pairs ("**", "//", a heading's "=== " and " ===", ...). The
   // current DokuWiki parser reads a pair only with no white space just inside
@@ -193,6 +285,7 @@ private:
   void Emit(const char* p, std::size_t n);
   void Append(const char* p, std::size_t n);
   void Flush();
+  void NeedBreaks(std::uint32_t n);
   // Bytes already escaped for their context; opens a pending link wrap at
   // the first visible byte.
   void Piece(const char* p, std::size_t n) override {
@@ -216,6 +309,9 @@ private:
   // Holds white space at a pair's edge or a line's start.
   void HoldEdge(const char* p, std::size_t n);
   void EmitMarker(std::string_view marker);
+  // Parts a marker from text right before it that ends in the marker's
+  // character: together they would make a longer run ("*" and "**").
+  void PartFromText(std::string_view marker);
   // Holds leading white space; at a visible byte writes the wrap's opening
   // and what it held, and leaves p and n at that byte.
   void OpenPendingWrap(const char*& p, std::size_t& n);
@@ -228,68 +324,10 @@ private:
   bool Live = false;
   std::string LineBreak = "\r\n";
 
-  std::uint32_t PendingBreaks = 0;
-  std::uint32_t BreakCount = 0;
-  // Breaks asked for and not yet written.
-  std::uint32_t Deferred = 0;
-  std::uint32_t QuoteDepth = 0;
-  std::uint32_t IndentDepth = 0;
-  std::size_t Controls = 0;
-  std::size_t Replaced = 0;
-  bool QuoteFlattened = false;
-  bool ListFlattened = false;
   std::uint32_t QuoteLevels();
-  std::uint32_t CodeDepth = 0;
-  // White space at the end of code, written only when more code follows.
-  std::string CodeSpace;
-
-  std::string LinkTarget;
-  bool LinkIsUrl = false;
-  bool LinkIsMedia = false;
-  bool AfterLink = false;
-  // Buffer.size right after the last text: the next text, when nothing came
-  // between, continues it on the page.
-  std::size_t TextEnd = 0;
-  std::size_t OpenedWraps = 0;
-  std::vector<THole> HoleList;
-  std::uint32_t DeferredSlot = 0; // the slot + 1; 0: the target is LinkTarget
-  enum class TWrap : std::uint8_t { None, Pending, Open } Wrap = TWrap::None;
-  std::uint32_t ImageWrapDepth = 0;
-  // White space written into a wrap that is not open yet.
-  std::string Held;
-
-  // Opening markers not written yet (nothing visible came since), innermost
-  // last; pairs written and not yet closed; white space held at an edge.
-  std::vector<std::string_view> PendingMarks;
-  std::uint32_t OpenMarkCount = 0;
-  // Pairs with markers (not a paragraph's), pending or open.
-  std::uint32_t NamedMarks = 0;
-  std::string EdgeSpace;
-  // EdgeSpace was begun at the start of a line (after breaks were asked).
-  bool EdgeOnNewLine = false;
-  // Buffer.size right after the last marker.
-  std::size_t MarkEnd = 0;
-  std::size_t Visible = 0;
-  bool CellFresh = false;
-  // A '[' that ended the last text, not written yet.
-  bool HeldBracket = false;
-  // While a list item's indentation is written: a line may start with spaces.
-  bool Indenting = false;
 
   TTextEscaper TextEscaper;
   std::string Scratch;
-};
-
-// Counts a nesting level for the time of a scope.
-class TScope {
-public:
-  explicit TScope(std::uint32_t& depth) : Depth(depth) { ++Depth; }
-  ~TScope() { --Depth; }
-  TScope(const TScope&) = delete;
-  TScope& operator=(const TScope&) = delete;
-
-private:
-  std::uint32_t& Depth;
 };
 
 } // namespace detail

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <tidy/tidyenum.h>
+
 namespace tamsel {
 
 namespace {
@@ -19,23 +21,21 @@ namespace {
 // single bytes that no byte of a multi-byte character can be taken for.
 bool IsByteEncoding(int encoding) {
   switch (encoding) {
-  case 0:  // raw
-  case 1:  // ascii
-  case 2:  // latin0
-  case 3:  // latin1
-  case 4:  // utf8
-  case 6:  // mac
-  case 7:  // win1252
-  case 8:  // ibm858
-  case 12: // big5: trail bytes from 0x40 up
-  case 13: // shiftjis: likewise
+  case TidyEncRaw:
+  case TidyEncAscii:
+  case TidyEncLatin0:
+  case TidyEncLatin1:
+  case TidyEncUtf8:
+  case TidyEncMac:
+  case TidyEncWin1252:
+  case TidyEncIbm858:
+  case TidyEncBig5:     // trail bytes from 0x40 up
+  case TidyEncShiftjis: // likewise
     return true;
   default:
     return false;
   }
 }
-constexpr int kUtf8 = 4;
-constexpr int kUtf16le = 9;
 
 bool IsLetter(char32_t c) {
   return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
@@ -607,10 +607,11 @@ TPrescreen Prescreen(const void* bytes, std::size_t size, int encoding) {
   std::string mended;
   std::size_t lone = 0;
   if (IsByteEncoding(encoding) && !swapped && !reversed) {
-    if (encoding == kUtf8 && MendUtf8(b, size, mended, lone)) return ScanMended<1>(mended, lone);
+    if (encoding == TidyEncUtf8 && MendUtf8(b, size, mended, lone))
+      return ScanMended<1>(mended, lone);
     return TScanner<1>(b, size).Run();
   }
-  if (encoding == kUtf16le && !swapped && size % 2 == 0) {
+  if (encoding == TidyEncUtf16le && !swapped && size % 2 == 0) {
     if (MendUtf16(b, size, mended, lone)) return ScanMended<2>(mended, lone);
     return TScanner<2>(b, size).Run();
   }

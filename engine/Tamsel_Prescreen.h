@@ -16,7 +16,7 @@
 //   Tidy carries every open font into each block that follows and nests a
 //   copy of all of them there, so "<font><div>" repeated 2,500 times made
 //   millions of elements. Repaired rather than refused: the converter writes
-//   no font markup unless FontOptions asks for it, and even then only the
+//   no font markup unless its FontColor or FontSize option asks for it, and even then only the
 //   colour or size of a font nested more than four deep is lost.
 // - Every other element is bounded the same way. Tidy walks up the open
 //   elements for every element and text it adds, so its time grows with the

@@ -35,8 +35,8 @@ TOutlineWalk WalkOutline(TidyDoc doc, TidyNode body) {
   TOutlineWalk walk;
   AddEntry(walk, body, 0);
   walk.Outline[0].Tag = "body";
-  TidyBuffer value;
-  tidyBufInit(&value);
+  TTidyBuffer owned;
+  TidyBuffer& value = owned.Buffer;
   std::vector<std::uint32_t> open{0};
   TidyNode node = tidyGetChild(body);
   while (!open.empty()) {
@@ -69,14 +69,8 @@ TOutlineWalk WalkOutline(TidyDoc doc, TidyNode body) {
     }
     node = tidyGetNext(node);
   }
-  tidyBufFree(&value);
   return walk;
 }
-
-struct TReleaseDoc {
-  TidyDoc Doc;
-  ~TReleaseDoc() { tidyRelease(Doc); }
-};
 
 } // namespace
 
@@ -119,10 +113,10 @@ TOutline OutlineDocument(std::string_view bytes, int encoding) {
   WithStackForInput(bytes.data(), static_cast<std::int32_t>(bytes.size()), encoding,
                     [&](const void* input, std::int32_t length) {
                       TTidyHeap heap(static_cast<std::size_t>(length));
-                      const TReleaseDoc release{ParseDocument(heap, input, length, encoding)};
-                      TidyNode body = tidyGetBody(release.Doc);
+                      const TTidyDoc doc(ParseDocument(heap, input, length, encoding));
+                      TidyNode body = tidyGetBody(doc.Get());
                       if (body && tidyNodeGetId(body) == TidyTag_BODY)
-                        outline = WalkOutline(release.Doc, body).Outline;
+                        outline = WalkOutline(doc.Get(), body).Outline;
                     });
   return outline;
 }

@@ -2,6 +2,7 @@
 #include "Tamsel_Style.h"
 
 #include "Tamsel_Ascii.h"
+#include "Tamsel_Internal.h"
 
 #include <tidy/tidybuffio.h>
 
@@ -162,8 +163,8 @@ void TClassRules::ParseSheet(std::string_view sheet) {
 
 void TClassRules::Collect(TidyDoc doc) {
   Rules.clear();
-  TidyBuffer value;
-  tidyBufInit(&value);
+  TTidyBuffer owned;
+  TidyBuffer& value = owned.Buffer;
   // Style elements stand in the head, or near the top of the body.
   std::vector<TidyNode> parents;
   if (TidyNode head = tidyGetHead(doc)) parents.push_back(head);
@@ -178,7 +179,6 @@ void TClassRules::Collect(TidyDoc doc) {
         ParseSheet(std::string_view(reinterpret_cast<const char*>(value.bp), value.size));
       }
     }
-  tidyBufFree(&value);
 }
 
 void TClassRules::Apply(std::string_view classes, TStyleMarks& marks) const {

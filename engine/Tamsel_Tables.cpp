@@ -11,12 +11,12 @@
 
 namespace tamsel {
 
-std::uint8_t ParseAlign(const char* value) {
-  if (!value) return 0;
-  if (EqualsNoCase(value, "left")) return 1;
-  if (EqualsNoCase(value, "center")) return 2;
-  if (EqualsNoCase(value, "right")) return 3;
-  return 0;
+TAlign ParseAlign(const char* value) {
+  if (!value) return TAlign::None;
+  if (EqualsNoCase(value, "left")) return TAlign::Left;
+  if (EqualsNoCase(value, "center")) return TAlign::Center;
+  if (EqualsNoCase(value, "right")) return TAlign::Right;
+  return TAlign::None;
 }
 
 std::int32_t ParseInt(const char* value, std::int32_t fallback) {
@@ -106,17 +106,13 @@ void ScanCell(TidyNode cell, TCellBlocks& found) {
     stack.pop_back();
     for (TidyNode child = tidyGetChild(node); child; child = tidyGetNext(child)) {
       if (tidyNodeGetType(child) != TidyNode_Start) continue;
-      if (!IsInlineTag(tidyNodeGetId(child))) found.Block = true;
-      switch (tidyNodeGetId(child)) {
-      case TidyTag_TABLE:
-      case TidyTag_H1:
-      case TidyTag_H2:
-      case TidyTag_H3:
-      case TidyTag_H4:
-      case TidyTag_H5:
-      case TidyTag_H6:
+      const TidyTagId id = tidyNodeGetId(child);
+      if (!IsInlineTag(id)) found.Block = true;
+      if (id == TidyTag_TABLE || IsHeadingTag(id)) {
         found.Layout = true;
         return;
+      }
+      switch (id) {
       case TidyTag_UL:
       case TidyTag_OL:
       case TidyTag_DL:
@@ -159,13 +155,11 @@ bool IsLayoutTable(TidyNode node) {
 // A layout table is its content, cell after cell, block after block.
 void TConverter::WriteLayoutTable(TidyNode node) {
   ForEachCell(node, [&](TidyNode cell) {
-    std::uint8_t state = kStateBlock;
-    Out.ResetBreaks();
-    Out.NeedBreaks(2);
-    WriteBody(cell, state);
+    bool afterBlock = true;
+    Out.NeedBlankLine();
+    WriteBody(cell, afterBlock);
   });
-  Out.ResetBreaks();
-  Out.NeedBreaks(2);
+  Out.NeedBlankLine();
 }
 
 void TConverter::WriteTable(TidyNode node) {
@@ -174,7 +168,7 @@ void TConverter::WriteTable(TidyNode node) {
     return;
   }
   const TScope table(Out.TableDepth);
-  Out.NeedBreaks(2);
+  Out.NeedBlankLine();
   // DokuWiki tables have no caption: it goes right before the table.
   ForEachChild(node, [&](TidyNode child) {
     if (IsStartTag(child, TidyTag_CAPTION) && tidyGetChild(child)) WriteTableCaption(child);
@@ -202,14 +196,14 @@ void TConverter::WriteTable(TidyNode node) {
 
 // A bold line of its own; a bold inside the caption adds nothing to it.
 void TConverter::WriteTableCaption(TidyNode node) {
-  const std::uint32_t marks = OpenMarks;
-  OpenMarks |= MarkBit("**");
-  Out.OpenMark("**");
-  WriteInline(node, kNoBlocks);
-  Out.CloseMark("**");
-  OpenMarks = marks;
-  Out.ResetBreaks();
-  Out.NeedBreaks(1);
+  {
+    const TLocal local(Context);
+    Context.Marks |= MarkBit("**");
+    Out.OpenMark("**");
+    WriteInline(node, kNoBlocks);
+    Out.CloseMark("**");
+  }
+  Out.NeedLineEnd();
 }
 
 void TConverter::WriteTableSection(TidyNode node, TTableSpans& spans) {
@@ -247,8 +241,8 @@ void TConverter::WriteSpannedCells(TTableSpans& spans, bool all) {
 }
 
 void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
-  Out.NeedBreaks(1);
-  const std::uint8_t rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  Out.NeedLineEnd();
+  const TAlign rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   spans.Next = 0;
   ForEachChild(node, [&](TidyNode child) {
     if (tidyNodeGetType(child) != TidyNode_Start) return;
@@ -259,7 +253,6 @@ void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   });
   WriteSpannedCells(spans, true);
   Out.Put('|');
-  Out.ResetBreaks();
 }
 
 namespace {
@@ -289,34 +282,35 @@ bool IsFlattenedInCell(TidyTagId id) {
 // on after it: the rest of the cell follows at once, never after the blank
 // line that would end the row. Lists, tables and paragraphs in a cell are
 // flattened into its line, their code blocks kept.
-void TConverter::WriteCellContent(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteCellContent(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
     const TidyTagId id = tidyNodeGetId(child);
-    if (tidyNodeGetType(child) == TidyNode_Start && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
+    if (KindOf(child) == TNodeKind::Apart && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
       Out.SpaceOnce();
-      WriteCellContent(child, state);
+      WriteCellContent(child, afterBlock);
       Out.SpaceOnce();
     } else {
-      WriteNode(child, state, kItemContent);
+      WriteNode(child, afterBlock, kItemContent);
     }
-    if (state == kStateBlock) state = kStateInline;
+    afterBlock = false;
   });
 }
 
-void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, std::uint8_t rowAlign,
+void TConverter::WriteTableCell(TidyNode node, TidyTagId kind, TAlign rowAlign,
                                 TTableSpans& spans) {
   const char separator = kind == TidyTag_TH ? '^' : '|';
   Out.Put(separator);
-  std::uint8_t align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
-  if (align == 0) align = rowAlign;
-  if (align == 3 || align == 2) Out.Write(TContext::Markup, "  ");
+  TAlign align = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
+  if (align == TAlign::None) align = rowAlign;
+  // DokuWiki aligns a cell by the spaces on either side of its content.
+  if (align == TAlign::Right || align == TAlign::Center) Out.Write(TContext::Markup, "  ");
   const std::size_t before = Out.Count();
-  std::uint8_t state = 0;
+  bool afterBlock = false;
   Out.BeginCell();
-  WriteCellContent(node, state);
+  WriteCellContent(node, afterBlock);
   Out.EndCell();
   if (Out.Count() == before) Out.Put(' ');
-  if (align == 1 || align == 2) Out.Write(TContext::Markup, "  ");
+  if (align == TAlign::Left || align == TAlign::Center) Out.Write(TContext::Markup, "  ");
   std::int32_t span = ParseInt(AttrValue(node, TidyAttr_COLSPAN), -1);
   if (span > kMaxColSpan) span = kMaxColSpan;
   if (span > 1) Out.PutRepeated(separator, span - 1);

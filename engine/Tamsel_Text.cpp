@@ -61,7 +61,7 @@ void TConverter::WriteText(TidyNode node) {
   // list item or a heading in two.
   std::string& out = Repaired;
   out.clear();
-  const bool code = CodeDepth > 0;
+  const bool code = Out.InCode();
   std::size_t r = 0, done = 0;
   auto copy = [&](std::size_t upTo) {
     out.append(reinterpret_cast<const char*>(text) + done, upTo - done);
@@ -93,7 +93,7 @@ void TConverter::WriteText(TidyNode node) {
     } else if (c == '&' && StartsWith(text + r, m, "&ndash;", 7)) {
       with = "--";
       used = 7;
-    } else if (c == 0xE2 && NoDashDepth == 0 && m >= 3 && text[r + 1] == 0x80 &&
+    } else if (c == 0xE2 && !Context.NoDash && m >= 3 && text[r + 1] == 0x80 &&
                text[r + 2] == 0x93 && ProseDash(text, n, r, 3)) {
       with = "--";
       used = 3;
@@ -116,7 +116,7 @@ void TConverter::WriteText(TidyNode node) {
 
   if (code) {
     Out.Write(TContext::Code, repaired);
-  } else if (RawDepth > 0) {
+  } else if (Context.Raw) {
     Out.Write(TContext::Plain, repaired);
   } else if (Out.Linking()) {
     Out.OpenLinkWrap();
@@ -156,9 +156,9 @@ bool TConverter::WriteEmphasis(TidyNode node, TidyTagId id) {
 // A straight quotation mark, which DokuWiki shows as the opening or closing
 // one, as a browser shows a q; inside a link it is part of the link's text.
 void TConverter::WriteQuotationMark() {
-  if (CodeDepth > 0) {
+  if (Out.InCode()) {
     Out.Write(TContext::Code, "\"");
-  } else if (RawDepth > 0) {
+  } else if (Context.Raw) {
     Out.Write(TContext::Plain, "\"");
   } else if (Out.Linking()) {
     Out.OpenLinkWrap();

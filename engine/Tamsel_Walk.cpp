@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Node dispatch and container walks.
 //
-// The state byte records what a walk wrote last: 0 nothing, 1 text, 2 an inline
-// construct, 3 a block. Only 3 is ever tested: it puts a blank line before the
-// next text or inline element.
+// A walk keeps whether it wrote a block last: the next text or inline element
+// then starts after a blank line.
 #include "Tamsel_Internal.h"
 
 #include <cstring>
@@ -96,46 +95,62 @@ bool IsUnseen(TidyNode node) {
   default:
     break;
   }
-  if (tidyAttrGetById(node, TidyAttr_HIDDEN)) return true;
-  const char* style = detail::AttrValue(node, TidyAttr_STYLE);
-  return style && HidesByStyle(style);
+  // One pass over the attributes: this is asked of every element.
+  for (TidyAttr attr = tidyAttrFirst(node); attr; attr = tidyAttrNext(attr)) {
+    switch (tidyAttrGetId(attr)) {
+    case TidyAttr_HIDDEN:
+      return true;
+    case TidyAttr_STYLE:
+      if (const char* style = reinterpret_cast<const char*>(tidyAttrValue(attr));
+          style && HidesByStyle(style))
+        return true;
+      break;
+    default:
+      break;
+    }
+  }
+  return false;
+}
+
+TNodeKind KindOf(TidyNode node) {
+  switch (tidyNodeGetType(node)) {
+  case TidyNode_Text:
+    return TNodeKind::Text;
+  case TidyNode_Start:
+  case TidyNode_StartEnd:
+    break;
+  default:
+    return TNodeKind::Unseen;
+  }
+  const TidyTagId id = tidyNodeGetId(node);
+  // Where a line may break shows nothing, so no space stands there.
+  if (id == TidyTag_WBR || IsUnseen(node)) return TNodeKind::Unseen;
+  if (id == TidyTag_BR) return TNodeKind::Break;
+  return IsInlineTag(id) ? TNodeKind::Inline : TNodeKind::Apart;
 }
 
 namespace detail {
 
-void TConverter::WriteBody(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteBody(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
-      if (state == kStateBlock) {
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
-      }
-      WriteText(child);
-      state = kStateText;
+    switch (KindOf(child)) {
+    case TNodeKind::Unseen:
       break;
-    case TidyNode_Start:
-    case TidyNode_StartEnd:
-      if (IsUnseen(child)) break;
-      if (IsInlineTag(tidyNodeGetId(child))) {
-        if (state == kStateBlock) {
-          Out.ResetBreaks();
-          Out.NeedBreaks(2);
-        }
-        WriteNode(child, state, kNoBlocks);
-      } else {
-        Out.ResetBreaks();
-        Out.NeedBreaks(2);
-        WriteBlock(child, state);
-      }
+    case TNodeKind::Text:
+    case TNodeKind::Break:
+    case TNodeKind::Inline:
+      if (afterBlock) Out.NeedBlankLine();
+      WriteNode(child, afterBlock, kNoBlocks);
       break;
-    default:
+    case TNodeKind::Apart:
+      Out.NeedBlankLine();
+      WriteBlock(child, afterBlock);
       break;
     }
   });
 }
 
-void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
+void TConverter::WriteBlock(TidyNode node, bool& afterBlock) {
   switch (tidyNodeGetId(node)) {
   case TidyTag_BLOCKQUOTE:
     WriteQuote(node);
@@ -179,10 +194,10 @@ void TConverter::WriteBlock(TidyNode node, std::uint8_t& state) {
     WriteTable(node);
     break;
   default:
-    WriteBody(node, state);
+    WriteBody(node, afterBlock);
     break;
   }
-  state = kStateBlock;
+  afterBlock = true;
 }
 
 // The words of an element outside the inline list stand apart from their
@@ -197,44 +212,34 @@ template <class F> void TConverter::WriteSetApart(TidyNode node, F&& walk) {
   if (table) --Out.TableDepth;
 }
 
-void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
-  switch (tidyNodeGetType(node)) {
-  case TidyNode_Text:
+void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
+  switch (KindOf(node)) {
+  case TNodeKind::Unseen:
+    return;
+  case TNodeKind::Text:
     WriteText(node);
-    state = kStateText;
+    afterBlock = false;
     return;
-  case TidyNode_Start:
-    if (IsUnseen(node)) return;
+  case TNodeKind::Break:
+    WriteLineBreak();
+    afterBlock = false;
+    return;
+  case TNodeKind::Inline:
+  case TNodeKind::Apart:
     break;
-  case TidyNode_StartEnd:
-    switch (tidyNodeGetId(node)) {
-    case TidyTag_BR:
-      WriteLineBreak();
-      state = kStateInline;
-      break;
-    case TidyTag_IMG:
-      WriteLinkedImage(node);
-      state = kStateInline;
-      break;
-    default:
-      break;
-    }
-    return;
-  default:
-    return;
   }
 
   const TidyTagId id = tidyNodeGetId(node);
-  if (node != StyledNode && IsInlineTag(id)) {
+  if (node != Context.Styled && IsInlineTag(id)) {
     if (TStyleMarks marks; StyleMarks(node, marks)) {
-      WriteStyled(node, state, blocks, marks);
-      state = kStateInline;
+      WriteStyled(node, afterBlock, blocks, marks);
+      afterBlock = false;
       return;
     }
   }
   switch (id) {
   case TidyTag_A:
-    WriteLink(node, state, kLinkContent);
+    WriteLink(node, afterBlock, kLinkContent);
     return;
   case TidyTag_B:
   case TidyTag_STRONG:
@@ -264,15 +269,9 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
   case TidyTag_FONT:
     WriteFont(node);
     break;
-  case TidyTag_BR:
-    WriteLineBreak();
-    break;
-  case TidyTag_WBR:
-    // Where a line may break; it shows nothing, so no space stands there.
-    return;
   case TidyTag_IMG:
     WriteLinkedImage(node);
-    state = kStateInline;
+    afterBlock = false;
     return;
   default:
     if (Options.Emphasis && WriteEmphasis(node, id))
@@ -281,67 +280,59 @@ void TConverter::WriteNode(TidyNode node, std::uint8_t& state, const TBlockSet& 
       // Unmarked, what one types or reads off a screen still keeps its
       // exact characters ("--version" is no en dash).
       const TScope codeText(Out.CodeTextDepth);
-      WriteInlineChildren(node, state, kNoBlocks);
-    } else if ((id == TidyTag_TABLE || id == TidyTag_PRE) && QuoteLevel > 0 && Out.TableDepth == 0)
+      WriteInlineChildren(node, afterBlock, kNoBlocks);
+    } else if ((id == TidyTag_TABLE || id == TidyTag_PRE) && Context.Quote && Out.TableDepth == 0)
       QuoteBlocks.push_back(node);
     else if (blocks.Contains(id))
-      WriteBlock(node, state);
+      WriteBlock(node, afterBlock);
     else if (IsInlineTag(id))
-      WriteInlineChildren(node, state, kNoBlocks);
+      WriteInlineChildren(node, afterBlock, kNoBlocks);
     else
-      WriteSetApart(node, [&] { WriteInlineChildren(node, state, kNoBlocks); });
+      WriteSetApart(node, [&] { WriteInlineChildren(node, afterBlock, kNoBlocks); });
     return;
   }
-  state = kStateInline;
+  afterBlock = false;
 }
 
-void TConverter::WriteInlineChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteInlineChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
   ForEachChild(node, [&](TidyNode child) {
-    if (state == kStateBlock) {
-      Out.ResetBreaks();
-      Out.NeedBreaks(2);
+    if (afterBlock) {
+      Out.NeedBlankLine();
     }
-    WriteNode(child, state, blocks);
+    WriteNode(child, afterBlock, blocks);
   });
 }
 
 void TConverter::WriteInline(TidyNode node, const TBlockSet& blocks) {
-  std::uint8_t state = 0;
-  WriteInlineChildren(node, state, blocks);
+  bool afterBlock = false;
+  WriteInlineChildren(node, afterBlock, blocks);
 }
 
 void TConverter::WriteInlineNode(TidyNode node, const TBlockSet& blocks) {
-  std::uint8_t state = 0;
-  WriteNode(node, state, blocks);
+  bool afterBlock = false;
+  WriteNode(node, afterBlock, blocks);
 }
 
-void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const TBlockSet& blocks) {
+void TConverter::WriteContentChildren(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (tidyNodeGetType(child)) {
-    case TidyNode_Text:
+    switch (const TNodeKind kind = KindOf(child)) {
+    case TNodeKind::Unseen:
+      break;
+    case TNodeKind::Text:
       WriteText(child);
-      state = kStateText;
+      afterBlock = false;
       break;
-    case TidyNode_StartEnd:
-      if (tidyNodeGetId(child) == TidyTag_BR) WriteContentBreak();
+    case TNodeKind::Break:
+      WriteContentBreak();
       break;
-    case TidyNode_Start: {
-      if (IsUnseen(child)) break;
-      const TidyTagId id = tidyNodeGetId(child);
-      if (id == TidyTag_WBR) break;
-      if (id == TidyTag_BR)
-        WriteContentBreak();
-      else if (id == TidyTag_A && Heading)
-        WriteHeadingLink(child, state);
-      else if (blocks.Contains(id))
-        WriteBlock(child, state);
-      else if (IsInlineTag(id))
-        WriteContentChildren(child, state, kNoBlocks);
+    case TNodeKind::Inline:
+    case TNodeKind::Apart:
+      if (tidyNodeGetId(child) == TidyTag_A && Context.Heading)
+        WriteHeadingLink(child, afterBlock);
+      else if (kind == TNodeKind::Inline)
+        WriteContentChildren(child, afterBlock);
       else
-        WriteSetApart(child, [&] { WriteContentChildren(child, state, kNoBlocks); });
-      break;
-    }
-    default:
+        WriteSetApart(child, [&] { WriteContentChildren(child, afterBlock); });
       break;
     }
   });
@@ -350,15 +341,15 @@ void TConverter::WriteContentChildren(TidyNode node, std::uint8_t& state, const 
 // Plain content has no forced line breaks: a line break in a preformatted
 // block starts a new line, elsewhere (headings, terms) it parts the words.
 void TConverter::WriteContentBreak() {
-  if (CodeDepth > 0)
+  if (Out.InCode())
     Out.Write(TContext::Code, "\n");
   else
     Out.SpaceOnce();
 }
 
 void TConverter::WriteContent(TidyNode node) {
-  std::uint8_t state = 0;
-  WriteContentChildren(node, state, kNoBlocks);
+  bool afterBlock = false;
+  WriteContentChildren(node, afterBlock);
 }
 
 } // namespace detail
