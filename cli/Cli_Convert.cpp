@@ -12,7 +12,7 @@ TDocumentResult ConvertDocument(TTamsel& converter, std::string_view bytes,
   TPreparedInput input = PrepareInput(bytes, options.Encoding);
   result.EncodingDescription = std::move(input.Description);
   result.Warnings = std::move(input.Warnings);
-  converter.Options.SetLinks(options.LinkOptions != 0);
+  converter.Options.SetLinks(options.Links);
   converter.Options.Emphasis = options.Emphasis;
   // The site sets the page's own place; one document lies at the root of
   // its namespace.

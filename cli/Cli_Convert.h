@@ -20,7 +20,8 @@ enum class TNewline { Lf, CrLf };
 
 struct TDocumentOptions {
   std::optional<TEncoding> Encoding; // nullopt: detect
-  std::uint8_t LinkOptions = 7;
+  // Links become wiki links; off, only their texts are written.
+  bool Links = true;
   // em, cite, var, dfn, ins, kbd, samp and q with DokuWiki's formatting.
   bool Emphasis = true;
   TNewline Newline = TNewline::Lf;

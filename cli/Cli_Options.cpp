@@ -120,7 +120,7 @@ const TOption kOptions[] = {
     {"--newline", nullptr, "lf|crlf", TNeeds::Nothing, SetNewline,
      "line ends written (default lf, as DokuWiki stores pages)"},
     {"--no-links", nullptr, nullptr, TNeeds::Nothing,
-     [](TCommandLine& line, const std::string&) { line.Site.Document.LinkOptions = 0; },
+     [](TCommandLine& line, const std::string&) { line.Site.Document.Links = false; },
      "write link texts without wiki links"},
     {"--no-emphasis", nullptr, nullptr, TNeeds::Nothing,
      [](TCommandLine& line, const std::string&) { line.Site.Document.Emphasis = false; },

@@ -50,3 +50,16 @@ function(tamsel_instrumented_engine name compile_flags link_flags)
   target_link_libraries(${name} PUBLIC PkgConfig::TIDY PkgConfig::PCRE2 Threads::Threads)
   tamsel_warnings(${name})
 endfunction()
+
+# The converter's own tests (golden cases, escaping, links) against one of
+# its builds: the main one, or an instrumented one of the clang builds, which
+# so run every engine test the main build runs.
+function(tamsel_engine_tests name engine)
+  get_filename_component(tests ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../tests ABSOLUTE)
+  add_executable(${name} ${tests}/golden_runner.cpp ${tests}/engine_tests.cpp
+                         ${tests}/escape_tests.cpp ${tests}/url_tests.cpp)
+  target_link_libraries(${name} PRIVATE ${engine} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE TAMSEL_GOLDEN_DIR="${tests}/golden")
+  tamsel_warnings(${name})
+endfunction()
+

@@ -24,7 +24,7 @@ TEST(Options, ReadsTheCommandLine) {
   const TCommandLine one = ParseCommandLine({"--no-links", "--", "-odd-name.html"});
   EXPECT_EQ(one.Mode, TMode::Document);
   EXPECT_EQ(one.Input, "-odd-name.html");
-  EXPECT_EQ(one.Site.Document.LinkOptions, 0);
+  EXPECT_FALSE(one.Site.Document.Links);
   EXPECT_EQ(ParseCommandLine({"-"}).Input, "-");
   EXPECT_EQ(ParseCommandLine({"x", "--help"}).Mode, TMode::Help);
 
