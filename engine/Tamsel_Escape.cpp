@@ -282,9 +282,10 @@ TTextEscaper::TTextEscaper() {
   const std::string pattern = Pattern();
   int errorCode = 0;
   PCRE2_SIZE errorOffset = 0;
-  Code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.c_str()), PCRE2_ZERO_TERMINATED,
-                       PCRE2_CASELESS, &errorCode, &errorOffset, nullptr);
-  if (!Code) {
+  EscapePattern =
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.c_str()), PCRE2_ZERO_TERMINATED,
+                    PCRE2_CASELESS, &errorCode, &errorOffset, nullptr);
+  if (!EscapePattern) {
     PCRE2_UCHAR message[256];
     pcre2_get_error_message(errorCode, message, sizeof message);
     throw std::runtime_error("tamsel: the escaping pattern does not compile at offset " +
@@ -298,7 +299,7 @@ TTextEscaper::TTextEscaper() {
   MatchContext = pcre2_match_context_create(nullptr);
   if (!MatchData || !MatchContext) {
     pcre2_match_data_free(MatchData);
-    pcre2_code_free(Code);
+    pcre2_code_free(EscapePattern);
     throw std::bad_alloc();
   }
   pcre2_set_heap_limit(MatchContext, kMatchHeapKiB);
@@ -307,7 +308,7 @@ TTextEscaper::TTextEscaper() {
 TTextEscaper::~TTextEscaper() {
   pcre2_match_context_free(MatchContext);
   pcre2_match_data_free(MatchData);
-  pcre2_code_free(Code);
+  pcre2_code_free(EscapePattern);
 }
 
 // What each alternative needs in its first bytes: at the start of the text a
@@ -440,8 +441,8 @@ void TTextEscaper::PatternPass(const byte* p, std::size_t length, TPieceSink& si
       ++at;
       continue;
     }
-    const int rc =
-        pcre2_match(Code, p, length, at, PCRE2_NOTEMPTY | PCRE2_ANCHORED, MatchData, MatchContext);
+    const int rc = pcre2_match(EscapePattern, p, length, at, PCRE2_NOTEMPTY | PCRE2_ANCHORED,
+                               MatchData, MatchContext);
     if (rc == PCRE2_ERROR_NOMATCH) {
       ++at;
       continue;

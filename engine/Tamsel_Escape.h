@@ -128,7 +128,7 @@ private:
   void Protected(const unsigned char* text, std::size_t k, bool table, TPieceSink& sink);
   void PatternPass(const unsigned char* p, std::size_t length, TPieceSink& sink);
 
-  pcre2_code* Code = nullptr;
+  pcre2_code* EscapePattern = nullptr;
   pcre2_match_data* MatchData = nullptr;
   pcre2_match_context* MatchContext = nullptr;
   static constexpr std::uint32_t kMatchHeapKiB = 16384;
