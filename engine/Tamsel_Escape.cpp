@@ -331,7 +331,10 @@ bool TTextEscaper::CanStartMatch(const byte* p, std::size_t length, std::size_t 
 void TTextEscaper::Escape(std::string_view text, const TTextPlace& place, TPieceSink& sink) {
   if (text.empty()) return;
   const auto* p = reinterpret_cast<const byte*>(text.data());
-  if (!place.BracketHeld && !place.InlineCode && IsPlain(p, text.size()))
+  // An address inside a pair needs the judging of stretches even when no
+  // byte of it is markup: "www." starts one with letters and dots alone.
+  if (!place.BracketHeld && !place.InlineCode && IsPlain(p, text.size()) &&
+      !(place.InPair && MayHoldAutoLink(p, text.size())))
     sink.Piece(text.data(), text.size());
   else
     Segments(p, text.size(), place, sink);

@@ -17,6 +17,7 @@ void TConverter::WriteList(TidyNode node, TidyTagId kind) {
   const TScope level = Out.EnterList();
   if (Out.Indent() <= 1) Out.NeedBlankLine();
   ForEachChild(node, [&](TidyNode child) {
+    if (KindOf(child) == TNodeKind::Unseen) return;
     if (IsStartTag(child, TidyTag_LI)) {
       WriteListItem(child, kind);
     } else if (tidyNodeGetType(child) == TidyNode_Text) {
@@ -157,7 +158,7 @@ void TConverter::WriteDefinitionList(TidyNode node) {
   if (Out.Indent() <= 1) Out.NeedBlankLine();
   bool prefixWritten = false;
   ForEachChild(node, [&](TidyNode child) {
-    if (tidyNodeGetType(child) != TidyNode_Start) return;
+    if (tidyNodeGetType(child) != TidyNode_Start || IsUnseen(child)) return;
     switch (tidyNodeGetId(child)) {
     case TidyTag_DD:
       WriteDefinitionData(child, prefixWritten);

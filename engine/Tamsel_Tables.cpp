@@ -171,11 +171,12 @@ void TConverter::WriteTable(TidyNode node) {
   Out.NeedBlankLine();
   // DokuWiki tables have no caption: it goes right before the table.
   ForEachChild(node, [&](TidyNode child) {
-    if (IsStartTag(child, TidyTag_CAPTION) && tidyGetChild(child)) WriteTableCaption(child);
+    if (IsStartTag(child, TidyTag_CAPTION) && tidyGetChild(child) && !IsUnseen(child))
+      WriteTableCaption(child);
   });
   TTableSpans spans;
   ForEachChild(node, [&](TidyNode child) {
-    if (tidyNodeGetType(child) != TidyNode_Start) return;
+    if (tidyNodeGetType(child) != TidyNode_Start || IsUnseen(child)) return;
     switch (tidyNodeGetId(child)) {
     case TidyTag_THEAD:
     case TidyTag_TBODY:
@@ -208,7 +209,7 @@ void TConverter::WriteTableCaption(TidyNode node) {
 
 void TConverter::WriteTableSection(TidyNode node, TTableSpans& spans) {
   ForEachChild(node, [&](TidyNode child) {
-    if (IsStartTag(child, TidyTag_TR)) WriteTableRow(child, spans);
+    if (IsStartTag(child, TidyTag_TR) && !IsUnseen(child)) WriteTableRow(child, spans);
   });
 }
 
@@ -245,7 +246,7 @@ void TConverter::WriteTableRow(TidyNode node, TTableSpans& spans) {
   const TAlign rowAlign = ParseAlign(AttrValue(node, TidyAttr_ALIGN));
   spans.Next = 0;
   ForEachChild(node, [&](TidyNode child) {
-    if (tidyNodeGetType(child) != TidyNode_Start) return;
+    if (tidyNodeGetType(child) != TidyNode_Start || IsUnseen(child)) return;
     const TidyTagId id = tidyNodeGetId(child);
     if (id != TidyTag_TD && id != TidyTag_TH) return;
     WriteSpannedCells(spans, false);
