@@ -695,17 +695,17 @@ TRegion TChromeFinder::Choose(const TOutline& outline, std::string_view pagePath
     // MediaWiki's article is its title and the parser's text: every skin
     // puts its tagline, jump links, categories box and a redirect's note
     // beside them, inside the element it marks as main.
-    std::uint32_t title = 0, text = 0;
-    for (std::uint32_t i = 1; i < outline.size(); ++i) {
-      const std::string_view id = outline[i].Attribute("id");
-      if (id == "mw-content-text" && !text) text = i;
-      if (id == "firstHeading" && !title && IsHeadingTag(outline[i].Tag)) title = i;
-    }
-    if (text) {
-      if (title && (title < text || title >= outline[text].End)) region.Content.push_back(title);
-      region.Content.push_back(text);
-      std::sort(region.Content.begin(), region.Content.end());
-    }
+    static const TSelector article = [] {
+      TSelector selector;
+      std::string error;
+      selector.Parse("h1#firstHeading, #mw-content-text", error);
+      return selector;
+    }();
+    std::vector<std::uint32_t> found = article.Match(outline);
+    if (std::any_of(found.begin(), found.end(), [&](std::uint32_t i) {
+          return outline[i].Attribute("id") == "mw-content-text";
+        }))
+      region.Content = std::move(found);
   }
   if (region.Content.empty()) {
     for (std::uint32_t i = 1; i < outline.size(); ++i) {

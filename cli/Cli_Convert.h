@@ -4,7 +4,6 @@
 
 #include "Tamsel_Encoding.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -222,9 +222,10 @@ public:
 
   // Records a page's blocks, before any page's chrome is chosen.
   void SurveyChrome(std::size_t file) {
-    std::string bytes, error;
+    std::string buffer, error;
+    std::string_view bytes;
     try {
-      if (ReadPage(file, true, bytes, error)) {
+      if (ReadPage(file, true, buffer, bytes, error)) {
         const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         const TPreparedInput input = PrepareInput(bytes, Options.Document.Encoding);
         Chrome.Survey(OutlineDocument(input.Bytes, input.TidyEncoding), Index.Files()[file].Path);
@@ -247,9 +248,10 @@ public:
   // A page's anchors, as its conversion writes its headings, before any
   // page's links are resolved.
   void FindPageAnchors(std::size_t file) {
-    std::string bytes, error;
+    std::string buffer, error;
+    std::string_view bytes;
     try {
-      if (ReadPage(file, true, bytes, error)) {
+      if (ReadPage(file, true, buffer, bytes, error)) {
         const auto lease = Memory.Take(MemoryBoundFor(bytes.size()));
         thread_local TTamsel converter;
         struct TReport {
@@ -356,24 +358,27 @@ private:
     return options;
   }
 
-  // A page's bytes, from its file the first time; keep: a later pass needs
-  // them again, and they are held for it when they fit.
-  bool ReadPage(std::size_t file, bool keep, std::string& bytes, std::string& error) {
+  // A page's bytes, from its file the first time, into buffer or, when a
+  // later pass needs them again (keep) and they fit, into the page's hold;
+  // bytes shows them where they are. The last pass takes them out of the hold.
+  bool ReadPage(std::size_t file, bool keep, std::string& buffer, std::string_view& bytes,
+                std::string& error) {
     THeldPage& held = Held[file];
     if (held.Lease) {
-      if (keep) {
-        bytes = held.Bytes;
-      } else {
-        bytes = std::move(held.Bytes);
+      if (!keep) {
+        buffer = std::move(held.Bytes);
         held.Lease.reset();
       }
+      bytes = keep ? std::string_view(held.Bytes) : std::string_view(buffer);
       return true;
     }
-    if (!SourceOf(Index.Files()[file]).Read(bytes, error, kMaxInputBytes)) return false;
+    if (!SourceOf(Index.Files()[file]).Read(buffer, error, kMaxInputBytes)) return false;
+    bytes = buffer;
     if (keep) {
-      if (std::optional<TMemoryBudget::TLease> lease = HeldMemory.TryTake(bytes.size())) {
-        held.Bytes = bytes;
+      if (std::optional<TMemoryBudget::TLease> lease = HeldMemory.TryTake(buffer.size())) {
+        held.Bytes = std::move(buffer);
         held.Lease.emplace(std::move(*lease));
+        bytes = held.Bytes;
       }
     }
     return true;
@@ -381,8 +386,9 @@ private:
 
   void ConvertPage(std::size_t file) {
     const TSiteFile& page = Index.Files()[file];
-    std::string bytes, error;
-    if (!ReadPage(file, false, bytes, error)) {
+    std::string buffer, error;
+    std::string_view bytes;
+    if (!ReadPage(file, false, buffer, bytes, error)) {
       Report(page.Path, "cannot read: " + error);
       Count([](TSiteSummary& s) { ++s.Failed; });
       return;
@@ -721,8 +727,9 @@ int MigrateSite(const TSiteOptions& options, TSiteWriter& writer, TSiteSummary& 
   std::uint64_t largestPage = 0;
   for (std::size_t page : pages)
     largestPage = std::max(largestPage, index.Files()[page].Size);
-  TMigration migration(options, index, scan.Opened, writer, progress, chrome,
-                       HeldShare(largestPage, jobs));
+  TMigration migration(
+      options, index, scan.Opened, writer, progress, chrome,
+      HeldShare(largestPage, static_cast<unsigned>(std::min<std::size_t>(jobs, pages.size()))));
   // Every page's blocks first: chrome is what most pages share.
   if (chrome.WantsSurvey())
     RunParallel(jobs, pages.size(), [&](std::size_t n) { migration.SurveyChrome(pages[n]); });

@@ -221,13 +221,15 @@ void TConverter::WriteQuoteLines(TidyNode node) {
   const TScope quote = Out.EnterQuote();
   Out.StartQuoteLine();
   ForEachChild(node, [&](TidyNode child) {
-    if (KindOf(child) == TNodeKind::Apart && tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
+    const TNodeKind kind = KindOf(child);
+    if (kind == TNodeKind::Apart && tidyNodeGetId(child) == TidyTag_BLOCKQUOTE) {
       Out.NeedBlankLine();
       WriteQuote(child);
       // What follows is this quotation's own again, on a line of its own.
       Out.NeedBlankLine();
     } else {
-      WriteInlineNode(child, kItemContent);
+      bool afterBlock = false;
+      WriteNode(child, afterBlock, kItemContent, kind);
     }
   });
 }

@@ -69,8 +69,6 @@ public:
     if (Doc) tidyRelease(Doc);
     Doc = doc;
   }
-  // Gives up the document without releasing it.
-  TidyDoc Release() { return std::exchange(Doc, nullptr); }
 
 private:
   TidyDoc Doc = nullptr;
@@ -251,6 +249,7 @@ private:
   void WriteBody(TidyNode node, bool& afterBlock);
   void WriteBlock(TidyNode node, bool& afterBlock);
   void WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
+  void WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks, TNodeKind kind);
   void WriteInlineChildren(TidyNode node, bool& afterBlock, const TBlockSet& blocks);
   void WriteInline(TidyNode node, const TBlockSet& blocks);
   void WriteInlineNode(TidyNode node, const TBlockSet& blocks);

@@ -91,7 +91,8 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
       prefixWritten = true;
     }
   };
-  switch (KindOf(child)) {
+  const TNodeKind childKind = KindOf(child);
+  switch (childKind) {
   case TNodeKind::Unseen:
     return;
   case TNodeKind::Text:
@@ -150,7 +151,8 @@ void TConverter::WriteItemChild(TidyNode child, TidyTagId kind, bool& prefixWrit
     return;
   }
   ensurePrefix();
-  WriteInlineNode(child, kItemContent);
+  bool afterBlock = false;
+  WriteNode(child, afterBlock, kItemContent, childKind);
 }
 
 void TConverter::WriteDefinitionList(TidyNode node) {

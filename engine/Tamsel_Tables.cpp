@@ -286,12 +286,13 @@ bool IsFlattenedInCell(TidyTagId id) {
 void TConverter::WriteCellContent(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
     const TidyTagId id = tidyNodeGetId(child);
-    if (KindOf(child) == TNodeKind::Apart && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
+    const TNodeKind kind = KindOf(child);
+    if (kind == TNodeKind::Apart && (IsGroupingTag(id) || IsFlattenedInCell(id))) {
       Out.SpaceOnce();
       WriteCellContent(child, afterBlock);
       Out.SpaceOnce();
     } else {
-      WriteNode(child, afterBlock, kItemContent);
+      WriteNode(child, afterBlock, kItemContent, kind);
     }
     afterBlock = false;
   });

@@ -133,14 +133,14 @@ namespace detail {
 
 void TConverter::WriteBody(TidyNode node, bool& afterBlock) {
   ForEachChild(node, [&](TidyNode child) {
-    switch (KindOf(child)) {
+    switch (const TNodeKind kind = KindOf(child)) {
     case TNodeKind::Unseen:
       break;
     case TNodeKind::Text:
     case TNodeKind::Break:
     case TNodeKind::Inline:
       if (afterBlock) Out.NeedBlankLine();
-      WriteNode(child, afterBlock, kNoBlocks);
+      WriteNode(child, afterBlock, kNoBlocks, kind);
       break;
     case TNodeKind::Apart:
       Out.NeedBlankLine();
@@ -213,7 +213,14 @@ template <class F> void TConverter::WriteSetApart(TidyNode node, F&& walk) {
 }
 
 void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks) {
-  switch (KindOf(node)) {
+  WriteNode(node, afterBlock, blocks, KindOf(node));
+}
+
+// kind: KindOf(node), which a caller that has dispatched on it already hands
+// on rather than have every attribute of the element read again.
+void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blocks,
+                           TNodeKind kind) {
+  switch (kind) {
   case TNodeKind::Unseen:
     return;
   case TNodeKind::Text:
@@ -230,7 +237,8 @@ void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blo
   }
 
   const TidyTagId id = tidyNodeGetId(node);
-  if (node != Context.Styled && IsInlineTag(id)) {
+  const bool inlineTag = kind == TNodeKind::Inline;
+  if (node != Context.Styled && inlineTag) {
     if (TStyleMarks marks; StyleMarks(node, marks)) {
       WriteStyled(node, afterBlock, blocks, marks);
       afterBlock = false;
@@ -285,7 +293,7 @@ void TConverter::WriteNode(TidyNode node, bool& afterBlock, const TBlockSet& blo
       QuoteBlocks.push_back(node);
     else if (blocks.Contains(id))
       WriteBlock(node, afterBlock);
-    else if (IsInlineTag(id))
+    else if (inlineTag)
       WriteInlineChildren(node, afterBlock, kNoBlocks);
     else
       WriteSetApart(node, [&] { WriteInlineChildren(node, afterBlock, kNoBlocks); });

@@ -34,7 +34,7 @@ def run_parts(parts):
         try:
             part()
         except Exception as e:
-            failures.append("%s: %r" % (getattr(part, "__name__", part), e))
+            check(False, "%s: %r" % (getattr(part, "__name__", part), e))
 
 
 def as_nobody():

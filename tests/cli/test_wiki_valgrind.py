@@ -27,7 +27,7 @@ import dokuwiki
 import site_links
 import test_wiki_dokuwiki as wikitest
 import wiki_server
-from checks import check, failures, report  # noqa: E402
+from checks import check, report  # noqa: E402
 
 IMG = re.compile(rb"<img\s[^>]*?src=\"([^\"]+)\"", re.I)
 
@@ -169,7 +169,7 @@ def main():
         print("media present:         " + site_links.percent(figures["media_ok"], figures["media"]))
         print("first run took %.1f s" % seconds)
     except Exception as e:  # reported with the checks that failed before it
-        failures.append(repr(e))
+        check(False, repr(e))
     finally:
         wiki.close()
         shutil.rmtree(work, ignore_errors=True)
